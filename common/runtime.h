@@ -1,0 +1,42 @@
+// Process-wide services that the shared library calls back into.
+//
+// Each program installs its own: the configuration it runs with (its loaded
+// record, or in kivo the copy taken from the shared segment), its log writer
+// and its message-text lookup.  The clock is injectable so that tests can
+// put "now" where they need it.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/config_record.h"
+
+namespace kv {
+
+// The configuration in use.  Before a program installs one, an empty record.
+const ConfigRecord& Config();
+ConfigRecord& MutableConfig();
+void SetConfig(const ConfigRecord& c);
+
+// Log writer: one line of text, without date or line end; the program adds
+// its own frame ("* date time text").  Without one, lines go to stderr.
+using LogWriterFn = std::function<void(std::string_view)>;
+void SetLogWriter(LogWriterFn fn);
+void LogService(std::string_view line);
+
+// Message-text lookup: text n of the program's table, or "" when it has none.
+using TextLookupFn = std::function<std::string(int)>;
+void SetTextLookup(TextLookupFn fn);
+std::string LookupText(int n);
+
+// The clock.  Tests may install their own; the environment variable
+// KV_TEST_NOW (seconds since the epoch) starts the default clock at that
+// moment, from where it runs on in real time.
+using ClockFn = std::function<time_t()>;
+void SetClock(ClockFn fn);
+time_t Now();
+std::tm LocalNow();
+
+}  // namespace kv

@@ -1,0 +1,58 @@
+// Pieces of the sample-board builder.  Each later piece of the board (menus,
+// users, ...) adds a step of its own with RegisterBoardStep in a file of its
+// own under sample/tools/.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/config_record.h"
+
+namespace kv::sample {
+
+struct BoardContext {
+    std::filesystem::path src;  // sample/ sources
+    std::filesystem::path out;  // the board being built (absolute)
+    std::string tty;            // device for "bbsline.ctl", below /dev/
+    std::filesystem::path bin;  // where the built programs are ("@BIN@")
+    ConfigRecord config;        // as written to out/kvconfig.bbs
+};
+
+using BoardStep = bool (*)(BoardContext&);
+// Steps run in rising order; the built-in ones use 10 (configuration and
+// directories), 20 (texts) and 30 (control and display files).
+void RegisterBoardStep(int order, const char* name, BoardStep step);
+
+struct BoardStepRegistrar {
+    BoardStepRegistrar(int order, const char* name, BoardStep step) { RegisterBoardStep(order, name, step); }
+};
+
+bool ReadConfigRecord(const std::string& path, ConfigRecord& c);
+bool WriteConfigRecord(const std::string& path, const ConfigRecord& c);
+// One "key = value"; where says where it came from, for the error line.
+bool SetConfigKey(ConfigRecord& c, const std::string& key, const std::string& value, const std::string& where);
+// Reads a "key = value" file ("#" comments); "@BOARD@" and "@BIN@" in a value
+// become the board and program directories.
+bool ApplyConfigSource(ConfigRecord& c, const std::filesystem::path& file, const BoardContext& b);
+// The same substitution for any text source of the board.
+std::string Substitute(std::string text, const BoardContext& b);
+
+// One text of the table: number, the values it is formatted with, its words.
+struct TextEntry {
+    int number = 0;
+    std::string values;  // "-" or the printf conversions in order, e.g. "%s %d"
+    std::string usa;
+    std::string que;     // empty: the usa words
+    std::string where;   // file:line, for error lines
+};
+bool ReadTextTable(const std::vector<std::string>& files, std::vector<TextEntry>& out);
+bool WriteMessageFiles(const std::vector<std::string>& tsvFiles, const std::filesystem::path& dir);
+
+// Reads "key = value" lines of a file ("#" comments, blank lines skipped).
+bool ReadKeyValueFile(const std::filesystem::path& file,
+                      std::vector<std::pair<std::string, std::string>>& out);
+
+bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin);
+
+}  // namespace kv::sample

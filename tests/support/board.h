@@ -1,0 +1,51 @@
+// A sample board in a temporary directory, built from sample/ the way the
+// README's run command builds it, for tests to change and inspect.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/config_record.h"
+
+namespace kv::test {
+
+class TempBoard {
+public:
+    // Builds the board; tty (below /dev/) becomes line 0 of "bbsline.ctl".
+    explicit TempBoard(const std::string& tty = "");
+    ~TempBoard();
+    TempBoard(const TempBoard&) = delete;
+    TempBoard& operator=(const TempBoard&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path DataDir() const { return config_.DataDir; }
+    std::filesystem::path MsgBaseDir() const { return config_.MsgBaseDir; }
+    const ConfigRecord& config() const { return config_; }
+
+    // Changes one field of kvconfig.bbs ("MsgAreas[0].AreaName", ...).
+    void Set(const std::string& key, const std::string& value);
+    // Writes a file below the board (parents made).
+    void WriteFile(const std::filesystem::path& rel, const std::string& body) const;
+    std::string ReadFile(const std::filesystem::path& rel) const;
+
+private:
+    std::filesystem::path root_;
+    ConfigRecord config_;
+};
+
+// Paths of the built programs and of the source tree.
+std::string ProgramPath(const std::string& name);  // bin/NAME
+std::string SourcePath(const std::string& rel);
+
+// Runs a command (argument vector, no shell) in dir with extra environment
+// entries; captures its standard output and error.  Returns the exit status,
+// or 128 + signal.
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+};
+RunResult RunProgram(const std::vector<std::string>& argv, const std::filesystem::path& dir,
+                     const std::vector<std::string>& env = {}, int timeoutSeconds = 30);
+
+}  // namespace kv::test
