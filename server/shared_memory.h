@@ -1,0 +1,39 @@
+// The shared segment as the server owns it: created, filled, reloaded and
+// removed here.  Its layout is common/segment.h's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "server/server_settings.h"
+
+namespace kv::server {
+
+// Refuses when a segment with the key exists (another server), else
+// creates (0666) and attaches it.  Prints the failure text; returns 1 or 0.
+int CreateSharedMemory();
+
+// Writes the header and the configuration copy (from the record that
+// LoadConfig read), makes the copy the configuration in use and loads the
+// message texts of the two slots.  The result is slot 0's load.
+int InitSharedMemory(const ServerSettings& s);
+
+// Detaches and removes the segment; callers still attached keep their
+// mapping until they detach.
+void RemoveSharedMemory();
+
+// The attached segment, or nullptr.
+uint8_t* SegmentAddress();
+
+// Processes attached to the segment, the server included; -1 when the
+// status cannot be read.
+int AttachedCount();
+
+// Re-reads "kvconfig.bbs" into the segment's copy.  The file is read into
+// a scratch record first: a failed read leaves the copy as it was.
+int ReloadConfiguration();
+
+// Text n of slot 0 or 1; empty when the slot has no text n.
+std::string GetSlotText(int n, int slot);
+
+}  // namespace kv::server
