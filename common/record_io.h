@@ -4,11 +4,13 @@
 // field with its offset and width.  The same list then decodes a record from
 // its bytes, encodes it back, proves the layout sound at compile time and maps
 // "key = value" sources onto the record (the sample-board tools).  All
-// integers on disk are little-endian; a text is cut to its width less one and
-// always ends with a NUL inside its field.
+// integers on disk are little-endian, a float is its IEEE-754 single in the
+// same byte order; a text is cut to its width less one and always ends with
+// a NUL inside its field.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -58,6 +60,7 @@ public:
     void Field(const char*, size_t off, size_t, int16_t& v) { v = int16_t(GetLE16(base_ + off)); }
     void Field(const char*, size_t off, size_t, uint32_t& v) { v = GetLE32(base_ + off); }
     void Field(const char*, size_t off, size_t, int32_t& v) { v = int32_t(GetLE32(base_ + off)); }
+    void Field(const char*, size_t off, size_t, float& v) { v = std::bit_cast<float>(GetLE32(base_ + off)); }
     template <size_t N>
     void Field(const char*, size_t off, size_t, std::array<uint8_t, N>& v) { std::memcpy(v.data(), base_ + off, N); }
 
@@ -79,6 +82,7 @@ public:
     void Field(const char*, size_t off, size_t, int16_t& v) { PutLE16(base_ + off, uint16_t(v)); }
     void Field(const char*, size_t off, size_t, uint32_t& v) { PutLE32(base_ + off, v); }
     void Field(const char*, size_t off, size_t, int32_t& v) { PutLE32(base_ + off, uint32_t(v)); }
+    void Field(const char*, size_t off, size_t, float& v) { PutLE32(base_ + off, std::bit_cast<uint32_t>(v)); }
     template <size_t N>
     void Field(const char*, size_t off, size_t, std::array<uint8_t, N>& v) { std::memcpy(base_ + off, v.data(), N); }
 
@@ -103,7 +107,7 @@ public:
     constexpr void Leave() { next_[depth_ - 1] = next_[depth_]; --depth_; }
     template <class T>
     constexpr void Field(const char*, size_t off, size_t width, T&) {
-        if constexpr (std::is_integral_v<T>) {
+        if constexpr (std::is_arithmetic_v<T>) {
             if (width != sizeof(T)) ok_ = false;
         } else if constexpr (!std::is_same_v<T, std::string>) {
             if (width != std::tuple_size<T>::value) ok_ = false;

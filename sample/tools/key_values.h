@@ -42,6 +42,8 @@ public:
         if (!Matches(name)) return;
         if constexpr (std::is_integral_v<T>) {
             v = static_cast<T>(std::strtoll(value_.c_str(), nullptr, 0));
+        } else if constexpr (std::is_floating_point_v<T>) {
+            v = static_cast<T>(std::strtod(value_.c_str(), nullptr));
         } else {
             size_t i = 0;
             std::string_view rest = value_;

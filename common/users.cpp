@@ -1,0 +1,406 @@
+#include "common/users.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "common/dates.h"
+#include "common/runtime.h"
+#include "common/textfmt.h"
+
+namespace kv {
+namespace {
+
+constexpr off_t kRecord = off_t(kUserRecordSize);
+
+template <class... Args>
+void LogText(int n, const Args&... args) {
+    LogService(FormatChecked(LookupText(n), args...));
+}
+
+template <class... Args>
+void LogLine(const char* format, const Args&... args) {
+    LogService(fmt::sprintf(format, args...));
+}
+
+std::string DataPath(const char* file) { return Config().DataDir + "/" + file; }
+
+// Names and passwords: the first character and every one after a blank,
+// an apostrophe, a comma or a hyphen upper case, every other lower case.
+std::string CapitalizedName(std::string_view s) {
+    std::string out(s);
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < out.size(); ++i) {
+        bool wordStart = i == 0 || std::strchr(" ',-", out[i - 1]) != nullptr;
+        out[i] = wordStart ? upper(out[i]) : lower(out[i]);
+    }
+    return out;
+}
+
+// Reads up to n bytes at offset, retrying short reads; the count read, or
+// -1 on an error.
+ssize_t ReadAt(int fd, uint8_t* p, size_t n, off_t at) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = pread(fd, p + got, n - got, at + off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return ssize_t(got);
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n, off_t at, bool append) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t w = append ? write(fd, p + done, n - done) : pwrite(fd, p + done, n - done, at + off_t(done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += size_t(w);
+    }
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+void LogCutShort(const std::string& path, int n, size_t got) {
+    LogLine("%s: record %d is cut short (%d of %d bytes)", path, n, int(got), int(kUserRecordSize));
+}
+
+// The walk behind ScanUsers; on failure err tells why.
+bool Scan(const UserVisitor& visit, int& err) {
+    std::string path = UsersPath();
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        err = errno;
+        return false;
+    }
+    // Read a batch of records per call; a user file is read whole often.
+    constexpr size_t kBatch = 64;
+    std::vector<uint8_t> buf(kBatch * kUserRecordSize);
+    off_t at = 0;
+    int number = 0;
+    for (;;) {
+        ssize_t got = ReadAt(fd.get(), buf.data(), buf.size(), at);
+        if (got < 0) {
+            err = errno;
+            return false;
+        }
+        size_t whole = size_t(got) / kUserRecordSize;
+        for (size_t i = 0; i < whole; ++i, ++number)
+            if (!visit(number, DecodeUserRecord(buf.data() + i * kUserRecordSize))) return true;
+        if (size_t(got) % kUserRecordSize != 0) {
+            LogCutShort(path, number, size_t(got) % kUserRecordSize);
+            return true;
+        }
+        if (size_t(got) < buf.size()) return true;
+        at += off_t(got);
+    }
+}
+
+// A word of "pwdtrash.ctl": one a line, "#" lines are comments.  A line
+// matches the first word of the text, a second word when there is one, or,
+// capitalised like a name, the whole text.
+bool IsTrashPassword(const std::string& word) {
+    std::ifstream in(DataPath(kPasswordTrashFile));
+    if (!in) return false;
+    size_t blank = word.find(' ');
+    std::string first = word.substr(0, blank);
+    std::string second = blank == std::string::npos ? std::string() : word.substr(blank + 1);
+    std::string line;
+    while (std::getline(in, line)) {
+        // Only the line end goes; the last line of a file may have none.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (line == first || (!second.empty() && line == second) || CapitalizedName(line) == word) return true;
+    }
+    return false;
+}
+
+int NextArea(int start, int direction, bool wrapped, int count, const AreaTest& test) {
+    for (;;) {
+        if (direction == 0) {
+            for (int a = std::max(start, 0); a < count; ++a)
+                if (test(a)) return a;
+        } else {
+            for (int a = std::min(start, count - 1); a >= 0; --a)
+                if (test(a)) return a;
+        }
+        if (wrapped) break;
+        wrapped = true;
+        start = direction == 0 ? 0 : count - 1;
+    }
+    // A start just past either end (the area after the last) must not become
+    // somebody's current area.
+    return std::clamp(start, 0, count - 1);
+}
+
+}  // namespace
+
+std::string UsersPath() { return DataPath(kUsersFile); }
+
+UsersFileLock::UsersFileLock() {
+    std::string path = DataPath(kUsersLockFile);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        LogLine("Cannot open the lock file %s: %s", path, std::strerror(errno));
+        return;
+    }
+    int r;
+    do {
+        r = flock(fd, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        LogLine("Cannot lock %s: %s", path, std::strerror(errno));
+        close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+UsersFileLock::~UsersFileLock() { Release(); }
+
+bool UsersFileLock::Release() {
+    if (fd_ < 0) return true;
+    bool ok = flock(fd_, LOCK_UN) == 0;
+    // Closing gives the lock back in any case.
+    close(fd_);
+    fd_ = -1;
+    if (!ok) LogText(728);
+    return ok;
+}
+
+bool ScanUsers(const UserVisitor& visit) {
+    int err = 0;
+    if (Scan(visit, err)) return true;
+    LogLine("Cannot read %s: %s", UsersPath(), std::strerror(err));
+    return false;
+}
+
+int FindUser(std::string_view name, UserRecord& record) {
+    int found = -1, err = 0;
+    bool ok = Scan(
+        [&](int n, const UserRecord& r) {
+            if (r.Name != name) return true;
+            record = r;
+            found = n;
+            return false;
+        },
+        err);
+    if (!ok) LogText(60, UsersPath(), std::strerror(err));
+    if (found < 0) ClearUserRecord(record);
+    return found;
+}
+
+bool UserExists(std::string_view text, int mode) {
+    bool found = false;
+    int err = 0;
+    bool ok = Scan(
+        [&](int, const UserRecord& r) {
+            found = (mode == kByAlias ? r.Alias : r.Name) == text;
+            return !found;
+        },
+        err);
+    if (!ok) LogText(61, UsersPath(), std::strerror(err));
+    return found;
+}
+
+bool ReadUserRecord(int n, UserRecord& record) {
+    std::string path = UsersPath();
+    if (n < 0) {
+        LogLine("%s: no user record %d", path, n);
+        return false;
+    }
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UserBytes bytes{};
+    ssize_t got = fd.get() < 0 ? -1 : ReadAt(fd.get(), bytes.data(), bytes.size(), off_t(n) * kRecord);
+    if (got < 0) {
+        LogLine("Cannot read record %d of %s: %s", n, path, std::strerror(errno));
+        return false;
+    }
+    if (got == 0) {
+        LogLine("%s: no user record %d", path, n);
+        return false;
+    }
+    if (size_t(got) < bytes.size()) {
+        LogCutShort(path, n, size_t(got));
+        return false;
+    }
+    record = DecodeUserRecord(bytes.data());
+    return true;
+}
+
+bool WriteUserRecord(int n, const UserRecord& record) {
+    std::string path = UsersPath();
+    if (n < 0) {
+        LogLine("Refusing to write user record %d of %s", n, path);
+        return false;
+    }
+    Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
+        LogLine("Cannot write record %d of %s: %s", n, path, std::strerror(errno));
+        return false;
+    }
+    // Writing past the end would leave a gap of zeroed "users" behind.
+    if (off_t(n + 1) * kRecord > st.st_size) {
+        LogLine("Refusing to write user record %d of %s, which holds %d records", n, path,
+                int(st.st_size / kRecord));
+        return false;
+    }
+    UserBytes bytes = EncodeUserRecord(record);
+    if (!WriteAll(fd.get(), bytes.data(), bytes.size(), off_t(n) * kRecord, false)) {
+        LogLine("Cannot write record %d of %s: %s", n, path, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+int AppendUserRecord(const UserRecord& record) {
+    std::string path = UsersPath();
+    UsersFileLock lock;
+    if (!lock.held()) return -1;
+    Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
+        LogLine("Cannot append to %s: %s", path, std::strerror(errno));
+        return -1;
+    }
+    // A torn last record would shift every later user off their number.
+    if (st.st_size % kRecord != 0) {
+        LogLine("%s: size %d is not a whole number of records; no user appended", path, int(st.st_size));
+        return -1;
+    }
+    UserBytes bytes = EncodeUserRecord(record);
+    if (!WriteAll(fd.get(), bytes.data(), bytes.size(), 0, true)) {
+        int err = errno;
+        // Leave the file whole rather than with half a record at its end.
+        LogLine("Cannot append to %s: %s", path, std::strerror(err));
+        if (ftruncate(fd.get(), st.st_size) != 0)
+            LogLine("Cannot cut %s back to %d bytes: %s", path, int(st.st_size), std::strerror(errno));
+        return -1;
+    }
+    // The number is where the record landed.
+    off_t end = lseek(fd.get(), 0, SEEK_CUR);
+    if (end < kRecord || end % kRecord != 0) {
+        LogLine("%s: appended record landed at byte %d, not on a record boundary", path, int(end - kRecord));
+        return -1;
+    }
+    return int(end / kRecord) - 1;
+}
+
+int UpdateUserCount() {
+    struct stat st {};
+    if (stat(UsersPath().c_str(), &st) != 0) return 0;
+    return int(st.st_size / kRecord);
+}
+
+int LastUserNumber() { return UpdateUserCount() - 1; }
+
+int FindPhoneOwner(int count, std::string_view phone1, std::string_view phone2) {
+    int owner = -1;
+    auto same = [&](const std::string& field) {
+        return !field.empty() && (field == phone1 || field == phone2);
+    };
+    ScanUsers([&](int n, const UserRecord& r) {
+        if (n >= count) return false;
+        if (same(r.DataPhone) || same(r.HomePhone)) {
+            owner = n;
+            return false;
+        }
+        return true;
+    });
+    return owner;
+}
+
+void ClearUserRecord(UserRecord& record) {
+    record = UserRecord{};
+    record.ScanAreas.fill(0xFF);
+    record.SubscriptionEnd = "00/00/00";
+}
+
+void SetNewUserDefaults(UserRecord& record, const AreaTest& canReadMsgArea, const AreaTest& canUseFileArea) {
+    const ConfigRecord& c = Config();
+    record.LastCallDate = DateString();
+    record.LastCallTime = TimeString();
+    if (c.NewUserHotKeys) record.Options2 |= USER_HOT_KEYS;
+    record.Flags = c.NewUserFlagGroups;
+    record.Credit = c.NewUserCredit;
+    record.SecurityLevel = c.NewUserLevel;
+    record.CallsToday = 0;
+    record.MinutesToday = 0;
+    record.TotalCalls = 0;
+    record.MsgArea = int16_t(NextMessageArea(0, 0, false, canReadMsgArea));
+    record.FileArea = int16_t(NextFileArea(0, 0, false, canUseFileArea));
+}
+
+int NextMessageArea(int start, int direction, bool wrapped, const AreaTest& canRead) {
+    return NextArea(start, direction, wrapped, kMsgAreaCount, canRead);
+}
+
+int NextFileArea(int start, int direction, bool wrapped, const AreaTest& canUse) {
+    return NextArea(start, direction, wrapped, kFileAreaCount, canUse);
+}
+
+std::string CapitalizePassword(std::string_view typed) { return CapitalizedName(typed); }
+
+bool PasswordMatches(const UserRecord& record, std::string_view typed) {
+    // The stored side too: a password set by hand in the editor may not be.
+    return CapitalizePassword(typed) == CapitalizePassword(record.Password);
+}
+
+bool PasswordAllowed(std::string_view password, std::string_view name) {
+    std::string p = CapitalizePassword(password);
+    size_t blank = name.find(' ');
+    std::string first = CapitalizedName(name.substr(0, blank));
+    std::string second = blank == std::string_view::npos ? std::string() : CapitalizedName(name.substr(blank + 1));
+    if (p == first || p == CapitalizedName(name) || (!second.empty() && p == second)) return false;
+    return !IsTrashPassword(p);
+}
+
+PasswordVerdict CheckNewPassword(std::string_view password, std::string_view name) {
+    const ConfigRecord& c = Config();
+    if (password.size() < c.MinPasswordLength) return PasswordVerdict::kTooShort;
+    if (c.CheckPasswords && !PasswordAllowed(password, name)) return PasswordVerdict::kRefused;
+    return PasswordVerdict::kAllowed;
+}
+
+bool UpdateUserAtLogoff(UserRecord& record, int userNumber, const CallSummary& call) {
+    std::tm start{};
+    localtime_r(&call.logonTime, &start);
+    record.LastCallDate = FormatDate(start);
+    record.LastCallTime = FormatTime(start);
+    record.CallsToday = uint16_t(record.CallsToday + 1);
+    int32_t minutes = std::max<int32_t>(SecondsSince(call.logonTime), 0) / 60;
+    record.MinutesToday = int16_t(record.MinutesToday + minutes);
+    record.TotalCalls += 1;
+    record.HighestRead = call.highestRead;
+    if (Config().PasswordChangeCalls != 0) record.PasswordCalls += 1;
+    if (WriteUserRecord(userNumber, record)) return true;
+    LogText(73, record.Name);
+    return false;
+}
+
+}  // namespace kv

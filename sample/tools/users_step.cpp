@@ -1,0 +1,103 @@
+// The sample board's user database: sample/users.conf becomes "users.bbs" in
+// DataDir and, record for record, zeroed last-read records in "lastread.bbs"
+// in MsgBaseDir.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "common/user_record.h"
+#include "common/users.h"
+#include "sample/tools/builders.h"
+#include "sample/tools/key_values.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::sample {
+namespace {
+
+constexpr size_t kLastReadSize = 400;  // one LastReadRecord per user
+
+// "Users[n].Field": n and Field, or false.
+bool SplitUserKey(const std::string& key, int& n, std::string& field) {
+    const std::string head = "Users[";
+    size_t close = key.find("].");
+    if (key.compare(0, head.size(), head) != 0 || close == std::string::npos || close == head.size()) return false;
+    std::string digits = key.substr(head.size(), close - head.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 4) return false;
+    n = std::atoi(digits.c_str());
+    field = key.substr(close + 2);
+    return true;
+}
+
+bool WriteWholeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    fs::path tmp = path.string() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!out) {
+            std::cerr << "kvsample: cannot write " << tmp << "\n";
+            return false;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::cerr << "kvsample: cannot rename " << tmp << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool StepUsers(BoardContext& b) {
+    fs::path source = b.src / "users.conf";
+    std::vector<std::pair<std::string, std::string>> kvs;
+    if (!ReadKeyValueFile(source, kvs)) return false;
+
+    std::vector<UserRecord> users;
+    std::vector<bool> seen;
+    for (const auto& [key, value] : kvs) {
+        int n = 0;
+        std::string field;
+        if (!SplitUserKey(key, n, field)) {
+            std::cerr << "kvsample: " << source.string() << ": want Users[n].Field, not " << key << "\n";
+            return false;
+        }
+        while (users.size() <= size_t(n)) {
+            users.emplace_back();
+            ClearUserRecord(users.back());
+            seen.push_back(false);
+        }
+        seen[size_t(n)] = true;
+        bool tooLong = false;
+        if (!ApplyKeyValue(users[size_t(n)], field, Substitute(value, b), &tooLong)) {
+            std::cerr << "kvsample: " << source.string() << ": no user field " << field << "\n";
+            return false;
+        }
+        if (tooLong) {
+            std::cerr << "kvsample: " << source.string() << ": value of " << key << " is too long for its field\n";
+            return false;
+        }
+    }
+
+    std::vector<uint8_t> userBytes;
+    for (size_t n = 0; n < users.size(); ++n) {
+        UserRecord& u = users[n];
+        if (!seen[n] || u.Name.empty()) {
+            std::cerr << "kvsample: " << source.string() << ": user " << n << " has no name\n";
+            return false;
+        }
+        // The board compares typed passwords capitalised; store them so.
+        u.Password = CapitalizePassword(u.Password);
+        UserBytes bytes = EncodeUserRecord(u);
+        userBytes.insert(userBytes.end(), bytes.begin(), bytes.end());
+    }
+    std::vector<uint8_t> lastRead(users.size() * kLastReadSize, 0);
+    return WriteWholeFile(fs::path(b.config.DataDir) / kUsersFile, userBytes) &&
+           WriteWholeFile(fs::path(b.config.MsgBaseDir) / "lastread.bbs", lastRead);
+}
+
+BoardStepRegistrar users_step(40, "users", StepUsers);
+
+}  // namespace
+}  // namespace kv::sample
