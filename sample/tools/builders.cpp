@@ -140,10 +140,14 @@ bool ReadConfigRecord(const std::string& path, ConfigRecord& c) {
 bool WriteConfigRecord(const std::string& path, const ConfigRecord& c) {
     ConfigBytes slot{};
     EncodeConfig(c, slot.data());
-    std::string tmp = path + ".tmp";
+    return WriteWholeFile(path, slot.data(), kConfigFileSize);
+}
+
+bool WriteWholeFile(const fs::path& path, const void* data, size_t size) {
+    std::string tmp = path.string() + ".tmp";
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(slot.data()), kConfigFileSize);
+        out.write(static_cast<const char*>(data), std::streamsize(size));
         if (!out) {
             std::cerr << "kvsample: cannot write " << tmp << "\n";
             return false;

@@ -30,6 +30,8 @@ struct BoardStepRegistrar {
 
 bool ReadConfigRecord(const std::string& path, ConfigRecord& c);
 bool WriteConfigRecord(const std::string& path, const ConfigRecord& c);
+// Writes a whole file under a temporary name and renames it into place.
+bool WriteWholeFile(const std::filesystem::path& path, const void* data, size_t size);
 // One "key = value"; where says where it came from, for the error line.
 bool SetConfigKey(ConfigRecord& c, const std::string& key, const std::string& value, const std::string& where);
 // Reads a "key = value" file ("#" comments); "@BOARD@" and "@BIN@" in a value

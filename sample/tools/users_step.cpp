@@ -1,9 +1,7 @@
 // The sample board's user database: sample/users.conf becomes "users.bbs" in
 // DataDir and, record for record, zeroed last-read records in "lastread.bbs"
 // in MsgBaseDir.
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -32,30 +30,12 @@ bool SplitUserKey(const std::string& key, int& n, std::string& field) {
     return true;
 }
 
-bool WriteWholeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    fs::path tmp = path.string() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out) {
-            std::cerr << "kvsample: cannot write " << tmp << "\n";
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::cerr << "kvsample: cannot rename " << tmp << "\n";
-        return false;
-    }
-    return true;
-}
-
 bool StepUsers(BoardContext& b) {
     fs::path source = b.src / "users.conf";
     std::vector<std::pair<std::string, std::string>> kvs;
     if (!ReadKeyValueFile(source, kvs)) return false;
 
     std::vector<UserRecord> users;
-    std::vector<bool> seen;
     for (const auto& [key, value] : kvs) {
         int n = 0;
         std::string field;
@@ -66,9 +46,7 @@ bool StepUsers(BoardContext& b) {
         while (users.size() <= size_t(n)) {
             users.emplace_back();
             ClearUserRecord(users.back());
-            seen.push_back(false);
         }
-        seen[size_t(n)] = true;
         bool tooLong = false;
         if (!ApplyKeyValue(users[size_t(n)], field, Substitute(value, b), &tooLong)) {
             std::cerr << "kvsample: " << source.string() << ": no user field " << field << "\n";
@@ -83,7 +61,7 @@ bool StepUsers(BoardContext& b) {
     std::vector<uint8_t> userBytes;
     for (size_t n = 0; n < users.size(); ++n) {
         UserRecord& u = users[n];
-        if (!seen[n] || u.Name.empty()) {
+        if (u.Name.empty()) {
             std::cerr << "kvsample: " << source.string() << ": user " << n << " has no name\n";
             return false;
         }
@@ -93,8 +71,8 @@ bool StepUsers(BoardContext& b) {
         userBytes.insert(userBytes.end(), bytes.begin(), bytes.end());
     }
     std::vector<uint8_t> lastRead(users.size() * kLastReadSize, 0);
-    return WriteWholeFile(fs::path(b.config.DataDir) / kUsersFile, userBytes) &&
-           WriteWholeFile(fs::path(b.config.MsgBaseDir) / "lastread.bbs", lastRead);
+    return WriteWholeFile(fs::path(b.config.DataDir) / kUsersFile, userBytes.data(), userBytes.size()) &&
+           WriteWholeFile(fs::path(b.config.MsgBaseDir) / "lastread.bbs", lastRead.data(), lastRead.size());
 }
 
 BoardStepRegistrar users_step(40, "users", StepUsers);
