@@ -185,10 +185,11 @@ UsersFileLock::~UsersFileLock() { Release(); }
 bool UsersFileLock::Release() {
     if (fd_ < 0) return true;
     bool ok = flock(fd_, LOCK_UN) == 0;
+    int err = errno;
     // Closing gives the lock back in any case.
     close(fd_);
     fd_ = -1;
-    if (!ok) LogText(728);
+    if (!ok) LogLine("Cannot release the lock of %s: %s", DataPath(kUsersLockFile), std::strerror(err));
     return ok;
 }
 

@@ -37,7 +37,7 @@ public:
     UsersFileLock(const UsersFileLock&) = delete;
     UsersFileLock& operator=(const UsersFileLock&) = delete;
     bool held() const { return fd_ >= 0; }
-    // Logs text 728 when the lock cannot be given back.
+    // Logs the failure when the lock cannot be given back.
     bool Release();
 
 private:
