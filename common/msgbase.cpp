@@ -23,6 +23,7 @@ public:
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
     }
+    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
@@ -38,6 +39,16 @@ void LogFailure(std::string_view what, const std::string& path, int err) {
 
 void LogShortRecord(const std::string& path, int64_t record, size_t got, size_t want) {
     LogService(fmt::format("Message base: record {} of {} is cut short ({} of {} bytes)", record, path, got, want));
+}
+
+// Opens a file of the base by path; a failure is logged, but for a missing
+// file when the caller takes that as an answer of its own.
+Fd OpenBaseFile(const char* file, int flags, std::string& path, bool quietWhenMissing = false) {
+    path = MsgBasePath(file);
+    if (path.empty()) return Fd(-1);
+    Fd fd(::open(path.c_str(), flags | O_CLOEXEC, 0666));
+    if (!fd.ok() && !(quietWhenMissing && errno == ENOENT)) LogFailure("open", path, errno);
+    return fd;
 }
 
 bool WriteAll(int fd, const void* data, size_t size, off_t at) {
@@ -74,13 +85,9 @@ ssize_t ReadUpTo(int fd, void* data, size_t size, off_t at) {
 // offset where they start.  The caller holds the base lock, so nobody else
 // moves the end meanwhile; a write that fails halfway is cut back.
 bool AppendBytes(const char* file, const void* data, size_t size, int32_t& offset) {
-    std::string path = MsgBasePath(file);
-    if (path.empty()) return false;
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.ok()) {
-        LogFailure("open", path, errno);
-        return false;
-    }
+    std::string path;
+    Fd fd = OpenBaseFile(file, O_WRONLY | O_CREAT, path);
+    if (!fd.ok()) return false;
     off_t end = ::lseek(fd.get(), 0, SEEK_END);
     if (end < 0) {
         LogFailure("find the end of", path, errno);
@@ -114,13 +121,9 @@ bool AppendRecord(const char* file, const R& r, int32_t& offset) {
 template <class R>
 bool ReadRecord(const char* file, int64_t record, R& r) {
     if (record < 0) return false;
-    std::string path = MsgBasePath(file);
-    if (path.empty()) return false;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) {
-        if (errno != ENOENT) LogFailure("open", path, errno);
-        return false;
-    }
+    std::string path;
+    Fd fd = OpenBaseFile(file, O_RDONLY, path, true);
+    if (!fd.ok()) return false;
     std::array<uint8_t, R::kSize> bytes{};
     ssize_t got = ReadUpTo(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(record * R::kSize));
     if (got < 0) {
@@ -142,13 +145,9 @@ template <class R>
 bool RewriteRecord(const char* file, int64_t record, const R& r) {
     MsgBaseLock lock;
     if (!lock) return false;
-    std::string path = MsgBasePath(file);
-    if (path.empty()) return false;
-    Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (!fd.ok()) {
-        LogFailure("open", path, errno);
-        return false;
-    }
+    std::string path;
+    Fd fd = OpenBaseFile(file, O_RDWR, path);
+    if (!fd.ok()) return false;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         LogFailure("stat", path, errno);
@@ -494,15 +493,11 @@ bool WriteMessageHeader(const MsgHeader& header, int32_t record) {
 
 bool ReadMessageText(int32_t offset, MsgText& text) {
     text = MsgText{};
-    std::string path = MsgBasePath(kMsgTextFile);
-    if (path.empty()) return false;
+    std::string path;
+    Fd fd = OpenBaseFile(kMsgTextFile, O_RDONLY, path);
+    if (!fd.ok()) return false;
     if (offset < 0) {
         LogService(fmt::format("Message base: no text at offset {} of {}", offset, path));
-        return false;
-    }
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) {
-        LogFailure("open", path, errno);
         return false;
     }
     // Read on until the end byte shows at the start of a line.
@@ -538,13 +533,9 @@ bool ReadMessageInfo(MsgInfoRecord& info) {
 bool WriteMessageInfo(const MsgInfoRecord& info) {
     MsgBaseLock lock;
     if (!lock) return false;
-    std::string path = MsgBasePath(kMsgInfoFile);
-    if (path.empty()) return false;
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.ok()) {
-        LogFailure("open", path, errno);
-        return false;
-    }
+    std::string path;
+    Fd fd = OpenBaseFile(kMsgInfoFile, O_WRONLY | O_CREAT, path);
+    if (!fd.ok()) return false;
     auto bytes = EncodeRecord(info);
     if (!WriteAll(fd.get(), bytes.data(), bytes.size(), 0)) {
         LogFailure("write", path, errno);
