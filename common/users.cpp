@@ -1,7 +1,6 @@
 #include "common/users.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <vector>
 
 #include "common/dates.h"
+#include "common/msgbase.h"
+#include "common/msgbase_texts.h"
 #include "common/runtime.h"
 #include "common/textfmt.h"
 
@@ -22,16 +23,16 @@ namespace {
 constexpr off_t kRecord = off_t(kUserRecordSize);
 
 template <class... Args>
-void LogText(int n, const Args&... args) {
-    LogService(FormatChecked(LookupText(n), args...));
-}
-
-template <class... Args>
 void LogLine(const char* format, const Args&... args) {
     LogService(fmt::sprintf(format, args...));
 }
 
-std::string DataPath(const char* file) { return Config().DataDir + "/" + file; }
+// Empty while no DataDir is configured: opening "" fails, so nothing lands
+// in the root directory.
+std::string DataPath(const char* file) {
+    const std::string& dir = Config().DataDir;
+    return dir.empty() ? std::string() : dir + "/" + file;
+}
 
 // Names and passwords: the first character and every one after a blank,
 // an apostrophe, a comma or a hyphen upper case, every other lower case.
@@ -40,7 +41,7 @@ std::string CapitalizedName(std::string_view s) {
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
     for (size_t i = 0; i < out.size(); ++i) {
-        bool wordStart = i == 0 || std::strchr(" ',-", out[i - 1]) != nullptr;
+        bool wordStart = i == 0 || std::string_view(" ',-").find(out[i - 1]) != std::string_view::npos;
         out[i] = wordStart ? upper(out[i]) : lower(out[i]);
     }
     return out;
@@ -168,11 +169,7 @@ UsersFileLock::UsersFileLock() {
         LogLine("Cannot open the lock file %s: %s", path, std::strerror(errno));
         return;
     }
-    int r;
-    do {
-        r = flock(fd, LOCK_EX);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    if (!LockRegion(fd, 1, 0, 0)) {
         LogLine("Cannot lock %s: %s", path, std::strerror(errno));
         close(fd);
         return;
@@ -184,12 +181,11 @@ UsersFileLock::~UsersFileLock() { Release(); }
 
 bool UsersFileLock::Release() {
     if (fd_ < 0) return true;
-    bool ok = flock(fd_, LOCK_UN) == 0;
-    int err = errno;
+    bool ok = LockRegion(fd_, 0, 0, 0);
+    if (!ok) ReportText(728, DataPath(kUsersLockFile), std::strerror(errno));
     // Closing gives the lock back in any case.
     close(fd_);
     fd_ = -1;
-    if (!ok) LogLine("Cannot release the lock of %s: %s", DataPath(kUsersLockFile), std::strerror(err));
     return ok;
 }
 
@@ -210,7 +206,7 @@ int FindUser(std::string_view name, UserRecord& record) {
             return false;
         },
         err);
-    if (!ok) LogText(60, UsersPath(), std::strerror(err));
+    if (!ok) ReportText(60, UsersPath(), std::strerror(err));
     if (found < 0) ClearUserRecord(record);
     return found;
 }
@@ -224,7 +220,7 @@ bool UserExists(std::string_view text, int mode) {
             return !found;
         },
         err);
-    if (!ok) LogText(61, UsersPath(), std::strerror(err));
+    if (!ok) ReportText(61, UsersPath(), std::strerror(err));
     return found;
 }
 
@@ -400,7 +396,7 @@ bool UpdateUserAtLogoff(UserRecord& record, int userNumber, const CallSummary& c
     record.HighestRead = call.highestRead;
     if (Config().PasswordChangeCalls != 0) record.PasswordCalls += 1;
     if (WriteUserRecord(userNumber, record)) return true;
-    LogText(73, record.Name);
+    ReportText(73, record.Name);
     return false;
 }
 

@@ -27,9 +27,10 @@ constexpr const char* kPasswordTrashFile = "pwdtrash.ctl";
 
 std::string UsersPath();
 
-// Holds the lock of "users.bbs" (an exclusive flock of "users.lck") from
-// construction, waiting for another holder, until Release or destruction.
-// kvroster's pack, sort and move hold it across their rewrite.
+// Holds the lock of "users.bbs" (LockRegion over "users.lck", a file that
+// nothing renames) from construction, waiting for another holder, until
+// Release or destruction.  kvroster's pack, sort and move hold it across
+// their rewrite.  It does not nest: AppendUserRecord takes it itself.
 class UsersFileLock {
 public:
     UsersFileLock();
@@ -37,7 +38,7 @@ public:
     UsersFileLock(const UsersFileLock&) = delete;
     UsersFileLock& operator=(const UsersFileLock&) = delete;
     bool held() const { return fd_ >= 0; }
-    // Logs the failure when the lock cannot be given back.
+    // Logs text 728 when the lock cannot be given back.
     bool Release();
 
 private:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/lastread.h"
 #include "common/user_record.h"
 #include "common/users.h"
 #include "sample/tools/builders.h"
@@ -15,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace kv::sample {
 namespace {
-
-constexpr size_t kLastReadSize = 400;  // one LastReadRecord per user
 
 // "Users[n].Field": n and Field, or false.
 bool SplitUserKey(const std::string& key, int& n, std::string& field) {
@@ -70,9 +69,9 @@ bool StepUsers(BoardContext& b) {
         UserBytes bytes = EncodeUserRecord(u);
         userBytes.insert(userBytes.end(), bytes.begin(), bytes.end());
     }
-    std::vector<uint8_t> lastRead(users.size() * kLastReadSize, 0);
+    std::vector<uint8_t> lastRead(users.size() * LastReadRecord::kSize, 0);
     return WriteWholeFile(fs::path(b.config.DataDir) / kUsersFile, userBytes.data(), userBytes.size()) &&
-           WriteWholeFile(fs::path(b.config.MsgBaseDir) / "lastread.bbs", lastRead.data(), lastRead.size());
+           WriteWholeFile(fs::path(b.config.MsgBaseDir) / kLastReadFile, lastRead.data(), lastRead.size());
 }
 
 BoardStepRegistrar users_step(40, "users", StepUsers);
