@@ -33,7 +33,10 @@ std::string LookupText(int n);
 
 // The clock.  Tests may install their own; the environment variable
 // KV_TEST_NOW (seconds since the epoch) starts the default clock at that
-// moment, from where it runs on in real time.
+// moment, from where it runs on in real time.  KV_TEST_CLOCK_FILE names a
+// file holding seconds since the epoch, read again at every Now(), so a
+// test can move a running program's time (the server's timed pass); while
+// the file is missing or unreadable the clock falls back as above.
 using ClockFn = std::function<time_t()>;
 void SetClock(ClockFn fn);
 time_t Now();

@@ -82,6 +82,9 @@ template <class IO> constexpr void Visit(IO& io, SegmentHeader& h) {
 // gives an empty text, never a read outside it.
 std::string SegmentText(const uint8_t* segment, int slot, int n);
 
+// The command pipe, a FIFO in DataDir.
+constexpr const char* kCommandPipeName = "kivopipe.bbs";
+
 enum CommandCode : int16_t {
     CMD_SHUTDOWN = -1,
     CMD_RELOAD = -2,

@@ -21,7 +21,7 @@ cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 
 board=${KV_BOARD:-$top/board}
-tty=$(tty 2>/dev/null || echo /dev/console)
+tty=$(tty 2>/dev/null) || tty=/dev/console  # tty prints "not a tty" when it fails
 tty=${tty#/dev/}
 rm -rf "$board"
 build/testbin/kvsample board sample "$board" --tty "$tty" --bin "$top/build/bin"

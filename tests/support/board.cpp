@@ -83,6 +83,10 @@ RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir, 
         dup2(devnull, 0);
         close(out[0]);
         close(err[0]);
+        // Only 1 and 2 may hold the pipes: a copy left in a program that
+        // starts a background process would keep them open after it ends.
+        close(out[1]);
+        close(err[1]);
         if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
         for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> args;

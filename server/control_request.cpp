@@ -1,0 +1,50 @@
+#include "server/control_request.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "common/runtime.h"
+#include "common/segment.h"
+#include "server/config_loader.h"
+#include "server/server_log.h"
+
+namespace kv::server {
+
+int SendControlRequest(int16_t code, const char* program, const char* sent) {
+    std::fprintf(stderr, "%s v1.0 - %s\n", program, kNoticeText);
+    if (!LoadConfig()) {
+        std::fputs("Cannot load the BBS configuration -- please check!\n", stderr);
+        return 1;
+    }
+    std::string path = Config().DataDir + "/" + kCommandPipeName;
+
+    // Without a reader the open fails at once (ENXIO); a server that died
+    // without removing its pipe would otherwise hold us here for ever.
+    int fd = access(path.c_str(), F_OK) == 0 ? open(path.c_str(), O_WRONLY | O_NONBLOCK) : -1;
+    if (fd < 0) {
+        std::fprintf(stderr, "Cannot open %s for writing, the server is not running?\n", kCommandPipeName);
+        return 1;
+    }
+    // The write itself may wait for room, like any writer of the pipe.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    signal(SIGPIPE, SIG_IGN);  // a reader gone meanwhile is a failed write
+
+    ServerCommand cmd;
+    cmd.Code = code;
+    auto rec = EncodeRecord(cmd);
+    ssize_t n;
+    do {
+        n = write(fd, rec.data(), rec.size());
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    if (n != ssize_t(rec.size())) return 1;
+    std::fputs(sent, stderr);
+    return 0;
+}
+
+}  // namespace kv::server

@@ -1,0 +1,179 @@
+#include "server/server_loop.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "common/runtime.h"
+#include "server/command_pipe.h"
+#include "server/config_loader.h"
+#include "server/mail_gateway.h"
+#include "server/server_log.h"
+#include "server/shared_memory.h"
+
+namespace kv::server {
+namespace {
+
+volatile sig_atomic_t g_termSeen = 0;
+
+void OnTermSignal(int) { g_termSeen = 1; }
+
+// Returns true when the request ends the loop.
+bool HandleCommand(const ServerCommand& cmd, const LoopHooks& hooks) {
+    switch (cmd.Code) {
+    case CMD_SHUTDOWN: {
+        int attached = AttachedCount();
+        if (attached < 0) {
+            WriteServerLog("Shut down, cannot get SHARED MEMORY stats");
+        } else if (attached == 1) {
+            return true;
+        } else {
+            WriteServerLog("Cannot SHUT DOWN, %d bbs running", attached - 1);
+        }
+        return false;
+    }
+    case CMD_RELOAD:
+        WriteServerLog(ReloadConfiguration() ? "Configuration reloaded" : "Cannot reload configuration file");
+        return false;
+    case CMD_MAIL_NOW:
+    case CMD_MAIL_QUEUE:
+        hooks.handleMailRequest(cmd);
+        return false;
+    default:
+        WriteServerLog("Uncknown COMMAND CODE %d", cmd.Code);
+        return false;
+    }
+}
+
+// The daemon's descriptors 0-2 go to /dev/null rather than being closed,
+// so that no file opened later becomes its standard output.
+void DetachFromTerminal() {
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
+        if (null > 2) close(null);
+    }
+    setpgid(0, 0);
+}
+
+void AnnounceStart(const ServerSettings& s) {
+    if (s.Verbosity != 2) {
+        std::printf("The BBS's Server is now started with PID = %d\n", int(getpid()));
+        std::fflush(stdout);
+    }
+    WriteServerLog("-- kvhubd started (PID=%d)", int(getpid()));
+    WriteServerLog("Timeout = %d min", s.Timeout);
+    WriteServerLog("NapTime = %d sec", s.NapTime);
+    WriteServerLog("MailOut = %s", s.MailOut ? "YES" : "NO");
+    WriteServerLog("MsgFile = %d and %d", s.Language[0], s.Language[1]);
+}
+
+}  // namespace
+
+LoopHooks::LoopHooks()
+    : importIncomingMail(ImportIncomingMail),
+      sendQueuedMail(SendQueuedMail),
+      handleMailRequest(HandleMailRequest),
+      nap(NapOnPipe) {}
+
+void InstallTermHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = OnTermSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;  // the nap's ppoll is cut short all the same
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+void NapOnPipe(int seconds) {
+    // SIGTERM is held back between the test of the flag and the wait, and
+    // let in only during the wait, so a signal cannot slip in between and
+    // leave the server asleep for the whole nap.
+    sigset_t term, old;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(SIG_BLOCK, &term, &old);
+    if (!g_termSeen) {
+        sigset_t during = old;
+        sigdelset(&during, SIGTERM);
+        pollfd p{FifoDescriptor(), POLLIN, 0};
+        timespec ts{seconds, 0};
+        ppoll(&p, 1, &ts, &during);
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+int OpenServer(const ServerSettings& s) {
+    if (!LoadConfig()) {
+        std::fputs("Cannot load configuration -- please check\n", stderr);
+        std::fputs("Hint: set the env. var. KIVOCNF to the kvconfig.bbs path\n", stderr);
+        return 0;
+    }
+    if (!CreateSharedMemory()) return 0;
+    if (!InitSharedMemory(s)) {
+        RemoveSharedMemory();
+        return 0;
+    }
+    SetLogWriter([](std::string_view line) { WriteServerLog("%s", line); });
+    SetTextLookup([](int n) { return GetSlotText(n, 0); });
+    if (!CreateFifo()) {
+        RemoveFifo();
+        RemoveSharedMemory();
+        return 0;
+    }
+    return 1;
+}
+
+StopReason RunMainLoop(ServerSettings& s, const LoopHooks& hooks) {
+    time_t lastPass = Now();
+    for (;;) {
+        if (g_termSeen) return StopReason::TermSignal;
+        ServerCommand cmd;
+        if (ReadServerCommand(cmd)) {
+            if (HandleCommand(cmd, hooks)) return StopReason::Request;
+            continue;
+        }
+        if (Now() - lastPass < time_t(s.Timeout) * 60) {
+            hooks.nap(s.NapTime);
+            continue;
+        }
+        hooks.importIncomingMail();
+        if (s.MailOut && s.MailQueued) hooks.sendQueuedMail();
+        lastPass = Now();
+    }
+}
+
+void CloseServer(StopReason why) {
+    WriteServerLog(why == StopReason::TermSignal ? "-- kvhubd shutted down by TERM signal\n"
+                                                 : "-- kvhubd shutted down\n");
+    RemoveFifo();
+    RemoveSharedMemory();
+}
+
+int ServerMain(int argc, char** argv) {
+    ServerSettings& s = Settings();
+    s.StartTime = Now();
+    InstallTermHandler();
+    if (int status = ParseServerOptions(argc, argv, s); status >= 0) return status;
+    if (!OpenServer(s)) return 1;
+
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        std::fputs("Cannot fork the server process, aborting...\n", stderr);
+        RemoveFifo();
+        RemoveSharedMemory();
+        return 1;
+    }
+    if (pid > 0) return 0;
+
+    AnnounceStart(s);
+    DetachFromTerminal();
+    CloseServer(RunMainLoop(s));
+    return 0;
+}
+
+}  // namespace kv::server
