@@ -1,0 +1,127 @@
+#include "caller/core/call_signals.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "caller/core/call_state.h"
+#include "caller/core/logoff.h"
+
+namespace kv::caller {
+namespace {
+
+volatile sig_atomic_t gHangup = 0;
+volatile sig_atomic_t gInterrupt = 0;
+volatile sig_atomic_t gMonitor = 0;
+volatile sig_atomic_t gChatRequest = 0;
+volatile sig_atomic_t gSysopChat = 0;
+volatile sig_atomic_t gAlarm = 0;
+volatile sig_atomic_t gLost = 0;
+// The handlers also write a byte here, so that a wait on the line wakes
+// up even when the signal came just before the wait began.
+int gWake[2] = {-1, -1};
+
+void Record(int sig) {
+    switch (sig) {
+        case SIGHUP: gHangup = 1; break;
+        case SIGINT:
+        case SIGQUIT: gInterrupt = 1; break;
+        case SIGUSR1: gMonitor = 1; break;
+        case SIGUSR2: gChatRequest = 1; break;
+        case SIGPIPE: gSysopChat = 1; break;
+        case SIGALRM: gAlarm = 1; break;
+        default: break;
+    }
+    if (gWake[1] >= 0) {
+        int saved = errno;
+        char b = 1;
+        ssize_t n = write(gWake[1], &b, 1);
+        (void)n;
+        errno = saved;
+    }
+}
+
+void Install(int sig, void (*fn)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = fn;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a waiting read returns
+    sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
+
+void InstallCallHandlers() {
+    if (gWake[0] < 0 && pipe(gWake) == 0) {
+        for (int fd : gWake) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM}) Install(sig, Record);
+    Install(SIGTSTP, SIG_IGN);
+}
+
+bool SignalsPending() { return gHangup || gInterrupt || gMonitor || gChatRequest || gSysopChat; }
+
+void NoteLineLost() {
+    gHangup = 1;
+    gLost = 1;
+}
+
+bool LineLost() { return gLost != 0; }
+
+bool WaitForInput() {
+    pollfd p[2] = {{0, POLLIN, 0}, {gWake[0], POLLIN, 0}};
+    int n = gWake[0] >= 0 ? 2 : 1;
+    for (;;) {
+        if (SignalsPending() || gAlarm) return false;
+        int r = poll(p, nfds_t(n), -1);
+        if (r < 0 && errno == EINTR) continue;  // the flags tell what came
+        if (r < 0) return true;                 // let the read see the error
+        if (n == 2 && (p[1].revents & POLLIN)) {
+            char buf[64];
+            while (read(gWake[0], buf, sizeof buf) > 0) {
+            }
+        }
+        if (p[0].revents != 0) return true;
+    }
+}
+
+bool TakeAlarm() {
+    if (!gAlarm) return false;
+    gAlarm = 0;
+    return true;
+}
+
+void IgnoreEndSignals() {
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP}) Install(sig, SIG_IGN);
+}
+
+void ActOnSignals() {
+    if (gHangup) {
+        gHangup = 0;
+        if (!Call().Ending) OnHangup();
+    }
+    if (gInterrupt) {
+        gInterrupt = 0;
+        if (!Call().Ending) OnInterrupt();
+    }
+    if (gMonitor) {
+        gMonitor = 0;
+        ToggleMonitor();
+    }
+    if (gChatRequest) {
+        gChatRequest = 0;
+        OnChatRequest();
+    }
+    if (gSysopChat) {
+        gSysopChat = 0;
+        SysopChat();
+    }
+}
+
+}  // namespace kv::caller

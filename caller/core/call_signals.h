@@ -1,0 +1,47 @@
+// Signals of a call: recorded when they come, acted on at the next turn.
+//
+// A handler may interrupt any step of the program, the middle of a file
+// write included.  So the handlers installed here only note which signal
+// came; the key waits (and any loop that polls for keys) call ActOnSignals,
+// which does the work: a hang-up or an interrupt ends the call through
+// LogOff with its exit status, SIGUSR1, SIGUSR2 and SIGPIPE run the
+// monitor, chat-request and sysop-chat services.  Blocking reads return
+// when a signal comes (the handlers are installed without SA_RESTART), so a
+// waiting call notices at once.
+#pragma once
+
+namespace kv::caller {
+
+// SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2 and SIGALRM recorded;
+// SIGTSTP ignored.
+void InstallCallHandlers();
+
+// Runs the work of every signal recorded since the last turn.  A hang-up or
+// an interrupt does not return (once the end of the call has begun they are
+// dropped instead).
+void ActOnSignals();
+
+// True when a signal waits for ActOnSignals.
+bool SignalsPending();
+
+// The line is gone (end of input or an I/O error on the terminal): handled
+// as a hang-up at the next turn.
+void NoteLineLost();
+
+// True once the line was lost; it stays so.
+bool LineLost();
+
+// Waits until standard input has something to read (or is at its end) or
+// a signal is recorded; true in the first case.  Never misses a signal
+// that comes just before the wait.
+bool WaitForInput();
+
+// Takes the record of an inactivity alarm: true when one came since the
+// last call.
+bool TakeAlarm();
+
+// The call is ending: from now on SIGINT, SIGQUIT and SIGHUP are ignored,
+// so an exit cannot be entered twice.
+void IgnoreEndSignals();
+
+}  // namespace kv::caller

@@ -1,0 +1,85 @@
+// Stand-ins for the services of the caller program that are not built yet.
+//
+// Start-up, key input and log-off call into log-in, menus, display files,
+// the line status file, the user database and the logs of later pieces.
+// Until a piece is built its functions stand here, each doing nothing the
+// caller can see.  Whoever builds one moves its declaration to the header
+// of the new piece (which includes the rest of this file as long as it needs
+// it) and deletes the stand-in from later_stubs.cpp: replaced, not wrapped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kv::caller {
+
+// --- line status file "online.ctl" -----------------------------------------
+
+constexpr uint8_t LINE_MONITORED = 0x02;
+
+// One entry of "online.ctl"; the line-status piece gives it its codec.
+struct OnlineEntry {
+    int32_t Pid = -1;        // -1: line free
+    uint8_t Flags = 0;       // LINE_* bits
+    int32_t User = -1;       // -1: nobody logged on yet
+    std::string LogonTime;   // "HH:MM:SS"
+};
+
+// 1 when this line's entry was made, else 0.  Stand-in: 1.
+int RegisterLine(int line);
+// Changes entry line by mode (0 fresh, 4 free, 5 user, bits otherwise).
+// Stand-in: 1, nothing written.
+int SetLineStatus(int line, int mode, int on);
+// Reads entry line; 1 or 0.  Stand-in: 0 (no file).
+int ReadLineStatus(int line, OnlineEntry& entry);
+
+// --- signals of the sysop and of other lines ---------------------------------
+// The signal handlers only record; these run at the next key wait.
+
+void ToggleMonitor();   // SIGUSR1
+void SysopChat();       // SIGPIPE
+void OnChatRequest();   // SIGUSR2
+
+// --- time log ------------------------------------------------------------------
+
+// This line's "timelog.bbs" record as read at log-in; the time-log piece
+// gives it its layout.  An empty Date means no time log was read.
+struct TimeLogRecord {
+    std::string Date;
+};
+// 1 when the record was written back.  Stand-in: 1.
+int UpdateTimeLog(int line, const TimeLogRecord& record);
+
+// --- user database ---------------------------------------------------------------
+
+void ClearUserRecord();
+void UpdateUserCount();
+void UpdateUserAtLogoff();
+// The caller's own clear-screen bytes from the user record (empty: none).
+// Stand-in: empty.
+std::string CallerClearCodes();
+
+// --- log-in, menus, display files ------------------------------------------------
+
+// 1 when the caller logged in.  Stand-in: waits for one key (so a call sits
+// at the welcome screen under the inactivity alarm), then 0.
+int Login();
+// Runs the menus until log-off; the count of top-menu lines.  Stand-in: 0.
+int MenuLoop();
+// Shows a display file: mode 0 a path, else a name in TextDir.  -1 when
+// missing (the caller then writes a fallback text).  Stand-in: -1.
+int16_t DisplayFile(int mode, const std::string& name, const std::string& hotKeys = "", int keyCount = 0);
+// Writes the bell (byte 7).
+void RingBell();
+// True while the call has time left.  Stand-in: the test without the
+// two-minute and one-minute warnings.
+bool CheckTimeLeft();
+
+// --- daily callers log, transfers -------------------------------------------------
+
+void RotateCallersLog();
+void LogCaller();
+// kind 1 download, 2 upload; index the protocol.
+void RescueAbortedFiles(int kind, int index, bool hangup);
+
+}  // namespace kv::caller

@@ -1,0 +1,107 @@
+#include "caller/core/logoff.h"
+
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+#include "common/runtime.h"
+
+namespace kv::caller {
+namespace {
+
+constexpr const char* kLogSeparator = "------------------------------------------\n";
+
+union SemaphoreValue {
+    int val;
+    struct semid_ds* buf;
+    unsigned short* array;
+};
+
+// Tells a chat partner on another line why this side left; nothing when no
+// chat semaphores exist.
+void TellChatPartner(int reason) {
+    int id = semget(kChatSemaphoreKey, 2, 0);
+    if (id < 0) return;
+    SemaphoreValue v{};
+    switch (reason) {
+        case kLogOffHangup: v.val = CHAT_HANGUP; break;
+        case kLogOffInterrupt: v.val = CHAT_INTERRUPT; break;
+        case kLogOffTimeout: v.val = CHAT_TIMEOUT; break;
+        default: v.val = CHAT_ENDED; break;
+    }
+    semctl(id, 0, SETVAL, v);
+    semctl(id, 1, SETVAL, v);
+}
+
+void BeginEnd() {
+    Call().Ending = true;
+    IgnoreEndSignals();
+}
+
+}  // namespace
+
+void ExitHook(int) {}
+
+void ExitProgram(int status) {
+    ExitHook(0);
+    ResetAttributes();
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+void LogOff(int reason) {
+    CallState& c = Call();
+    BeginEnd();
+    ResetAttributes();
+    // Only the entry this process made is freed: a call refused before it
+    // registered must not wipe the entry of the caller who holds the line.
+    if (c.LineRegistered) {
+        SetLineStatus(c.LineNumber, 4, 0);
+        c.LineRegistered = false;
+    }
+    if (c.LoggedIn != 0) {
+        if (c.ChatLinkState == 2) TellChatPartner(reason);
+        if (c.PendingTransfer != kNoTransfer) {
+            if (c.PendingTransfer <= 999) {
+                RescueAbortedFiles(2, c.PendingTransfer, reason == kLogOffHangup);
+            } else {
+                RescueAbortedFiles(1, c.PendingTransfer - 1000, reason == kLogOffHangup);
+            }
+            if (chdir(Config().DataDir.c_str()) != 0) WriteLog("Cannot go back to %s", Config().DataDir);
+        }
+        if (reason != kLogOffHangup && c.LoggedIn == 1) UpdateUserAtLogoff();
+        if (!c.TimeLogLoaded.Date.empty() && !UpdateTimeLog(c.LineNumber, c.TimeLogLoaded)) LogText(11);
+        LogCaller();
+    }
+    WriteLog(kLogSeparator);
+    MergeLog();
+    ExitHook(0);
+}
+
+void OnHangup() {
+    BeginEnd();
+    if (Call().LoggedIn != 0) UpdateUserAtLogoff();
+    LogText(10);
+    LogOff(kLogOffHangup);
+    if (Call().RawMode) RestoreTtyMode();
+    ExitProgram(99);
+}
+
+void OnInterrupt() {
+    BeginEnd();
+    if (Call().ColorOn) ResetAttributes();
+    LogText(8);
+    LogOff(kLogOffInterrupt);
+    if (Call().RawMode) RestoreTtyMode();
+    std::printf("%s\n", GetText(9).c_str());
+    ExitProgram(98);
+}
+
+}  // namespace kv::caller

@@ -1,0 +1,243 @@
+#include "caller/core/screen.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "caller/core/call_signals.h"
+#include "caller/core/call_state.h"
+#include "common/runtime.h"
+
+// After the system headers: term.h defines many short macros.
+#include <curses.h>
+#include <term.h>
+
+namespace kv::caller {
+namespace {
+
+// Writes all of it: a non-blocking line that is full is waited for.  A line
+// that fails otherwise is gone; the next key wait ends the call.
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= size_t(w);
+        } else if (w < 0 && errno == EINTR) {
+            continue;
+        } else if (w < 0 && errno == EAGAIN) {
+            pollfd pf{fd, POLLOUT, 0};
+            poll(&pf, 1, 1000);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Send(std::string_view s) {
+    for (char ch : s) PutChar(uint8_t(ch));
+}
+
+int ForegroundCode(int16_t c) {
+    static constexpr int kCodes[8] = {30, 34, 32, 36, 31, 35, 33, 37};
+    if (c < 0 || c > 15) return 37;
+    return kCodes[c & 7];
+}
+
+int BackgroundCode(int16_t c) {
+    static constexpr int kCodes[8] = {40, 44, 42, 46, 41, 45, 43, 47};
+    if (c < 0 || c > 7) return 40;
+    return kCodes[c];
+}
+
+// The console's terminfo description, loaded before its first use; when
+// there is none, local cursor moves and clears send nothing.
+bool LocalTerminalReady() {
+    static const bool ready = [] {
+        int err = 0;
+        return setupterm(nullptr, 1, &err) == OK;
+    }();
+    return ready;
+}
+
+const char* LocalCapability(const char* name) {
+    if (!LocalTerminalReady()) return nullptr;
+    char* s = tigetstr(name);
+    return (s == nullptr || s == reinterpret_cast<char*>(-1)) ? nullptr : s;
+}
+
+void PutLocal(const char* s) {
+    if (s == nullptr) return;
+    std::fflush(stdout);
+    putp(s);
+    std::fflush(stdout);
+}
+
+struct BoxStyle {
+    uint8_t tl, tr, bl, br, vertical, horizontal;
+};
+
+BoxStyle StyleOf(int style) {
+    switch (style) {
+        case 0: return {' ', ' ', ' ', ' ', ' ', ' '};
+        case 1: return {0xDA, 0xBF, 0xC0, 0xD9, 0xB3, 0xC4};
+        case 2: return {0xC9, 0xBB, 0xC8, 0xBC, 0xBA, 0xCD};
+        case 3: return {0xD5, 0xB8, 0xD4, 0xBE, 0xB3, 0xCD};
+        default: return {0xD6, 0xB7, 0xD3, 0xBD, 0xBA, 0xC4};
+    }
+}
+
+}  // namespace
+
+uint8_t FoldChar(uint8_t c) {
+    switch (c) {
+        case 128: return 'C';
+        case 129: case 150: case 151: case 163: return 'u';
+        case 130: case 136: case 137: case 138: return 'e';
+        case 131: case 132: case 133: case 134: case 160: return 'a';
+        case 135: return 'c';
+        case 139: case 140: case 141: case 161: return 'i';
+        case 142: case 143: return 'A';
+        case 144: return 'E';
+        case 147: case 148: case 149: return 'o';
+        case 154: return 'U';
+        default: return c;
+    }
+}
+
+void PutChar(uint8_t c) {
+    CallState& s = Call();
+    if (s.LocalMode || (c >= 128 && !s.AnsiOn)) c = FoldChar(c);
+    if (!WriteAll(1, &c, 1)) NoteLineLost();
+    if (s.Monitoring && s.MonitorFd >= 0) WriteAll(s.MonitorFd, &c, 1);
+    // Paces a slow line: a busy count, half as long while monitoring.
+    for (int n = s.Monitoring ? s.OutputDelay / 2 : s.OutputDelay; n >= 0; --n) asm volatile("");
+}
+
+void PutString(std::string_view text) { Send(text); }
+
+void PutLine(std::string_view text) {
+    Send(text);
+    Send("\n\r");
+}
+
+void SetBold() {
+    if (Call().AnsiOn) Send("\033[1m");
+}
+
+void SetBlink() {
+    if (Call().AnsiOn) Send("\033[5m");
+}
+
+void ResetAttributes() {
+    if (Call().AnsiOn) Send("\033[0m");
+}
+
+std::string MakeColorCode(int16_t color, bool background) {
+    char buf[16];
+    if (background) {
+        std::snprintf(buf, sizeof buf, "\033[%dm", BackgroundCode(color));
+    } else if (color >= 8) {
+        std::snprintf(buf, sizeof buf, "\033[1;%dm", ForegroundCode(color));
+    } else {
+        std::snprintf(buf, sizeof buf, "\033[%dm", ForegroundCode(color));
+    }
+    return buf;
+}
+
+void SetForeground(int16_t color) {
+    if (!Call().AnsiOn) return;
+    // Without colour every colour is white; a bright one stays bold.
+    std::string code = MakeColorCode(Call().ColorOn ? color : (color >= 8 ? 15 : 7), false);
+    Send(code);
+}
+
+void SetBackground(int16_t color) {
+    if (!Call().AnsiOn) return;
+    Send(MakeColorCode(Call().ColorOn ? color : 0, true));
+}
+
+void SetColor(int16_t foreground, int16_t background) {
+    CallState& s = Call();
+    if (foreground >= 8) {
+        s.BrightOn = true;
+    } else if (s.BrightOn) {
+        // The bold of a bright colour would brighten the next normal one.
+        ResetAttributes();
+        s.BrightOn = false;
+    }
+    SetForeground(foreground);
+    SetBackground(background);
+}
+
+void SetColorPair(int role) {
+    if (!Call().ColorOn || role < 0 || role > 5) return;
+    const ColorPair& p = Config().Colors[size_t(role)];
+    SetColor(p.Foreground, p.Background);
+}
+
+void MoveCursor(int column, int row) {
+    CallState& s = Call();
+    if (s.AnsiOn) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "\033[%d;%dH", row, column);
+        Send(buf);
+    } else if (s.LocalMode) {
+        // terminfo counts rows and columns from 0.
+        if (const char* cup = LocalCapability("cup")) PutLocal(tparm(cup, row - 1, column - 1));
+    }
+}
+
+void EraseScreen() {
+    CallState& s = Call();
+    if (s.AnsiOn) {
+        Send("\033[2J\033[1;1H");
+        return;
+    }
+    std::string own = CallerClearCodes();
+    if (!own.empty()) {
+        Send(own);
+    } else if (s.LocalMode) {
+        PutLocal(LocalCapability("clear"));
+    }
+}
+
+void ClearToEol() {
+    if (Call().AnsiOn) Send("\033[0K");
+}
+
+void SetReverse() {
+    if (!Call().AnsiOn) return;
+    if (Call().ColorOn) {
+        SetForeground(0);
+        SetBackground(7);
+    } else {
+        Send("\033[7m");
+    }
+}
+
+void DrawBox(int left, int top, int right, int bottom, int16_t foreground, int16_t background, int style) {
+    if (!Call().AnsiOn) return;
+    BoxStyle b = StyleOf(style);
+    SetColor(foreground, background);
+    auto edge = [&](uint8_t first, uint8_t last) {
+        PutChar(first);
+        for (int x = left + 1; x < right; ++x) PutChar(b.horizontal);
+        PutChar(last);
+    };
+    MoveCursor(left, top);
+    edge(b.tl, b.tr);
+    for (int y = top + 1; y < bottom; ++y) {
+        MoveCursor(left, y);
+        PutChar(b.vertical);
+        MoveCursor(right, y);
+        PutChar(b.vertical);
+    }
+    MoveCursor(left, bottom);
+    edge(b.bl, b.br);
+}
+
+}  // namespace kv::caller

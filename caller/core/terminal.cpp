@@ -1,0 +1,196 @@
+#include "caller/core/terminal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
+#include "caller/core/call_state.h"
+#include "caller/core/logoff.h"
+#include "caller/core/screen.h"
+#include "common/runtime.h"
+
+namespace kv::caller {
+namespace {
+
+termios gFirst{};           // as SetRawMode found the line
+termios gSecond{};          // raw, before the 8-bit set-up of a remote line
+bool gHaveFirst = false;
+bool gHaveSecond = false;
+int gSavedFlags = -1;       // status flags of standard input before SetNonBlocking
+unsigned gGrace = 30;
+
+struct InputBuffer {
+    uint8_t bytes[1024];
+    int count = 0;  // bytes in the buffer
+    int pos = 0;    // next to hand out
+    bool Empty() const { return pos >= count; }
+    int Take() { return bytes[pos++]; }
+} gInput;
+
+// A key wait that goes on while the line is gone and the call is ending
+// (a pause prompt of the last screen) gets Enter, so the end goes on.
+constexpr int kKeyOnLostLine = '\r';
+
+}  // namespace
+
+bool SetRawMode() {
+    CallState& c = Call();
+    termios t{};
+    if (tcgetattr(0, &t) != 0) {
+        c.RawMode = false;
+        return false;
+    }
+    gFirst = t;
+    gHaveFirst = true;
+    t.c_iflag = IGNPAR | INPCK | IXON | IXANY;
+    if (c.LocalMode) t.c_iflag |= ISTRIP;
+    t.c_oflag = OCRNL | ONOCR;  // OPOST off: the bytes go out as written
+    t.c_cflag ^= HUPCL;
+    t.c_lflag = ISIG;           // no echo, no line editing
+    t.c_cc[VINTR] = 11;         // Ctrl-K
+    t.c_cc[VMIN] = 1;           // a read returns once one byte has come
+    t.c_cc[VTIME] = 5;
+    bool ok = tcsetattr(0, TCSANOW, &t) == 0;
+    if (tcsetattr(1, TCSANOW, &t) != 0) ok = false;
+    if (!ok) {
+        c.RawMode = false;
+        return false;
+    }
+    c.RawMode = true;
+    if (!c.LocalMode && tcgetattr(0, &gSecond) == 0) {
+        gHaveSecond = true;
+        termios eight = gSecond;
+        eight.c_cflag = (eight.c_cflag & ~tcflag_t(CSIZE | PARENB)) | CS8;
+        tcsetattr(0, TCSAFLUSH, &eight);
+    }
+    return true;
+}
+
+bool RestoreTtyMode() {
+    CallState& c = Call();
+    if (!gHaveFirst) return false;
+    if (!c.LocalMode && gHaveSecond) tcsetattr(0, TCSAFLUSH, &gSecond);
+    if (tcsetattr(0, TCSAFLUSH, &gFirst) != 0) return false;
+    c.RawMode = false;
+    return true;
+}
+
+const termios& FirstTtyModes() { return gFirst; }
+
+int ReadInputByte() {
+    for (;;) {
+        if (!gInput.Empty()) return gInput.Take();
+        if (!WaitForInput()) {
+            ActOnSignals();
+            TakeAlarm();  // no inactivity alarm is armed outside GetKey
+            continue;
+        }
+        ssize_t n = read(0, gInput.bytes, sizeof gInput.bytes);
+        if (n > 0) {
+            gInput.count = int(n);
+            gInput.pos = 0;
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        // End of input or an error on the line: it is gone.
+        NoteLineLost();
+        ActOnSignals();
+        return kKeyOnLostLine;  // only while the call is already ending
+    }
+}
+
+int GetKeyNoTimeout() {
+    for (;;) {
+        int b = ReadInputByte();
+        if (b != 0) return b;
+    }
+}
+
+int TryReadKey() {
+    if (SignalsPending()) ActOnSignals();
+    // Keys typed ahead into the buffer come first, in the order typed.
+    if (!gInput.Empty()) return gInput.Take();
+    uint8_t b = 0;
+    ssize_t n = read(0, &b, 1);
+    if (n == 1) return b;
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) NoteLineLost();
+    return 0;
+}
+
+int GetKey() {
+    CallState& c = Call();
+    RefreshConfig();
+    c.AlarmStage = 0;
+    TakeAlarm();
+    unsigned timeout = Config().InactivityTimeout;
+    if (timeout != 0) alarm(timeout > gGrace ? timeout - gGrace : timeout);
+    int key = 0;
+    for (;;) {
+        if (!gInput.Empty()) {
+            key = gInput.Take();
+            if (key != 0) break;
+            continue;
+        }
+        if (WaitForInput()) {
+            key = TryReadKey();
+            if (key != 0) break;
+        }
+        if (LineLost() && c.Ending) {
+            key = kKeyOnLostLine;
+            break;
+        }
+        ActOnSignals();
+        if (TakeAlarm()) OnInactivityAlarm();  // the warning; the end does not return
+        if (!CheckTimeLeft()) break;
+    }
+    if (!CheckTimeLeft()) {
+        c.TimeUp = 1;
+        OnInactivityAlarm();
+    }
+    alarm(0);
+    TakeAlarm();
+    c.AlarmStage = 0;
+    return key;
+}
+
+void SetNonBlocking(bool on) {
+    if (on) {
+        gSavedFlags = fcntl(0, F_GETFL);
+        if (gSavedFlags != -1) fcntl(0, F_SETFL, gSavedFlags | O_NONBLOCK);
+    } else if (gSavedFlags != -1) {
+        fcntl(0, F_SETFL, gSavedFlags);
+    }
+}
+
+void SetInactivityGrace(unsigned seconds) { gGrace = seconds; }
+
+void OnInactivityAlarm() {
+    CallState& c = Call();
+    if (c.TimeUp == 0 && c.AlarmStage == 0) {
+        c.AlarmStage = 1;
+        RingBell();
+        PutString(GetText(735));
+        RingBell();
+        alarm(gGrace);
+        return;
+    }
+    alarm(0);
+    c.Ending = true;
+    IgnoreEndSignals();
+    if (c.TimeUp == 0) {
+        LogText(54);
+        if (DisplayFile(1, GetText(644)) == -1) PutLine(GetText(55));
+    } else {
+        LogText(56);
+        if (DisplayFile(1, GetText(645)) == -1) PutLine(GetText(57));
+    }
+    RestoreTtyMode();
+    LogOff(kLogOffTimeout);
+    ExitProgram('3' + c.TimeUp);
+}
+
+}  // namespace kv::caller

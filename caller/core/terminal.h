@@ -1,0 +1,54 @@
+// The caller's terminal: raw modes and key input.
+//
+// Standard input and output are the line.  SetRawMode puts the line into
+// raw mode once at start-up (no echo, no line editing, no output
+// processing, Ctrl-K as the interrupt key) and RestoreTtyMode puts the
+// first settings back on the way out.  Keys are the bytes the terminal
+// sends, untranslated; NUL counts as no key.
+//
+// Three readers share one input buffer, so typed-ahead keys are never lost
+// or reordered between them:
+//   GetKey           the key wait of every prompt: inactivity alarm and
+//                    call-time check, signals acted on while it waits;
+//   GetKeyNoTimeout  the next key, without alarm or time check;
+//   TryReadKey       one key if one is there (0 if not); with
+//                    SetNonBlocking(true) it never waits, which is how
+//                    listings poll for a stop key.
+// The end of input or an I/O error on the line is a hang-up: the call ends
+// through the hang-up path (exit status 99) at that key wait.
+//
+// Inactivity: GetKey arms an alarm of InactivityTimeout seconds less the
+// grace time (30 s).  When it rings the caller is warned (text 735 between
+// two bells) and has the grace time left; then the call ends with exit
+// status 51 (text 54 logged, display file named by text 644 or text 55).
+// A call whose time is used up ends with 52 (text 56, 645 or text 57).
+#pragma once
+
+#include <termios.h>
+
+namespace kv::caller {
+
+bool SetRawMode();
+bool RestoreTtyMode();
+
+// The next byte of the input buffer, refilled from the line when empty.
+int ReadInputByte();
+int GetKeyNoTimeout();
+int TryReadKey();
+int GetKey();
+void SetNonBlocking(bool on);
+
+// The end of an inactivity or call-time wait (TimeUp tells which).  At
+// AlarmStage 0 of an inactivity it shows the warning and returns; otherwise
+// it ends the call and does not return.
+void OnInactivityAlarm();
+
+// The grace time between the warning and the end, 30 seconds.  Tests of
+// the terminal code shorten it.
+void SetInactivityGrace(unsigned seconds);
+
+// The settings of standard input as SetRawMode found them (the line speed
+// is read from there).
+const termios& FirstTtyModes();
+
+}  // namespace kv::caller

@@ -1,0 +1,305 @@
+#include "tests/support/pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+namespace kv::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Code page 437, bytes 0x80-0xFF, as Unicode.
+constexpr uint16_t kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+int ColorIndex(const VTermColor& c, bool foreground) {
+    if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return -1;
+    if (!VTERM_COLOR_IS_INDEXED(&c)) return -1;
+    return c.indexed.idx;
+}
+
+int MillisLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : int(left);
+}
+
+}  // namespace
+
+PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
+    if (o.argv.empty()) throw std::runtime_error("PtySession: no program");
+
+    // The line's modes as a freshly opened terminal has them, at the speed
+    // the test asked for.
+    termios modes{};
+    int probeMaster = -1, probeSlave = -1;
+    if (openpty(&probeMaster, &probeSlave, nullptr, nullptr, nullptr) != 0)
+        throw std::runtime_error("PtySession: openpty failed");
+    tcgetattr(probeSlave, &modes);
+    close(probeMaster);
+    close(probeSlave);
+    cfsetispeed(&modes, o.speed);
+    cfsetospeed(&modes, o.speed);
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(o.rows);
+    ws.ws_col = static_cast<unsigned short>(o.cols);
+
+    // Build the environment before forking: the child only execs.
+    std::map<std::string, std::string> envMap = {
+        {"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"TERM", "xterm"}, {"LANG", "C"}};
+    if (const char* home = std::getenv("HOME")) envMap["HOME"] = home;
+    for (const auto& e : o.env) {
+        size_t eq = e.find('=');
+        envMap[e.substr(0, eq)] = eq == std::string::npos ? "" : e.substr(eq + 1);
+    }
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : envMap) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp, args;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argvCopy = o.argv;
+    for (auto& a : argvCopy) args.push_back(a.data());
+    args.push_back(nullptr);
+
+    char name[256] = {};
+    pid_ = forkpty(&master_, name, &modes, &ws);
+    if (pid_ < 0) throw std::runtime_error("PtySession: forkpty failed");
+    if (pid_ == 0) {
+        // forkpty made the slave our controlling terminal and fds 0-2.
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        if (!o.dir.empty() && chdir(o.dir.c_str()) != 0) _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    slave_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+
+    vt_ = vterm_new(rows_, cols_);
+    vterm_set_utf8(vt_, 1);
+    screen_ = vterm_obtain_screen(vt_);
+    vterm_screen_reset(screen_, 1);
+}
+
+PtySession::~PtySession() {
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, SIGKILL);
+        int st = 0;
+        waitpid(pid_, &st, 0);
+    }
+    if (master_ >= 0) close(master_);
+    if (vt_ != nullptr) vterm_free(vt_);
+}
+
+void PtySession::Send(std::string_view keys) {
+    size_t done = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (master_ >= 0 && done < keys.size() && Clock::now() < deadline) {
+        ssize_t n = write(master_, keys.data() + done, keys.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            break;
+        } else {
+            Pump(10);  // the line is full: let the program's output drain
+        }
+    }
+}
+
+void PtySession::Feed(const char* bytes, size_t n) {
+    output_.append(bytes, n);
+    std::string utf8;
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t b = uint8_t(bytes[i]);
+        if (b < 0x80) {
+            utf8 += char(b);
+        } else {
+            AppendUtf8(utf8, kCp437High[b - 0x80]);
+        }
+    }
+    vterm_input_write(vt_, utf8.data(), utf8.size());
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
+    cursorRow_ = pos.row;
+    cursorCol_ = pos.col;
+}
+
+bool PtySession::Pump(int timeoutMs) {
+    if (master_ < 0) return false;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool first = true;
+    for (;;) {
+        pollfd p{master_, POLLIN, 0};
+        int wait = first ? MillisLeft(deadline) : 0;
+        first = false;
+        int r = poll(&p, 1, wait);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return true;
+        char buf[4096];
+        ssize_t n = read(master_, buf, sizeof buf);
+        if (n > 0) {
+            Feed(buf, size_t(n));
+            continue;  // take everything that is there
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+        return false;  // EIO: every slave descriptor is closed
+    }
+}
+
+bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (Screen().find(text) != std::string::npos) return true;
+        int left = MillisLeft(deadline);
+        if (left == 0) return false;
+        if (!Pump(left < 50 ? left : 50)) return Screen().find(text) != std::string::npos;
+    }
+}
+
+bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (output_.find(bytes) != std::string::npos) return true;
+        int left = MillisLeft(deadline);
+        if (left == 0) return false;
+        if (!Pump(left < 50 ? left : 50)) return output_.find(bytes) != std::string::npos;
+    }
+}
+
+ScreenCell PtySession::Cell(int row, int col) const {
+    ScreenCell out;
+    VTermScreenCell c{};
+    VTermPos pos{row, col};
+    if (!vterm_screen_get_cell(screen_, pos, &c)) return out;
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; ++i) AppendUtf8(out.text, c.chars[i]);
+    if (out.text.empty()) out.text = " ";
+    out.fg = ColorIndex(c.fg, true);
+    out.bg = ColorIndex(c.bg, false);
+    out.bold = c.attrs.bold;
+    out.blink = c.attrs.blink;
+    out.reverse = c.attrs.reverse;
+    return out;
+}
+
+std::string PtySession::Row(int row) const {
+    std::string line;
+    for (int col = 0; col < cols_; ++col) {
+        VTermScreenCell c{};
+        if (!vterm_screen_get_cell(screen_, VTermPos{row, col}, &c)) break;
+        if (c.width == 0) continue;  // right half of a wide character
+        if (c.chars[0] == 0) {
+            line += ' ';
+            continue;
+        }
+        for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; ++i) AppendUtf8(line, c.chars[i]);
+    }
+    size_t end = line.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : line.substr(0, end + 1);
+}
+
+std::string PtySession::Screen() const {
+    std::string all;
+    for (int r = 0; r < rows_; ++r) {
+        if (r) all += '\n';
+        all += Row(r);
+    }
+    return all;
+}
+
+termios PtySession::SlaveModes() const {
+    termios t{};
+    int fd = open(slave_.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) throw std::runtime_error("PtySession: cannot open " + slave_);
+    tcgetattr(fd, &t);
+    close(fd);
+    return t;
+}
+
+void PtySession::Hangup() {
+    if (master_ >= 0) {
+        Pump(0);
+        close(master_);
+        master_ = -1;
+    }
+}
+
+bool PtySession::Running() {
+    if (reaped_) return false;
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        reaped_ = true;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return false;
+    }
+    return true;
+}
+
+int PtySession::Wait(int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Running()) {
+        if (MillisLeft(deadline) == 0) {
+            kill(pid_, SIGKILL);
+            int st = 0;
+            waitpid(pid_, &st, 0);
+            reaped_ = true;
+            status_ = -1;
+            break;
+        }
+        if (master_ < 0 || !Pump(20)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // What the program wrote just before it ended.
+    if (master_ >= 0) Pump(0);
+    return status_;
+}
+
+}  // namespace kv::test
