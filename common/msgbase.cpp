@@ -479,6 +479,12 @@ int MessageArea(int32_t record) {
     return r.MsgArea;
 }
 
+bool ReadMessageIndex(MsgIndexRecord& entry, int32_t record) { return ReadRecord(kMsgIndexFile, record, entry); }
+
+bool WriteMessageIndex(const MsgIndexRecord& entry, int32_t record) {
+    return RewriteRecord(kMsgIndexFile, record, entry);
+}
+
 bool WriteRecipientEntry(int32_t record, std::string_view text) {
     MsgToIndexRecord r;
     r.Recipient = text;

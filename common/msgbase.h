@@ -95,6 +95,8 @@ void BuildMessageHeader(MsgHeader& header, std::string_view recipient, std::stri
 // Reading a record past the end of its file fails without a log line, so
 // that a scan may simply run until it fails; a record cut short is logged.
 int MessageArea(int32_t record);  // MsgArea of "msgidx.bbs", or -1
+bool ReadMessageIndex(MsgIndexRecord& entry, int32_t record);
+bool WriteMessageIndex(const MsgIndexRecord& entry, int32_t record);
 bool WriteRecipientEntry(int32_t record, std::string_view text);
 bool ReadMessageHeader(MsgHeader& header, int32_t record);
 bool WriteMessageHeader(const MsgHeader& header, int32_t record);
