@@ -14,20 +14,6 @@
 namespace kv {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 bool Fail(std::string* why, std::string text) {
     if (why) *why = std::move(text);
     return false;
@@ -44,6 +30,18 @@ bool LineInRange(int line, std::string* why) {
 
 off_t EntryOffset(int line) { return off_t(line) * off_t(OnlineEntry::kSize); }
 
+// Opens "online.ctl", runs use on the descriptor and closes it again: every
+// operation opens the file by path, as the other lines do.
+template <class Use>
+bool WithOnlineFile(int flags, std::string* why, Use use) {
+    std::string path = OnlinePath();
+    int fd = path.empty() ? -1 : ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return FailErrno(why, "open", path);
+    bool ok = use(fd, path);
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace
 
 std::string OnlinePath() {
@@ -59,22 +57,22 @@ bool CreateOnlineFile() {
     // Two lines may start at the same moment.  Whoever links first makes
     // the file; the other finds it there and keeps its entries.
     std::string tmp = path + ".XXXXXX";
-    int raw = ::mkstemp(tmp.data());
-    if (raw < 0) return false;
-    Fd fd(raw);
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return false;
     std::vector<uint8_t> bytes(size_t(kOnlineLines) * OnlineEntry::kSize);
     for (int i = 0; i < kOnlineLines; ++i) EncodeRecord(OnlineEntry{}, bytes.data() + EntryOffset(i));
     // mkstemp makes the file private; it gets the mode a plain create would.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    bool ok = ::fchmod(fd.get(), 0666 & ~mask) == 0;
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
     size_t done = 0;
     while (ok && done < bytes.size()) {
-        ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) ok = false;
         else done += size_t(n);
     }
+    if (::close(fd) != 0) ok = false;
     if (ok && ::link(tmp.c_str(), path.c_str()) != 0 && errno != EEXIST) ok = false;
     ::unlink(tmp.c_str());
     return ok && ::access(path.c_str(), F_OK) == 0;
@@ -82,55 +80,52 @@ bool CreateOnlineFile() {
 
 bool ReadOnlineEntry(int line, OnlineEntry& entry, std::string* why) {
     if (!LineInRange(line, why)) return false;
-    std::string path = OnlinePath();
-    Fd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return FailErrno(why, "open", path);
-    uint8_t bytes[OnlineEntry::kSize];
-    ssize_t n;
-    do n = ::pread(fd.get(), bytes, sizeof bytes, EntryOffset(line));
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return FailErrno(why, "read", path);
-    if (size_t(n) != sizeof bytes) return Fail(why, fmt::format("{}: entry {} is cut short", path, line));
-    DecodeRecord(bytes, entry);
-    return true;
+    return WithOnlineFile(O_RDONLY, why, [&](int fd, const std::string& path) {
+        uint8_t bytes[OnlineEntry::kSize];
+        ssize_t n;
+        do n = ::pread(fd, bytes, sizeof bytes, EntryOffset(line));
+        while (n < 0 && errno == EINTR);
+        if (n < 0) return FailErrno(why, "read", path);
+        if (size_t(n) != sizeof bytes) return Fail(why, fmt::format("{}: entry {} is cut short", path, line));
+        DecodeRecord(bytes, entry);
+        return true;
+    });
 }
 
 bool WriteOnlineEntry(int line, const OnlineEntry& entry, std::string* why) {
     if (!LineInRange(line, why)) return false;
-    std::string path = OnlinePath();
-    Fd fd(path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fd.get() < 0) return FailErrno(why, "open", path);
-    // One write of the whole entry: a reader on another line sees the old
-    // entry or the new one, never half of each.
-    auto bytes = EncodeRecord(entry);
-    ssize_t n;
-    do n = ::pwrite(fd.get(), bytes.data(), bytes.size(), EntryOffset(line));
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return FailErrno(why, "write", path);
-    if (size_t(n) != bytes.size()) return Fail(why, fmt::format("{}: entry {} written short", path, line));
-    return true;
+    return WithOnlineFile(O_WRONLY, why, [&](int fd, const std::string& path) {
+        // One write of the whole entry: a reader on another line sees the
+        // old entry or the new one, never half of each.
+        auto bytes = EncodeRecord(entry);
+        ssize_t n;
+        do n = ::pwrite(fd, bytes.data(), bytes.size(), EntryOffset(line));
+        while (n < 0 && errno == EINTR);
+        if (n < 0) return FailErrno(why, "write", path);
+        if (size_t(n) != bytes.size()) return Fail(why, fmt::format("{}: entry {} written short", path, line));
+        return true;
+    });
 }
 
 bool ReadOnlineFile(std::vector<OnlineEntry>& entries, std::string* why) {
     entries.clear();
-    std::string path = OnlinePath();
-    Fd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return FailErrno(why, "open", path);
-    std::vector<uint8_t> bytes(size_t(kOnlineLines) * OnlineEntry::kSize);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::pread(fd.get(), bytes.data() + got, bytes.size() - got, off_t(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return FailErrno(why, "read", path);
-        if (n == 0) break;
-        got += size_t(n);
-    }
-    for (size_t at = 0; at + OnlineEntry::kSize <= got; at += OnlineEntry::kSize) {
-        OnlineEntry e;
-        DecodeRecord(bytes.data() + at, e);
-        entries.push_back(e);
-    }
-    return true;
+    return WithOnlineFile(O_RDONLY, why, [&](int fd, const std::string& path) {
+        std::vector<uint8_t> bytes(size_t(kOnlineLines) * OnlineEntry::kSize);
+        size_t got = 0;
+        while (got < bytes.size()) {
+            ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return FailErrno(why, "read", path);
+            if (n == 0) break;
+            got += size_t(n);
+        }
+        for (size_t at = 0; at + OnlineEntry::kSize <= got; at += OnlineEntry::kSize) {
+            OnlineEntry e;
+            DecodeRecord(bytes.data() + at, e);
+            entries.push_back(e);
+        }
+        return true;
+    });
 }
 
 bool OnlineProcessAlive(int32_t pid) {
