@@ -1,13 +1,400 @@
-// Placeholders until the gateway itself is written: the loop already calls
-// them at their times, and they do nothing yet.
 #include "server/mail_gateway.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/msgbase.h"
+#include "common/runtime.h"
+#include "common/users.h"
+#include "server/server_log.h"
+#include "server/server_settings.h"
+
 namespace kv::server {
+namespace {
 
-void ImportIncomingMail() {}
+SleepFn& LockSleep() {
+    static SleepFn fn = [](unsigned s) { sleep(s); };
+    return fn;
+}
 
-void SendQueuedMail() {}
+std::string MailDirPath(const char* name) { return Config().MailDir + "/" + name; }
 
-void HandleMailRequest(const ServerCommand&) {}
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool WriteAll(int fd, std::string_view s) {
+    size_t done = 0;
+    while (done < s.size()) {
+        ssize_t n = write(fd, s.data() + done, s.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// A request line's fields are split at '|' and the file at line ends, so
+// neither may come from a name.
+std::string RequestField(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c == '|' || c == '\n' || c == '\r') c = ' ';
+    return out;
+}
+
+std::string NodeName() {
+    struct utsname u;
+    if (uname(&u) != 0) return {};
+    return u.nodename;
+}
+
+// The first line of the mailbox, which must show a format we can split.
+// Logs why when it does not.
+bool MailboxLooksUsable(FILE* f, MailboxFormat format) {
+    MailboxReader in(f);
+    std::string first;
+    in.ReadLine(first);
+    if (IsForwardLine(first)) {
+        WriteServerLog("Cannot process forwarded mail box");
+        return false;
+    }
+    if (!BeginsMailbox(first, format)) {
+        WriteServerLog("Mail box is corrupted, cannot process it");
+        return false;
+    }
+    return true;
+}
+
+MailboxFormat ConfiguredFormat() {
+    return Config().MmdfMailbox ? MailboxFormat::kMmdf : MailboxFormat::kFromLines;
+}
+
+// Copies the open mailbox whole into "incoming.bbs": a temporary file in
+// MailDir, every write checked, synced and renamed into place.  The old
+// copy of the last pass stays until the new one is complete.
+bool CopyToIncoming(int from, const std::string& mailbox) {
+    std::string target = MailDirPath(kIncomingFile);
+    std::string tmp = target + ".XXXXXX";
+    int to = mkstemp(tmp.data());
+    if (to < 0) {
+        WriteServerLog("Cannot create %s: %s", tmp, std::strerror(errno));
+        return false;
+    }
+    bool ok = lseek(from, 0, SEEK_SET) == 0;
+    char buf[64 * 1024];
+    while (ok) {
+        ssize_t n = read(from, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = WriteAll(to, std::string_view(buf, size_t(n)));
+    }
+    if (ok) ok = fsync(to) == 0;
+    int err = errno;
+    if (close(to) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        WriteServerLog("Cannot copy %s to %s: %s", mailbox, target, std::strerror(err));
+        unlink(tmp.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+void SetMailboxLockSleep(SleepFn fn) {
+    LockSleep() = fn ? std::move(fn) : SleepFn([](unsigned s) { sleep(s); });
+}
+
+void ImportIncomingMail() {
+    const std::string& mailbox = Config().MailboxPath;
+    struct stat st;
+    if (mailbox.empty() || stat(mailbox.c_str(), &st) != 0) return;
+    // Delivery agents may leave an empty mailbox behind: no mail in it.
+    if (st.st_size == 0) return;
+    WriteServerLog("Processing incoming mail (%ld bytes)", long(st.st_size));
+    switch (MoveMailbox()) {
+    case MoveResult::kMoved: ProcessMailbox(); break;
+    case MoveResult::kRefused: break;
+    case MoveResult::kFailed: WriteServerLog("Cannot move %s to the mail directory", mailbox); break;
+    }
+}
+
+MoveResult MoveMailbox() {
+    const std::string& mailbox = Config().MailboxPath;
+    std::string lock = mailbox + ".lock";
+
+    for (int waits = 0; Exists(lock); ++waits) {
+        if (waits == kMailboxLockWait + 1) {
+            WriteServerLog("There is still a lock on mail box after %d seconds", kMailboxLockWait);
+            return MoveResult::kFailed;
+        }
+        LockSleep()(1);
+    }
+    int lockFd = open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0444);
+    if (lockFd < 0) {
+        WriteServerLog("Cannot create mail box lock file %s", lock);
+        return MoveResult::kFailed;
+    }
+    close(lockFd);
+
+    // Under the lock: look at the mailbox before anything is done to it;
+    // one we cannot split stays exactly where it is.
+    MoveResult result = MoveResult::kFailed;
+    if (Config().MailDir.empty()) {
+        WriteServerLog("Cannot copy %s: no mail directory configured", mailbox);
+    } else if (FILE* f = std::fopen(mailbox.c_str(), "r"); f == nullptr) {
+        WriteServerLog("Cannot open %s", mailbox);
+    } else {
+        if (!MailboxLooksUsable(f, ConfiguredFormat())) {
+            result = MoveResult::kRefused;
+        } else if (CopyToIncoming(fileno(f), mailbox)) {
+            if (unlink(mailbox.c_str()) == 0) result = MoveResult::kMoved;
+            else WriteServerLog("Cannot remove %s: %s", mailbox, std::strerror(errno));
+        }
+        std::fclose(f);
+    }
+
+    if (unlink(lock.c_str()) != 0) WriteServerLog("Cannot remove mail box lock file %s", lock);
+    return result;
+}
+
+void ProcessMailbox() {
+    std::string path = MailDirPath(kIncomingFile);
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        WriteServerLog("Cannot open %s", path);
+        return;
+    }
+    MailboxFormat format = ConfiguredFormat();
+    if (!MailboxLooksUsable(f, format)) {
+        std::fclose(f);
+        return;
+    }
+    std::rewind(f);
+    MailboxReader in(f);
+    std::string first;
+    in.ReadLine(first);
+
+    const int dateOrder = Config().DateOrder;
+    for (;;) {
+        MailHeader header;
+        int parsed = ParseMailHeader(in, header, ParseRecipient, dateOrder);
+        if (parsed == kHeaderEndOfFile) break;
+        std::vector<std::string> body;
+        if (!GetBody(in, format, body)) WriteServerLog("Not enough memory to proceed in GetBody()");
+        int32_t number = 0;
+        if (parsed == kHeaderNoRecipient) {
+            WriteServerLog("Message to %s not sent, bad header", header.Addressed);
+        } else if (body.empty()) {
+            WriteServerLog("Message to %s not sent, null message body", header.ToName);
+        } else if (PostMail(header, body, number)) {
+            WriteServerLog("Message #%ld posted to %s in area %d", long(number), header.ToName,
+                           int(Config().MailArea));
+        } else {
+            WriteServerLog("Posting of a message from %s FAILED", header.FromName);
+        }
+    }
+    std::fclose(f);
+}
+
+std::string FindUserByAlias(std::string_view alias) {
+    std::string wanted(alias);
+    for (char& c : wanted) c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::string name;
+    // A user without an alias has an empty field; an empty alias must not
+    // hand that user somebody's private mail.
+    if (!wanted.empty()) {
+        if (!Exists(UsersPath())) {
+            WriteServerLog("Cannot open %s for reading", UsersPath());
+            return {};
+        }
+        // A read failure is logged by the scan itself.
+        if (!ScanUsers([&](int, const UserRecord& r) {
+                if (r.Alias != wanted) return true;
+                name = r.Name;
+                return false;
+            }))
+            return {};
+    }
+    if (name.empty()) WriteServerLog("Alias \"%s\" not found, message not posted", wanted);
+    return name;
+}
+
+std::string ParseRecipient(std::string_view value) {
+    static const std::string node = NodeName();
+    std::optional<std::string> alias = RecipientAlias(value, node);
+    if (!alias) return {};
+    return FindUserByAlias(*alias);
+}
+
+bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int32_t& number) {
+    int area = Config().MailArea;
+    if (area < 0 || area >= kMsgAreaCount) {
+        WriteServerLog("Mail area %d is not a message area", area);
+        return false;
+    }
+    MsgText text;
+    text.Pid = kServerPid;
+    text.Lines.reserve(body.size());
+    for (const std::string& piece : body) {
+        std::string line;
+        for (char c : piece) {
+            if (c == '\t') line.append(8, ' ');
+            else line.push_back(c);
+        }
+        text.Lines.push_back(std::move(line));
+    }
+
+    MsgHeader h;
+    h.MsgArea = int16_t(area);
+    h.FromName = mail.FromName;
+    h.ToName = mail.ToName;
+    h.Subject = mail.Subject;
+    h.DateText = mail.DateText;
+    h.TimeText = mail.TimeText;
+    h.WrittenAt = h.ImportedAt = int32_t(Now());
+    h.Status = MSG_EMAIL | MSG_PRIVATE;
+    int32_t headerOffset = 0;
+    if (!AppendMessage(text, h, headerOffset)) return false;
+    number = h.MsgNumber;
+    return true;
+}
+
+std::string MailRequestLine(const ServerCommand& cmd) {
+    return FormatChecked("%s|%s|%ld|%ld\n", RequestField(cmd.Name), RequestField(cmd.Alias), long(cmd.MessageNumber),
+                         long(cmd.HeaderOffset));
+}
+
+namespace {
+
+void LogRequest(const ServerCommand& cmd, const char* what) {
+    WriteServerLog("Message #%ld from %s %s", long(cmd.MessageNumber), cmd.Name, what);
+}
+
+// Appends a request line to "outgoing.bbs" for the next outgoing pass.
+bool QueueRequest(const ServerCommand& cmd, const std::string& line) {
+    std::string path = MailDirPath(kOutgoingFile);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (fd < 0) {
+        WriteServerLog("Mail not sent, cannot open %s", path);
+        return false;
+    }
+    bool ok = WriteAll(fd, line);
+    int err = errno;
+    if (close(fd) != 0) ok = false;
+    if (!ok) {
+        WriteServerLog("Mail not sent, cannot write %s: %s", path, std::strerror(err));
+        return false;
+    }
+    Settings().MailQueued = 1;
+    LogRequest(cmd, "queued");
+    return true;
+}
+
+// The request in a file of its own under a name nobody can guess.
+bool WriteRequestFile(const std::string& line, std::string& path) {
+    const char* dir = std::getenv("TMPDIR");
+    path = std::string(dir && *dir ? dir : "/tmp") + "/kvmailXXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0) {
+        WriteServerLog("Mail not sent, cannot open %s", path);
+        return false;
+    }
+    bool ok = WriteAll(fd, line);
+    if (close(fd) != 0) ok = false;
+    if (!ok) {
+        WriteServerLog("Mail not sent, cannot write %s", path);
+        unlink(path.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+void HandleMailRequest(const ServerCommand& cmd) {
+    std::string line = MailRequestLine(cmd);
+    if (cmd.Code == CMD_MAIL_QUEUE) {
+        QueueRequest(cmd, line);
+        return;
+    }
+    std::string path;
+    if (WriteRequestFile(line, path)) {
+        bool sent = StartMailSender(path);
+        // The sender removes a file it has worked through; one that it left
+        // is ours to clear once the line is safe in the queue.
+        if (sent) {
+            LogRequest(cmd, "sent");
+            unlink(path.c_str());
+            return;
+        }
+        LogRequest(cmd, "not sent");
+        if (QueueRequest(cmd, line)) unlink(path.c_str());
+        return;
+    }
+    // Not even a request file: the queue keeps the mail for the next pass.
+    QueueRequest(cmd, line);
+}
+
+bool StartMailSender(const std::string& requestPath) {
+    const std::string& sender = Config().SenderPath;
+    if (sender.empty() || access(sender.c_str(), X_OK) != 0) {
+        WriteServerLog("Cannot execute %s %s", sender, requestPath);
+        return false;
+    }
+    size_t slash = sender.rfind('/');
+    std::string name = slash == std::string::npos ? sender : sender.substr(slash + 1);
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        WriteServerLog("Cannot fork for %s: %s", sender, std::strerror(errno));
+        return false;
+    }
+    if (pid == 0) {
+        // The sender waits for the mailer it starts; it needs the default
+        // disposition of SIGCHLD and SIGPIPE, whatever the server set.
+        signal(SIGCHLD, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        char* argv[] = {name.data(), const_cast<char*>(requestPath.c_str()), nullptr};
+        execv(sender.c_str(), argv);
+        WriteServerLog("Problem exec () of %s (%d)", sender, -1);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            WriteServerLog("Cannot wait for %s: %s", sender, std::strerror(errno));
+            return false;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void SendQueuedMail() {
+    std::string path = MailDirPath(kOutgoingFile);
+    if (!Exists(path)) {
+        WriteServerLog("Cannot find outgoing request mail file %s", path);
+        return;
+    }
+    StartMailSender(path);
+}
 
 }  // namespace kv::server

@@ -1,18 +1,69 @@
-// The server's mail gateway: the passes that the main loop runs for mail.
+// The server's mail gateway: Internet mail in from the system mailbox,
+// callers' mail requests out to the mail sender (normally kvpost).
+//
+// Incoming, on each timed pass: the mailbox (MailboxPath) is taken under its
+// lock file (MailboxPath + ".lock"), checked, copied to "incoming.bbs" in
+// MailDir and only then removed; the copy is split into mails and each mail
+// whose addressee is a user (found by alias in "users.bbs") is appended to
+// the message area MailArea as private e-mail.
+//
+// Outgoing: a request from the command pipe becomes a MailRequestLine
+// "name|alias|number|header offset".  Code 1 writes it into a one-line file
+// of its own and runs SenderPath on it at once; code 2 (and a code 1 whose
+// sender failed) appends it to "outgoing.bbs" in MailDir, which the timed
+// pass hands to the sender when the server runs with -o.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "common/segment.h"
+#include "server/mail_parse.h"
 
 namespace kv::server {
 
-// Incoming part of the timed pass: the system mailbox into the mail area.
+inline constexpr const char* kIncomingFile = "incoming.bbs";
+inline constexpr const char* kOutgoingFile = "outgoing.bbs";
+inline constexpr const char* kServerPid = "kvhubd v0.1b";
+// Seconds the import waits for another holder of the mailbox lock.
+inline constexpr int kMailboxLockWait = 45;
+
+// The incoming pass.
 void ImportIncomingMail();
 
-// Outgoing part of the timed pass, run with -o once a request was queued:
-// "outgoing.bbs" handed to the mail sender.
+enum class MoveResult {
+    kMoved,    // "incoming.bbs" holds the whole mailbox, which is gone
+    kRefused,  // the mailbox is not one we can read; it stays untouched (logged)
+    kFailed,   // locked, or the copy failed; the mailbox stays
+};
+MoveResult MoveMailbox();
+
+// Splits "incoming.bbs" and posts every mail with an addressee.
+void ProcessMailbox();
+
+// The name of the user whose alias is alias (compared lower-cased), or ""
+// (logged) when nobody has it; an empty alias finds nobody.
+std::string FindUserByAlias(std::string_view alias);
+// The user that a "To:" or "Cc:" value addresses, or "".
+std::string ParseRecipient(std::string_view value);
+
+// Appends a parsed mail to MailArea; number gets its message number.
+bool PostMail(const MailHeader& header, const std::vector<std::string>& body, int32_t& number);
+
+// The request line of a pipe command, with its line feed.
+std::string MailRequestLine(const ServerCommand& cmd);
+// Acts on a request of code 1 or 2.
+void HandleMailRequest(const ServerCommand& cmd);
+// Runs SenderPath on a request file and waits for it; true only when it
+// ran and exited with status 0.
+bool StartMailSender(const std::string& requestPath);
+// The outgoing pass: "outgoing.bbs" to the sender.
 void SendQueuedMail();
 
-// A caller's mail request from the pipe, code 1 (send now) or 2 (queue).
-void HandleMailRequest(const ServerCommand& cmd);
+// The one-second sleep of the lock wait; tests put a clock of their own.
+using SleepFn = std::function<void(unsigned seconds)>;
+void SetMailboxLockSleep(SleepFn fn);
 
 }  // namespace kv::server

@@ -223,7 +223,7 @@ std::string SenderFromEnvelope(std::string_view envelope) {
     return Bounded(w[0], kSenderWidth);
 }
 
-std::string RecipientAlias(std::string_view value, std::string_view nodeName) {
+std::optional<std::string> RecipientAlias(std::string_view value, std::string_view nodeName) {
     std::string_view address;
     if (size_t lp = value.find('('); lp != std::string_view::npos) {
         address = value.substr(0, lp);
@@ -243,7 +243,7 @@ std::string RecipientAlias(std::string_view value, std::string_view nodeName) {
             }
             pos = end + 1;
         }
-        if (!found) return {};
+        if (!found) return std::nullopt;
     } else {
         address = value;
     }

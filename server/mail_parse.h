@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,9 +70,11 @@ std::string ShortenAddress(std::string_view address);
 // The sender of an envelope line (the text after ">From "): "host!user"
 // when it says "remote from host", else the user.
 std::string SenderFromEnvelope(std::string_view envelope);
-// The alias that a "To:" or "Cc:" value addresses on this machine (named
-// nodeName), or "" when it names none.
-std::string RecipientAlias(std::string_view value, std::string_view nodeName);
+// The alias that a "To:" or "Cc:" value addresses (the local part of its
+// address, UUCP hops and "%" routes taken off).  A list of addresses gives
+// its first member on this machine (named nodeName), nothing when none is;
+// an address without a local part gives an empty alias.
+std::optional<std::string> RecipientAlias(std::string_view value, std::string_view nodeName);
 
 // A parsed mail's header, bounded to the widths of the message header.
 struct MailHeader {

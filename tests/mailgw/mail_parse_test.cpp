@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "server/mail_parse.h"
 
@@ -28,7 +29,7 @@ private:
 const std::map<std::string, std::string> kUsers = {{"alice", "Alice Martin"}, {"bob", "Bob Tremblay"}};
 
 std::string LookUp(std::string_view value) {
-    auto it = kUsers.find(RecipientAlias(value, "kivo"));
+    auto it = kUsers.find(RecipientAlias(value, "kivo").value_or(""));
     return it == kUsers.end() ? "" : it->second;
 }
 
@@ -176,7 +177,7 @@ TEST(MailSender, Envelope) {
 TEST(MailRecipient, Aliases) {
     struct Case {
         const char* value;
-        const char* alias;
+        std::optional<std::string> alias;
     } cases[] = {
         {" alice@kivo.example.org", "alice"},
         {" Alice Martin <alice@kivo.example.org>", "alice"},
@@ -184,7 +185,7 @@ TEST(MailRecipient, Aliases) {
         {" uunet!kivo!alice", "alice"},
         {" alice%kivo@relay.org", "alice"},
         {" bob@other.org, alice@kivo.org", "alice"},  // the member for this machine
-        {" bob@other.org, carol@else.org", ""},
+        {" bob@other.org, carol@else.org", std::nullopt},
         {" <@kivo.org>", ""},  // no local part at all
         {" ", ""},
     };

@@ -1,0 +1,269 @@
+// The gateway's passes run inside the test process on a real board: the
+// mailbox lock and its wait (with a clock of the test's own), mailboxes
+// that must stay untouched, posting, and the mail requests with a sender
+// script that records what it was given.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/msg_records.h"
+#include "common/runtime.h"
+#include "server/mail_gateway.h"
+#include "server/server_log.h"
+#include "server/server_settings.h"
+#include "tests/mailgw/gateway_support.h"
+#include "tests/support/msgbase_reader.h"
+
+namespace fs = std::filesystem;
+using namespace kv;
+using namespace kv::server;
+
+namespace {
+
+const std::string kOneMail =
+    "From joe@far.org Sat Mar  9 10:15:00 1996\n"
+    "From: Joe Far <joe@far.org>\nTo: alice@kivo\nSubject: Hello\nDate: Sat, 9 Mar 1996 10:15 +0100\n\n"
+    "Hello Alice.\n";
+
+class Gateway : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::WriteMailUsers(board);
+        SetConfig(board.config());
+        SetLogWriter(WriteServerLogLine);
+        SetMailboxLockSleep([this](unsigned) {
+            ++sleeps;
+            if (sleeps == releaseLockAfter) fs::remove(Lock());
+        });
+        setenv("TMPDIR", board.root().c_str(), 1);
+        Settings().MailQueued = 0;
+    }
+    void TearDown() override {
+        SetMailboxLockSleep(nullptr);
+        SetLogWriter(nullptr);
+        SetConfig(ConfigRecord{});
+        unsetenv("TMPDIR");
+    }
+    fs::path Mailbox() const { return board.config().MailboxPath; }
+    fs::path Lock() const { return Mailbox().string() + ".lock"; }
+    fs::path MailFile(const char* name) const { return fs::path(board.config().MailDir) / name; }
+    std::vector<std::string> Log() const { return test::ServerLogLines(board); }
+    void Use(const std::string& key, const std::string& value) {
+        board.Set(key, value);
+        SetConfig(board.config());
+    }
+    // Request files left behind in the temporary directory.
+    int RequestFilesLeft() const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(board.root()))
+            if (e.path().filename().string().rfind("kvmail", 0) == 0) ++n;
+        return n;
+    }
+
+    test::TempBoard board;
+    int sleeps = 0;
+    int releaseLockAfter = -1;
+};
+
+TEST_F(Gateway, LockHeldForTheWholeWaitLeavesTheMailboxAlone) {
+    board.WriteFile(Mailbox(), kOneMail);
+    board.WriteFile(Lock(), "");
+    ImportIncomingMail();
+    EXPECT_EQ(sleeps, 46);
+    auto log = Log();
+    EXPECT_TRUE(test::LogHas(log, "There is still a lock on mail box after 45 seconds"));
+    EXPECT_TRUE(test::LogHas(log, "Cannot move " + Mailbox().string() + " to the mail directory"));
+    EXPECT_EQ(board.ReadFile(Mailbox()), kOneMail);
+    EXPECT_TRUE(fs::exists(Lock())) << "the other holder's lock is not ours to remove";
+    EXPECT_FALSE(fs::exists(MailFile(kIncomingFile)));
+}
+
+TEST_F(Gateway, LockGivenUpDuringTheWaitThenImports) {
+    board.WriteFile(Mailbox(), kOneMail);
+    board.WriteFile(Lock(), "");
+    releaseLockAfter = 3;
+    ImportIncomingMail();
+    EXPECT_EQ(sleeps, 3);
+    EXPECT_FALSE(fs::exists(Mailbox()));
+    EXPECT_FALSE(fs::exists(Lock()));
+    EXPECT_EQ(board.ReadFile(MailFile(kIncomingFile)), kOneMail);
+    EXPECT_TRUE(test::LogHas(Log(), "Message #1 posted to Alice Martin in area 2"));
+}
+
+TEST_F(Gateway, MailboxesThatCannotBeSplitStayUntouched) {
+    struct Case {
+        const char* name;
+        std::string mailbox;
+        bool mmdf;
+        const char* logged;
+    } cases[] = {
+        {"forwarding", "Forward to joe@far.org\n", false, "Cannot process forwarded mail box"},
+        {"no From line", "Return-Path: <joe@far.org>\n" + kOneMail, false, "Mail box is corrupted, cannot process it"},
+        {"From line where MMDF is expected", kOneMail, true, "Mail box is corrupted, cannot process it"},
+    };
+    for (const auto& c : cases) {
+        Use("MmdfMailbox", c.mmdf ? "1" : "0");
+        fs::remove(board.DataDir() / "server.log");
+        board.WriteFile(Mailbox(), c.mailbox);
+        ImportIncomingMail();
+        EXPECT_EQ(board.ReadFile(Mailbox()), c.mailbox) << c.name;
+        EXPECT_FALSE(fs::exists(MailFile(kIncomingFile))) << c.name;
+        EXPECT_FALSE(fs::exists(Lock())) << c.name;
+        auto log = Log();
+        EXPECT_TRUE(test::LogHas(log, c.logged)) << c.name;
+        EXPECT_EQ(log.size(), 2u) << c.name << ": only the pass and the refusal";
+    }
+    // An empty mailbox holds no mail: nothing happens, nothing is logged.
+    board.WriteFile(Mailbox(), "");
+    fs::remove(board.DataDir() / "server.log");
+    ImportIncomingMail();
+    EXPECT_TRUE(fs::exists(Mailbox()));
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Gateway, EmptyAliasFindsNobody) {
+    board.WriteFile(Mailbox(), "From joe Sat Mar  9 10:15:00 1996\nFrom: joe@far.org\nTo: <@kivo>\n\nHi\n");
+    ImportIncomingMail();
+    auto log = Log();
+    EXPECT_TRUE(test::LogHas(log, "Alias \"\" not found, message not posted")) << log.size();
+    EXPECT_TRUE(test::LogHas(log, "Message to <@kivo> not sent, bad header"));
+    EXPECT_TRUE(test::ReadMsgBase(board.MsgBaseDir()).messages.empty());
+}
+
+TEST_F(Gateway, PostsEachMailAndLogsWhatItCouldNot) {
+    std::string mbox = kOneMail +
+                       "From ann@far.org Sun Mar 10 08:00:00 1996\n"
+                       "From: ann@far.org\nTo: nobody@kivo\nCc: Bob <bob@kivo>\nSubject: Tabs\n\n"
+                       "a\tb\n" +
+                       "From x@far.org Sun Mar 10 08:00:00 1996\nTo: bob@kivo\n\n" +  // no body at all
+                       "From y@far.org Sun Mar 10 08:00:00 1996\nTo: nobody@kivo\n\nlost\n";
+    board.WriteFile(Mailbox(), mbox);
+    SetClock([] { return time_t(826366500); });
+    ImportIncomingMail();
+    SetClock(nullptr);
+
+    auto log = Log();
+    EXPECT_TRUE(test::LogHas(log, "Processing incoming mail (" + std::to_string(mbox.size()) + " bytes)"));
+    EXPECT_TRUE(test::LogHas(log, "Message #1 posted to Alice Martin in area 2"));
+    EXPECT_TRUE(test::LogHas(log, "Alias \"nobody\" not found, message not posted"));
+    EXPECT_TRUE(test::LogHas(log, "Message #2 posted to Bob Tremblay in area 2"));
+    EXPECT_TRUE(test::LogHas(log, "Message to Bob Tremblay not sent, null message body"));
+    EXPECT_TRUE(test::LogHas(log, "Message to nobody@kivo not sent, bad header"));
+
+    test::MsgBaseContents base = test::ReadMsgBase(board.MsgBaseDir());
+    ASSERT_TRUE(base.InStep()) << base.Problem();
+    ASSERT_EQ(base.messages.size(), 2u);
+    const test::StoredMessage& m = base.messages[0];
+    EXPECT_EQ(m.header.FromName, "joe@far.org (Joe Far)");
+    EXPECT_EQ(m.header.ToName, "Alice Martin");
+    EXPECT_EQ(m.recipient, "Alice Martin");
+    EXPECT_EQ(m.header.Subject, "Hello");
+    EXPECT_EQ(m.header.DateText, "03/09/96");  // the sample board's month/day/year
+    EXPECT_EQ(m.header.TimeText, "10:15:00");
+    EXPECT_EQ(m.header.MsgArea, 2);
+    EXPECT_EQ(m.index.MsgArea, 2);
+    EXPECT_EQ(m.header.Status, MSG_EMAIL | MSG_PRIVATE);
+    EXPECT_EQ(m.header.MailFlags, 0);
+    EXPECT_EQ(m.header.WrittenAt, 826366500);
+    EXPECT_EQ(m.header.ImportedAt, 826366500);
+    EXPECT_EQ(m.text.Pid, "kvhubd v0.1b");
+    EXPECT_EQ(m.text.Lines, (std::vector<std::string>{"Hello Alice."}));
+    EXPECT_TRUE(m.textEnded);
+    EXPECT_EQ(base.messages[1].header.FromName, "ann@far.org");
+    EXPECT_EQ(base.messages[1].header.DateText, "");
+    EXPECT_EQ(base.messages[1].text.Lines, (std::vector<std::string>{"a        b"}));
+    ASSERT_TRUE(base.info.has_value());
+    EXPECT_EQ(base.info->AreaCounts[2], 2);
+    // The PID line as it lies on disk.
+    EXPECT_EQ(test::ReadBaseFile(board.MsgBaseDir(), kMsgTextFile).substr(0, 21), "\x01PID: kvhubd v0.1b\nHe");
+}
+
+TEST_F(Gateway, MailAreaOutsideTheBaseIsNotPosted) {
+    Use("MailArea", "100");
+    board.WriteFile(Mailbox(), kOneMail);
+    ImportIncomingMail();
+    EXPECT_TRUE(test::LogHas(Log(), "Posting of a message from joe@far.org (Joe Far) FAILED"));
+    EXPECT_TRUE(test::ReadMsgBase(board.MsgBaseDir()).messages.empty());
+}
+
+ServerCommand Request(int16_t code) {
+    ServerCommand c;
+    c.Code = code;
+    c.Name = "Alice Martin";
+    c.Alias = "alice";
+    c.MessageNumber = 17;
+    c.HeaderOffset = 4288;
+    return c;
+}
+
+TEST_F(Gateway, SendNowRunsTheSenderOnAOneLineFile) {
+    fs::path record = board.root() / "sender.rec";
+    test::WriteRecordingSender(board.root() / "bin/sender", record, 0);
+    Use("SenderPath", (board.root() / "bin/sender").string());
+    HandleMailRequest(Request(CMD_MAIL_NOW));
+
+    std::string got = board.ReadFile(record);
+    ASSERT_EQ(got.rfind("ARG " + board.root().string() + "/kvmail", 0), 0u) << got;
+    EXPECT_EQ(got.substr(got.find('\n') + 1), "Alice Martin|alice|17|4288\n");
+    EXPECT_TRUE(test::LogHas(Log(), "Message #17 from Alice Martin sent"));
+    EXPECT_FALSE(fs::exists(MailFile(kOutgoingFile)));
+    EXPECT_EQ(RequestFilesLeft(), 0);
+    EXPECT_EQ(Settings().MailQueued, 0);
+}
+
+TEST_F(Gateway, SendNowThatFailsKeepsTheLineInTheQueue) {
+    struct Case {
+        const char* name;
+        int status;  // of the sender; -1: not executable
+        const char* logged;
+    } cases[] = {
+        {"sender fails", 3, "Message #17 from Alice Martin not sent"},
+        {"sender not executable", -1, nullptr},
+    };
+    for (const auto& c : cases) {
+        fs::remove(MailFile(kOutgoingFile));
+        fs::remove(board.DataDir() / "server.log");
+        Settings().MailQueued = 0;
+        fs::path sender = board.root() / "bin/sender";
+        test::WriteRecordingSender(sender, board.root() / "sender.rec", c.status < 0 ? 0 : c.status);
+        if (c.status < 0) chmod(sender.c_str(), 0644);
+        Use("SenderPath", sender.string());
+        HandleMailRequest(Request(CMD_MAIL_NOW));
+
+        auto log = Log();
+        if (c.status < 0) EXPECT_EQ(log.front().rfind("Cannot execute " + sender.string() + " ", 0), 0u) << c.name;
+        else EXPECT_TRUE(test::LogHas(log, c.logged)) << c.name;
+        EXPECT_FALSE(test::LogHas(log, "Message #17 from Alice Martin sent")) << c.name;
+        EXPECT_TRUE(test::LogHas(log, "Message #17 from Alice Martin queued")) << c.name;
+        EXPECT_EQ(board.ReadFile(MailFile(kOutgoingFile)), "Alice Martin|alice|17|4288\n") << c.name;
+        EXPECT_EQ(Settings().MailQueued, 1) << c.name;
+        EXPECT_EQ(RequestFilesLeft(), 0) << c.name;
+    }
+}
+
+TEST_F(Gateway, QueueAppendsAndTheOutgoingPassHandsTheFileOver) {
+    fs::path record = board.root() / "sender.rec";
+    test::WriteRecordingSender(board.root() / "bin/sender", record, 0);
+    Use("SenderPath", (board.root() / "bin/sender").string());
+
+    SendQueuedMail();
+    EXPECT_TRUE(test::LogHas(Log(), "Cannot find outgoing request mail file " + MailFile(kOutgoingFile).string()));
+
+    ServerCommand a = Request(CMD_MAIL_QUEUE), b = Request(CMD_MAIL_QUEUE);
+    b.Name = "Bob|Tremblay\nx";  // neither may split the line or the file
+    b.MessageNumber = 18;
+    HandleMailRequest(a);
+    HandleMailRequest(b);
+    EXPECT_EQ(board.ReadFile(MailFile(kOutgoingFile)), "Alice Martin|alice|17|4288\nBob Tremblay x|alice|18|4288\n");
+    EXPECT_EQ(Settings().MailQueued, 1);
+    EXPECT_TRUE(test::LogHas(Log(), "Message #17 from Alice Martin queued"));
+    EXPECT_FALSE(fs::exists(record)) << "a queued request waits for the outgoing pass";
+
+    SendQueuedMail();
+    EXPECT_EQ(board.ReadFile(record), "ARG " + MailFile(kOutgoingFile).string() +
+                                          "\nAlice Martin|alice|17|4288\nBob Tremblay x|alice|18|4288\n");
+}
+
+}  // namespace
