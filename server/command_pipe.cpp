@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/runtime.h"
+#include "server/server_log.h"
 
 namespace kv::server {
 namespace {
@@ -55,7 +56,9 @@ int ReadServerCommand(ServerCommand& cmd) {
     uint8_t buf[ServerCommand::kSize];
     ssize_t n = read(g_readFd, buf, sizeof buf);
     // Every client writes a record in one write, smaller than the pipe's
-    // atomic size; a short piece is no request and is dropped.
+    // atomic size; a short piece is no request: logged and dropped, never
+    // read as one with the rest of its fields left over from before.
+    if (n > 0 && n != ssize_t(sizeof buf)) WriteServerLog("Short command record of %d bytes ignored", int(n));
     if (n != ssize_t(sizeof buf)) return 0;
     DecodeRecord(buf, cmd);
     return 1;

@@ -8,7 +8,7 @@
 
 #include "common/runtime.h"
 #include "server/command_pipe.h"
-#include "tests/server/server_process.h"
+#include "tests/support/server_process.h"
 
 using namespace kv;
 using namespace kv::server;
@@ -38,6 +38,8 @@ TEST(CommandPipe, ReadsWholeRecordsOnly) {
 
     ASSERT_EQ(write(fd, rec, 10), 10);
     EXPECT_EQ(ReadServerCommand(cmd), 0);
+    EXPECT_NE(b.ReadFile(b.DataDir() / "server.log").find("Short command record of 10 bytes ignored"),
+              std::string::npos);
     EXPECT_EQ(ReadServerCommand(cmd), 0);  // nothing waits
     close(fd);
 

@@ -9,7 +9,7 @@
 
 #include "common/config_record.h"
 #include "common/segment.h"
-#include "tests/server/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
 using namespace kv;

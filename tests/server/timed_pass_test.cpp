@@ -8,7 +8,7 @@
 #include "common/runtime.h"
 #include "server/command_pipe.h"
 #include "server/server_loop.h"
-#include "tests/server/server_process.h"
+#include "tests/support/server_process.h"
 
 using namespace kv;
 using namespace kv::server;

@@ -1,4 +1,4 @@
-#include "tests/server/server_process.h"
+#include "tests/support/server_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
