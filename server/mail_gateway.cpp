@@ -34,17 +34,6 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-bool WriteAll(int fd, std::string_view s) {
-    size_t done = 0;
-    while (done < s.size()) {
-        ssize_t n = write(fd, s.data() + done, s.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 // A request line's fields are split at '|' and the file at line ends, so
 // neither may come from a name.
 std::string RequestField(std::string_view s) {

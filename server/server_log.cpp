@@ -9,9 +9,7 @@
 #include "common/runtime.h"
 
 namespace kv {
-namespace {
-
-bool WriteAll(int fd, const std::string& s) {
+bool WriteAll(int fd, std::string_view s) {
     size_t done = 0;
     while (done < s.size()) {
         ssize_t n = write(fd, s.data() + done, s.size() - done);
@@ -21,8 +19,6 @@ bool WriteAll(int fd, const std::string& s) {
     }
     return true;
 }
-
-}  // namespace
 
 void WriteServerLogLine(std::string_view message) {
     const std::string& dir = Config().DataDir;

@@ -18,6 +18,10 @@ inline constexpr const char* kNoticeText = "Kivo bulletin-board system";
 inline constexpr const char* kServerLogName = "server.log";
 inline constexpr size_t kServerLogMessageMax = 127;
 
+// Writes the whole of s to fd, going on after short writes and signals;
+// false (errno set) when a write fails.  The server's files use it too.
+bool WriteAll(int fd, std::string_view s);
+
 // Appends one line with the message cut to 127 characters.  When the file
 // cannot be opened nothing is written.
 void WriteServerLogLine(std::string_view message);
