@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/files.h"
+#include "common/runtime.h"
+
+using namespace kv;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path MakeTempDir(const std::string& under) {
+    std::string tmpl = under + "/kvfiles.XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) return {};
+    return tmpl;
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Write(const fs::path& p, const std::string& body) { std::ofstream(p, std::ios::binary) << body; }
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeTempDir("/tmp");
+        ASSERT_FALSE(dir_.empty());
+    }
+    void TearDown() override {
+        SetConfig(ConfigRecord{});
+        fs::remove_all(dir_);
+    }
+    fs::path dir_;
+};
+
+TEST_F(Files, ExistsByKind) {
+    ConfigRecord c;
+    c.TextDir = (dir_ / "text").string();
+    c.MenuDir = (dir_ / "menus").string();
+    c.DataDir = (dir_ / "system").string();
+    SetConfig(c);
+    for (const char* d : {"text", "menus", "system", "system/adir"}) fs::create_directories(dir_ / d);
+    for (const char* f : {"text/welcome.asc", "menus/top.mnu", "system/6opbusy.bbs", "plain"}) Write(dir_ / f, "x");
+
+    struct Case {
+        std::string name;
+        int kind;
+        bool want;
+    } cases[] = {
+        {"welcome", kAsciiDisplay, true}, {"welcome", kAnsiDisplay, false}, {"top", kMenuFile, true},
+        {"top.mnu", kMenuFile, false},    {"6opbusy.bbs", kDataFile, true}, {"adir", kDataFile, false},
+        {(dir_ / "plain").string(), kPlainPath, true}, {dir_.string(), kPlainPath, false},
+        {"missing", kDataFile, false},    {"welcome", 5, false},            {"welcome", -1, false},
+    };
+    for (const auto& k : cases) EXPECT_EQ(FileExists(k.name, k.kind), k.want) << k.name << " kind " << k.kind;
+}
+
+// The hang-up is held back only while the test runs: a handler and an
+// unblocked mask are as they were afterwards.
+TEST_F(Files, ExistsLeavesHangUpHandlingAlone) {
+    static volatile sig_atomic_t hangups = 0;
+    struct sigaction sa {}, old {};
+    sa.sa_handler = [](int) { hangups = hangups + 1; };
+    sigaction(SIGHUP, &sa, &old);
+    FileExists((dir_ / "nothing").string(), kPlainPath);
+    sigset_t mask;
+    sigprocmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_FALSE(sigismember(&mask, SIGHUP));
+    raise(SIGHUP);
+    EXPECT_EQ(hangups, 1);
+    sigaction(SIGHUP, &old, nullptr);
+}
+
+TEST_F(Files, SizeTimeAndDirectory) {
+    Write(dir_ / "empty", "");
+    Write(dir_ / "five", "12345");
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir_ / "five").c_str(), times, 0), 0);
+
+    EXPECT_EQ(FileSize((dir_ / "empty").string()), 0);
+    EXPECT_EQ(FileSize((dir_ / "five").string()), 5);
+    EXPECT_EQ(FileSize((dir_ / "missing").string()), -1);
+    EXPECT_EQ(FileTime((dir_ / "five").string()), 1000000000);
+    EXPECT_EQ(FileTime((dir_ / "missing").string()), 0);
+    EXPECT_TRUE(IsDirectory(dir_.string()));
+    EXPECT_FALSE(IsDirectory((dir_ / "five").string()));
+    EXPECT_FALSE(IsDirectory((dir_ / "missing").string()));
+}
+
+TEST_F(Files, FreeDiskSpace) {
+    struct Case {
+        uint64_t blocks, size;
+        int32_t want;
+    } cases[] = {
+        {0, 4096, 0},
+        {1048, 512, 512},
+        {10ull << 18, 4096, int32_t((10ull << 30) / 1048)},  // 10 GiB: past where 32 bits wrap
+        {1ull << 40, 4096, INT32_MAX},
+        {UINT64_MAX, UINT64_MAX, INT32_MAX},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FreeSpaceUnits(c.blocks, c.size), c.want) << c.blocks << "x" << c.size;
+
+    struct statvfs vs;
+    ASSERT_EQ(statvfs(dir_.c_str(), &vs), 0);
+    int32_t got = FreeDiskSpace(dir_.string());
+    EXPECT_GE(got, 0);
+    EXPECT_EQ(got, FreeSpaceUnits(vs.f_bfree, vs.f_frsize));
+    EXPECT_EQ(FreeDiskSpace((dir_ / "missing").string()), -1);
+}
+
+TEST(AreaSelection, BitsOfTheBitmap) {
+    std::array<uint8_t, 13> bits{};
+    FlipAreaSelection(bits, 9);
+    EXPECT_EQ(bits[1], 0x02);  // area 9: bit 1 of the second byte
+    EXPECT_TRUE(IsAreaSelected(bits, 9));
+    EXPECT_FALSE(IsAreaSelected(bits, 8));
+    EXPECT_FALSE(IsAreaSelected(bits, 10));
+    FlipAreaSelection(bits, 9);
+    EXPECT_EQ(bits, (std::array<uint8_t, 13>{}));
+
+    FlipAreaSelection(bits, 0);
+    FlipAreaSelection(bits, 99);
+    EXPECT_EQ(bits[0], 0x01);
+    EXPECT_EQ(bits[12], 0x08);
+    // Outside the 104 bits nothing is written or found.
+    auto before = bits;
+    FlipAreaSelection(bits, 104);
+    FlipAreaSelection(bits, -1);
+    EXPECT_EQ(bits, before);
+    EXPECT_FALSE(IsAreaSelected(bits, 104));
+    EXPECT_FALSE(IsAreaSelected(bits, -1));
+
+    bits.fill(255);
+    for (int a = 0; a < 100; ++a) EXPECT_TRUE(IsAreaSelected(bits, a)) << a;
+}
+
+class Move : public Files {
+protected:
+    void SetUp() override {
+        Files::SetUp();
+        // Names that a shell would run: any command in them would leave a
+        // file behind in the working directory.
+        ASSERT_NE(getcwd(cwd_, sizeof cwd_), nullptr);
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(chdir(cwd_), 0);
+        Files::TearDown();
+    }
+    static bool NoPwned(const fs::path& d) {
+        for (const auto& e : fs::recursive_directory_iterator(d))
+            if (e.path().filename().string().find("pwned") == 0) return false;
+        return true;
+    }
+    char cwd_[PATH_MAX];
+};
+
+const std::string kEvilSource = "up;touch pwned1 $(touch pwned2) `touch pwned3` 'q\" *.zip";
+const std::string kEvilTarget = "dst|touch pwned4 && echo >pwned5; ${HOME} <x> &";
+
+TEST_F(Move, ShellMetacharactersAreJustNames) {
+    Write(kEvilSource, "payload");
+    EXPECT_EQ(MoveFile(kEvilSource, kEvilTarget), 0);
+    EXPECT_FALSE(fs::exists(kEvilSource));
+    EXPECT_EQ(Slurp(kEvilTarget), "payload");
+    EXPECT_TRUE(NoPwned(dir_));
+}
+
+TEST_F(Move, IntoDirectoriesOverFilesAndFailures) {
+    fs::create_directory("area");
+    Write("a", "A");
+    EXPECT_EQ(MoveFile("a", "area"), 0);
+    EXPECT_EQ(Slurp("area/a"), "A");
+
+    Write("b", "new");
+    Write("c", "old");
+    EXPECT_EQ(MoveFile("b", "c"), 0);
+    EXPECT_EQ(Slurp("c"), "new");
+
+    EXPECT_EQ(MoveFile("missing", "d"), 1);
+    EXPECT_FALSE(fs::exists("d"));
+    EXPECT_EQ(MoveFile("c", "no/such/dir/c"), 1);
+    EXPECT_EQ(Slurp("c"), "new");
+}
+
+// /tmp and /dev/shm lie on different file systems here: the move copies.
+TEST_F(Move, AcrossFileSystems) {
+    struct stat a, b;
+    if (stat("/dev/shm", &b) != 0 || stat(dir_.c_str(), &a) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    fs::path other = MakeTempDir("/dev/shm");
+    ASSERT_FALSE(other.empty());
+    struct Cleanup {
+        fs::path p;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(p, ec);
+        }
+    } cleanup{other};
+
+    Write(kEvilSource, "payload");
+    ASSERT_EQ(chmod(kEvilSource.c_str(), 0640), 0);
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, kEvilSource.c_str(), times, 0), 0);
+    EXPECT_EQ(MoveFile(kEvilSource, (other / kEvilTarget).string()), 0);
+    EXPECT_FALSE(fs::exists(kEvilSource));
+    struct stat st;
+    ASSERT_EQ(stat((other / kEvilTarget).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    EXPECT_EQ(Slurp(other / kEvilTarget), "payload");
+
+    // A directory goes across whole, into the destination directory.
+    fs::create_directories("tree/inner");
+    Write("tree/inner/f", "deep");
+    fs::create_symlink("inner/f", "tree/link");
+    EXPECT_EQ(MoveFile("tree", other.string()), 0);
+    EXPECT_FALSE(fs::exists("tree"));
+    EXPECT_EQ(Slurp(other / "tree/inner/f"), "deep");
+    EXPECT_EQ(fs::read_symlink(other / "tree/link"), "inner/f");
+
+    // Only the moved names are left: no temporary copy stays behind.
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(other)) entries += e.exists() ? 1 : 0;
+    EXPECT_EQ(entries, 2);
+    EXPECT_TRUE(NoPwned(dir_));
+    EXPECT_TRUE(NoPwned(other));
+}
+
+}  // namespace
