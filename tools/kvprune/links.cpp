@@ -1,0 +1,37 @@
+#include <algorithm>
+
+#include "tools/kvprune/maintenance.h"
+#include "tools/kvprune/prune_log.h"
+
+namespace kv::prune {
+
+bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool verbose) {
+    // Looked up in a sorted copy: the purge meets the numbers in record
+    // order, which is not always number order, and a header may name the
+    // same purged message in both of its links.
+    std::vector<int32_t> gone(purged);
+    std::sort(gone.begin(), gone.end());
+    auto wasPurged = [&](int32_t n) { return n != 0 && std::binary_search(gone.begin(), gone.end(), n); };
+
+    long changed = 0;
+    bool ok = true;
+    for (size_t i = 0; i < base.headers.size(); ++i) {
+        MsgHeader& h = base.headers[i];
+        if (h.Status & MSG_DELETED) continue;
+        bool replyGone = wasPurged(h.ReplyTo), latestGone = wasPurged(h.LatestReply);
+        if (!replyGone && !latestGone) continue;
+        const MsgHeader was = h;
+        if (replyGone) h.ReplyTo = 0;
+        if (latestGone) h.LatestReply = 0;
+        if (!WriteHeaderRecord(base, i)) {
+            h = was;
+            ok = false;
+            break;
+        }
+        ++changed;
+    }
+    if (verbose) PruneLogF("%ld %s removed", changed, changed < 2 ? "reply" : "replies");
+    return ok;
+}
+
+}  // namespace kv::prune

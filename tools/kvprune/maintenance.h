@@ -1,0 +1,74 @@
+// The steps of one kvprune run over the open base: purge, reply links,
+// pack, renumbering and the repair of the users' last-read numbers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/lastread.h"
+#include "common/msg_records.h"
+#include "tools/kvprune/base_files.h"
+#include "tools/kvprune/options.h"
+
+namespace kv::prune {
+
+using AreaCounts = std::array<int32_t, kMsgAreaCount>;
+
+// Live messages per area, counted in "msgidx.bbs" (the counters of
+// "msginfo.bbs" run high after an append that died halfway, and a count
+// limit applied to them would purge messages the limit keeps).
+AreaCounts CountLiveMessages(const OpenBase& base);
+
+// Whether the purge takes the message: areas not selected are kept; with a
+// count limit the oldest go while the area holds more than it; without one
+// the message goes when it is older than its keep days.  live holds the
+// area's current count.
+bool ShouldPurge(const MsgHeader& h, const PruneOptions& opts, const AreaCounts& live, long ageDays);
+
+// The whole purge of one run with everything that follows it (links, pack,
+// renumbering) under the base lock; the exit status of the run.
+int PurgeMessages(const PruneOptions& opts);
+
+// Clears every ReplyTo and LatestReply that names a purged number.
+bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool verbose);
+
+// One text as a pack writes it: its lines (a line longer than a piece cut
+// into pieces of 131), trailing white space removed, ended by 0x1A; with
+// pidLine a "PID: Kvprune v0.1" line first and an earlier pack's left out.
+// from starts at the text's offset and may run to the end of the file.
+void CopyMessageText(std::string_view from, bool pidLine, std::string& out);
+
+// Rewrites the four parallel files without the deleted messages.
+bool PackMessageBase(OpenBase& base, const PruneOptions& opts);
+
+// One renumbered message: its area, old number and new number.
+struct RenumberEntry {
+    int32_t area = 0, oldNumber = 0, newNumber = 0;
+};
+
+// Numbers the live messages 1, 2, 3, ... in record order and maps the reply
+// links; then repairs the users' last-read numbers.  The last new number,
+// or -1 when the base could not be renumbered.  usersOk tells whether every
+// user's numbers were repaired.
+long RenumberMessages(OpenBase& base, const PruneOptions& opts, bool& usersOk);
+
+// The area's messages as (old, new) numbers in rising old order.
+using AreaNumbers = std::vector<std::pair<int32_t, int32_t>>;
+
+// A last-read number under the new numbering: a message kept keeps its new
+// number; one that went gives the number before the area's next message,
+// so nothing unread counts as read; past the area's last message its last
+// number; in an area without messages 0.
+uint32_t RemapLastReadValue(const AreaNumbers& area, uint32_t oldValue);
+
+// Rewrites every user's last-read record and highest-read number after a
+// renumbering.  A user who cannot be repaired is logged and skipped; false
+// when any was.
+bool RemapLastRead(const std::vector<RenumberEntry>& map);
+
+}  // namespace kv::prune

@@ -1,0 +1,120 @@
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+#include "common/runtime.h"
+#include "common/users.h"
+#include "tools/kvprune/maintenance.h"
+#include "tools/kvprune/prune_log.h"
+
+namespace kv::prune {
+namespace {
+
+int32_t NewLink(const std::unordered_map<int32_t, int32_t>& newOf, int32_t link) {
+    if (link == 0) return 0;
+    auto it = newOf.find(link);
+    return it == newOf.end() ? 0 : it->second;
+}
+
+}  // namespace
+
+long RenumberMessages(OpenBase& base, const PruneOptions& opts, bool& usersOk) {
+    std::vector<MsgIndexRecord> index = base.index;
+    std::vector<MsgHeader> headers = base.headers;
+    std::vector<RenumberEntry> map;
+    int32_t next = 1;
+    for (size_t i = 0; i < headers.size(); ++i) {
+        MsgHeader& h = headers[i];
+        if (h.Status & MSG_DELETED) continue;
+        if (i >= index.size()) {
+            PruneLogF("Cannot load message index (recno #%ld)", long(i));
+            return -1;
+        }
+        // Deleted in the index alone (a delete that died halfway): it stays
+        // deleted rather than coming back with a fresh number.
+        if (index[i].MsgNumber <= 0) continue;
+        map.push_back({h.MsgArea, h.MsgNumber, next});
+        h.MsgNumber = next;
+        index[i].MsgNumber = next;
+        ++next;
+    }
+
+    if (opts.verbose) std::fputs("Relinking messages\n", stderr);
+    std::unordered_map<int32_t, int32_t> newOf;
+    newOf.reserve(map.size());
+    for (const RenumberEntry& m : map) newOf.emplace(m.oldNumber, m.newNumber);
+    for (MsgHeader& h : headers) {
+        h.ReplyTo = NewLink(newOf, h.ReplyTo);
+        h.LatestReply = NewLink(newOf, h.LatestReply);
+    }
+
+    NewBaseFile indexFile(base.dir, kMsgIndexFile), headerFile(base.dir, kMsgHeaderFile);
+    if (!indexFile.Create() || !WriteRecords(indexFile, index) || !headerFile.Create() ||
+        !WriteRecords(headerFile, headers) ||
+        !SwapInNewFiles(base.dir, {kMsgHeaderFile, kMsgIndexFile}, ".old", false))
+        return -1;
+    base.index = std::move(index);
+    base.headers = std::move(headers);
+    if (!ReopenMessageFiles(base)) return -1;
+
+    usersOk = RemapLastRead(map);
+    return long(next) - 1;
+}
+
+uint32_t RemapLastReadValue(const AreaNumbers& area, uint32_t oldValue) {
+    if (area.empty()) return 0;
+    auto it = std::lower_bound(area.begin(), area.end(), oldValue,
+                               [](const std::pair<int32_t, int32_t>& e, uint32_t v) { return uint32_t(e.first) < v; });
+    if (it == area.end()) return uint32_t(area.back().second);
+    if (uint32_t(it->first) == oldValue) return uint32_t(it->second);
+    return uint32_t(it->second - 1);
+}
+
+bool RemapLastRead(const std::vector<RenumberEntry>& map) {
+    std::array<AreaNumbers, kMsgAreaCount> byArea;
+    for (const RenumberEntry& m : map)
+        if (m.area >= 0 && m.area < kMsgAreaCount && m.oldNumber > 0)
+            byArea[size_t(m.area)].emplace_back(m.oldNumber, m.newNumber);
+    for (AreaNumbers& a : byArea) std::stable_sort(a.begin(), a.end(), [](auto& x, auto& y) { return x.first < y.first; });
+
+    bool ok = true;
+    int users = UpdateUserCount();
+    for (int u = 0; u < users; ++u) {
+        UserRecord user;
+        if (!ReadUserRecord(u, user)) {
+            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
+            ok = false;
+            continue;
+        }
+        if (user.HighestRead == 0) continue;
+        LastReadRecord lr;
+        std::string why;
+        if (!LastReadIO(u, lr, LastReadDirection::kRead, &why)) {
+            PruneLogF("Cannot read last-read record #%ld: %s", long(u), why);
+            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
+            ok = false;
+            continue;
+        }
+        uint32_t highest = 0;
+        for (int a = 0; a < kMsgAreaCount; ++a) {
+            uint32_t& v = lr.LastRead[size_t(a)];
+            if (!Config().MsgAreas[size_t(a)].AreaDefined || v == 0) continue;
+            v = RemapLastReadValue(byArea[size_t(a)], v);
+            highest = std::max(highest, v);
+        }
+        user.HighestRead = int32_t(highest);
+        if (!LastReadIO(u, lr, LastReadDirection::kWrite, &why)) {
+            PruneLogF("Cannot write last-read record #%ld: %s", long(u), why);
+            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
+            ok = false;
+            continue;
+        }
+        if (!WriteUserRecord(u, user)) {
+            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+}  // namespace kv::prune
