@@ -1,5 +1,6 @@
 #include "tools/kvprune/prune_log.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/dates.h"
@@ -21,8 +22,8 @@ std::string PruneLogPath(const std::string& optionName) {
     if (name.empty()) {
         name = c.LineLogName;
         if (c.MultiLine) {
-            size_t dot = name.rfind('.');
-            name.insert(dot == std::string::npos ? name.size() : dot, "0");
+            size_t dot = std::min(name.rfind('.'), name.size());
+            name = name.substr(0, dot) + "0" + name.substr(dot);
         }
     }
     return c.DataDir + "/" + name;
