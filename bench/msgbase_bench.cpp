@@ -8,65 +8,22 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_base.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
+using namespace kv::bench;
 
 namespace {
 
 constexpr int kBaseMessages = 100000;
 constexpr int kWriters = 10;
 constexpr int kEachPerRound = 100;
-
-MsgText SampleText(int i) {
-    return MsgText{"Kivo v1.0",
-                   {"Hello,", "this is message " + std::to_string(i) + " of the timing run.",
-                    "It has a few lines, as a caller's message would.", "", "Bye"}};
-}
-
-MsgHeader SampleHeader(int i) {
-    MsgHeader h;
-    BuildMessageHeader(h, "Recipient " + std::to_string(i % 500), "Timing", 0, 0, i % kMsgAreaCount, false,
-                       std::nullopt, false, false, "Bench Writer");
-    return h;
-}
-
-template <class R>
-void Put(std::ofstream& out, const R& r) {
-    auto b = EncodeRecord(r);
-    out.write(reinterpret_cast<const char*>(b.data()), b.size());
-}
-
-// Writes the five files of a base of kBaseMessages at once, with the
-// record codecs, far faster than appending them one by one.
-void WriteBase(const fs::path& dir) {
-    std::ofstream txt(dir / kMsgTextFile, std::ios::binary), hdr(dir / kMsgHeaderFile, std::ios::binary),
-        idx(dir / kMsgIndexFile, std::ios::binary), to(dir / kMsgToIndexFile, std::ios::binary),
-        info(dir / kMsgInfoFile, std::ios::binary);
-    MsgInfoRecord counts;
-    int64_t offset = 0;
-    for (int i = 1; i <= kBaseMessages; ++i) {
-        MsgHeader h = SampleHeader(i);
-        h.MsgNumber = i;
-        h.TextOffset = static_cast<int32_t>(offset);
-        std::string text = EncodeMsgText(SampleText(i));
-        txt << text;
-        offset += static_cast<int64_t>(text.size());
-        Put(hdr, h);
-        Put(idx, MsgIndexRecord{i, h.MsgArea});
-        Put(to, MsgToIndexRecord{h.ToName});
-        ++counts.AreaCounts[static_cast<size_t>(h.MsgArea)];
-    }
-    counts.LowestNumber = 1;
-    counts.HighestNumber = counts.TotalMessages = kBaseMessages;
-    Put(info, counts);
-}
 
 // The base, made once per run in a temporary directory removed at exit
 // (the path outlives the static destructors that run before the handler).
@@ -75,7 +32,7 @@ const fs::path& Base() {
         char tmpl[] = "/tmp/kvbench.XXXXXX";
         if (mkdtemp(tmpl) == nullptr) std::abort();
         auto* d = new fs::path(tmpl);
-        WriteBase(*d);
+        WriteBase(*d, kBaseMessages);
         MutableConfig().MsgBaseDir = d->string();
         std::atexit([] {
             std::error_code ec;
