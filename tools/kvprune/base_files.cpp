@@ -164,11 +164,6 @@ bool WriteHeaderRecord(OpenBase& base, size_t record) {
 
 bool WriteInfoRecord(OpenBase& base) { return WriteRecordAt(base.infoFd, base.Path(kMsgInfoFile), base.info, 0); }
 
-long FileSizeOf(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? long(st.st_size) : -1;
-}
-
 NewBaseFile::NewBaseFile(const std::string& dir, const char* name)
     : dir_(dir), path_(dir + "/" + name + kNewSuffix), name_(name) {}
 

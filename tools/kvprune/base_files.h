@@ -47,9 +47,6 @@ bool WriteRecipientRecord(OpenBase& base, size_t record);
 bool WriteHeaderRecord(OpenBase& base, size_t record);
 bool WriteInfoRecord(OpenBase& base);
 
-// Size of a file of the base, -1 when it cannot be seen.
-long FileSizeOf(const std::string& path);
-
 // A new version of one file of the base, written under "<name>.new".
 class NewBaseFile {
 public:

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "common/dates.h"
+#include "common/files.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "tools/kvprune/maintenance.h"
@@ -16,7 +17,7 @@ char PluralS(long n) { return n < 2 ? ' ' : 's'; }
 
 void LogFileSizes(const OpenBase& base) {
     for (const char* f : {kMsgTextFile, kMsgIndexFile, kMsgToIndexFile, kMsgHeaderFile})
-        PruneLogF("%-13.13s %-8ld (bytes)", f, FileSizeOf(base.Path(f)));
+        PruneLogF("%-13.13s %-8ld (bytes)", f, long(FileSize(base.Path(f))));
 }
 
 // Marks the message deleted in the index, the header and the recipient
