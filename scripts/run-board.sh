@@ -33,6 +33,10 @@ if [ ! -x build/bin/kvhubd ] || [ ! -x build/bin/kivo ]; then
 fi
 
 cd "$board"
-"$top/build/bin/kvhubd" -q
-trap '"$top/build/bin/kvhalt" >/dev/null 2>&1 || true' EXIT
+# The server forks into the background and names its process; it is
+# stopped (SIGTERM removes its segment and pipe) as soon as the call ends.
+started=$("$top/build/bin/kvhubd" -q)
+echo "$started"
+server=${started##*PID = }
+trap 'kill -TERM "$server" 2>/dev/null || true' EXIT
 "$top/build/bin/kivo" -t || true

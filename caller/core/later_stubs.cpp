@@ -19,7 +19,6 @@ void OnChatRequest() {}
 int UpdateTimeLog(int, const TimeLogRecord&) { return 1; }
 
 void ClearUserRecord() {}
-void UpdateUserCount() {}
 void UpdateUserAtLogoff() {}
 std::string CallerClearCodes() { return {}; }
 

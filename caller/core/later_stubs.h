@@ -53,7 +53,6 @@ int UpdateTimeLog(int line, const TimeLogRecord& record);
 // --- user database ---------------------------------------------------------------
 
 void ClearUserRecord();
-void UpdateUserCount();
 void UpdateUserAtLogoff();
 // The caller's own clear-screen bytes from the user record (empty: none).
 // Stand-in: empty.

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,58 +26,12 @@
 #include "caller/core/terminal.h"
 #include "common/runtime.h"
 #include "common/segment.h"
-#include "sample/tools/builders.h"
+#include "tests/support/text_segment.h"
 
-namespace fs = std::filesystem;
 using namespace kv;
 using namespace kv::caller;
 
 namespace {
-
-// The words of a table row as the server's loader would store them.
-std::string Unescape(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        char n = s[++i];
-        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 'b' ? '\b' : n;
-    }
-    return out;
-}
-
-// A segment image with the sample texts in slot 0.  Its configuration
-// offset is left 0, so the probe's own settings stay in force.
-std::vector<uint8_t> TextImage() {
-    std::vector<uint8_t> seg(kSegmentSize, 0);
-    std::vector<std::string> files;
-    for (const auto& e : fs::directory_iterator(std::string(KV_SOURCE_DIR) + "/sample/texts"))
-        if (e.path().extension() == ".tsv") files.push_back(e.path().string());
-    std::vector<sample::TextEntry> table;
-    if (!sample::ReadTextTable(files, table)) std::exit(120);
-    size_t at = 0;
-    int last = -1;
-    for (const auto& t : table) {
-        std::string words = Unescape(t.usa);
-        if (at + words.size() + 1 > kTextBlockSize) break;
-        for (; last < t.number - 1; ++last) {  // unused numbers: empty texts
-            PutLE32(&seg[kSlotTableOffset[0] + 4 * size_t(last + 1)], uint32_t(at));
-            seg[kSlotBlockOffset[0] + at++] = 0;
-        }
-        PutLE32(&seg[kSlotTableOffset[0] + 4 * size_t(t.number)], uint32_t(at));
-        std::copy(words.begin(), words.end(), seg.begin() + long(kSlotBlockOffset[0] + at));
-        at += words.size() + 1;
-        last = t.number;
-    }
-    SegmentHeader h;
-    h.LastText[0] = int16_t(last);
-    h.Language[0] = 0;
-    h.Language[1] = -1;
-    EncodeRecord(h, seg.data());
-    return seg;
-}
 
 std::string Bytes(const std::string& s) {
     std::string out;
@@ -112,7 +65,7 @@ void Report(const char* what, int value) { PutLine(std::string(what) + "=" + std
 }  // namespace
 
 int main(int argc, char** argv) {
-    static std::vector<uint8_t> image = TextImage();
+    static std::vector<uint8_t> image = test::SampleTextSegment();
     CallState& c = Call();
     c.Segment = image.data();
     SelectMessageFile(0);

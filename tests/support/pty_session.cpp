@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <utmp.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -108,10 +110,15 @@ PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
     args.push_back(nullptr);
 
     char name[256] = {};
-    pid_ = forkpty(&master_, name, &modes, &ws);
-    if (pid_ < 0) throw std::runtime_error("PtySession: forkpty failed");
+    int slave = -1;
+    if (openpty(&master_, &slave, name, &modes, &ws) != 0) throw std::runtime_error("PtySession: openpty failed");
+    if (o.beforeStart) o.beforeStart(std::string(name).substr(std::strlen("/dev/")));
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("PtySession: fork failed");
     if (pid_ == 0) {
-        // forkpty made the slave our controlling terminal and fds 0-2.
+        // The line becomes our controlling terminal and descriptors 0-2.
+        close(master_);
+        if (login_tty(slave) != 0) _exit(125);
         signal(SIGPIPE, SIG_DFL);
         signal(SIGINT, SIG_DFL);
         signal(SIGHUP, SIG_DFL);
@@ -119,6 +126,7 @@ PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
         execve(args[0], args.data(), envp.data());
         _exit(127);
     }
+    close(slave);
     slave_ = name;
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 

@@ -27,6 +27,7 @@
 #include <termios.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,10 @@ struct PtyOptions {
     std::vector<std::string> env;         // "NAME=value", added to (or replacing) the base set
     speed_t speed = B38400;               // line speed of the terminal (B300, B2400, ...)
     int rows = 24, cols = 80;
+    // Called with the line's name below /dev/ ("pts/7") once the line is
+    // open and before the program starts: a test writes it into
+    // "bbsline.ctl" there.
+    std::function<void(const std::string& device)> beforeStart;
 };
 
 // One rendered cell.  Colours are palette indexes 0-7 as set by ANSI codes

@@ -1,0 +1,4 @@
+// kivo: the caller program, one process per line.
+#include "caller/core/startup.h"
+
+int main(int argc, char** argv) { return kv::caller::CallerMain(argc, argv); }

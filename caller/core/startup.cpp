@@ -1,0 +1,321 @@
+#include "caller/core/startup.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
+#include "caller/core/call_state.h"
+#include "caller/core/logoff.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+#include "common/attach.h"
+#include "common/dates.h"
+#include "common/runtime.h"
+#include "common/users.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::caller {
+namespace {
+
+constexpr const char* kBanner = "kivo v1.0 - Kivo bulletin board, caller program";
+constexpr const char* kFastLogonDevice = "tty1";
+constexpr const char* kLogSeparator = "------------------------------------------\n";
+
+// Line speeds of the sixteen standard speed codes.  Codes 1-3 (50, 75 and
+// 110 baud in the standard numbering) stand for the fast modems.
+constexpr long kSpeedTable[16] = {0,   57600, 57600, 115200, 134,  150,  200,   300,
+                                  600, 1200,  1800,  2400,   4800, 9600, 19200, 38400};
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
+    return true;
+}
+
+[[noreturn]] void EndRefusal() {
+    if (Call().RawMode) RestoreTtyMode();
+    ExitProgram(1);
+}
+
+// The end of a call that got a line number (step 18 of the start-up).
+[[noreturn]] void EndCall() {
+    LogOff(kLogOffNormal);
+    PutLine();
+    if (Call().RawMode) RestoreTtyMode();
+    ExitProgram(1);
+}
+
+void Refuse(int displayText, const std::string& fallback, unsigned pause) {
+    if (DisplayFile(1, GetText(displayText)) == -1) {
+        PutLine(fallback);
+        sleep(pause);
+    }
+}
+
+// The board is closed now: the display file or its fallback, then out.
+[[noreturn]] void RefuseClosedHours() {
+    const TimeWindow& w = Config().OpenHours;
+    Refuse(665, FormatText(696, w.Start, w.End), 2);
+    LogText(705);
+    WriteLog(kLogSeparator);
+    MergeLog();
+    EndRefusal();
+}
+
+// Too slow for this hour or for the board.  The line is not registered,
+// so there is no log-off and no merge.
+[[noreturn]] void RefuseSpeed(long lineSpeed, long required) {
+    if (lineSpeed >= required) {
+        Refuse(642, GetText(695), 4);
+    } else {
+        Refuse(641, FormatChecked("Sorry, minimum speed required is %d!.", int(required)), 4);
+    }
+    EndRefusal();
+}
+
+}  // namespace
+
+int ReadOptions(std::vector<std::string>& args) {
+    CallState& c = Call();
+    while (!args.empty() && !args.front().empty() && args.front()[0] == '-') {
+        std::string opt = args.front();
+        args.erase(args.begin());
+        char letter = opt.size() > 1 ? opt[1] : '\0';
+        switch (letter) {
+            case 'f': c.StrictSysopMenus = false; break;
+            case 'g':
+                if (opt.size() != 3 || (opt[2] != '0' && opt[2] != '1')) {
+                    std::fputs("Message file number must be 0 or 1\n", stderr);
+                    return 1;
+                }
+                c.MessageFileIndex = int8_t(opt[2] - '0');
+                break;
+            case 'k': ExitHook(1); break;
+            case 'l':
+                if (c.DeviceName == kFastLogonDevice) {
+                    c.FastLogon = true;
+                } else {
+                    std::printf("Fast logons are only available from \"%s\".\n", kFastLogonDevice);
+                }
+                break;
+            case 't': c.LocalMode = true; break;
+            case 'v':
+                std::printf("%s\n", kBanner);
+                std::printf("%s (b%d)\n", "01/01/2000 00h00", 1);
+                return 0;
+            default: break;  // other letters are ignored
+        }
+    }
+    return -1;
+}
+
+std::string DeviceNameOf(const std::string& ttyPath) {
+    if (ttyPath.rfind("/dev/", 0) == 0) return ttyPath.substr(5);
+    size_t slash = ttyPath.rfind('/');
+    return slash == std::string::npos ? ttyPath : ttyPath.substr(slash + 1);
+}
+
+void GetDeviceName() {
+    const char* name = ttyname(0);
+    Call().DeviceName = name == nullptr ? "" : DeviceNameOf(name);
+}
+
+long SpeedOfCode(tcflag_t cbaud) {
+    cbaud &= CBAUD;
+    if ((cbaud & CBAUDEX) == 0) return kSpeedTable[cbaud & 0xF];
+    // The extended codes of the fast lines.
+    switch (cbaud) {
+        case B57600: return 57600;
+        case B115200: return 115200;
+        case B230400: return 230400;
+        case B460800: return 460800;
+        case B500000: return 500000;
+        case B576000: return 576000;
+        case B921600: return 921600;
+        case B1000000: return 1000000;
+        case B1152000: return 1152000;
+        case B1500000: return 1500000;
+        case B2000000: return 2000000;
+        case B2500000: return 2500000;
+        case B3000000: return 3000000;
+        case B3500000: return 3500000;
+        case B4000000: return 4000000;
+        default: return 0;
+    }
+}
+
+long GetLineSpeed() { return SpeedOfCode(FirstTtyModes().c_cflag); }
+
+long RequiredSpeed(int minLogonSpeed) {
+    switch (minLogonSpeed) {
+        case 0: return 300;
+        case 1: return 1200;
+        default: return 2400;  // 2, and any higher value a sysop may set
+    }
+}
+
+long LookupLine() {
+    CallState& c = Call();
+    c.LineNumber = 0;
+    std::ifstream in(Config().DataDir + "/bbsline.ctl");
+    if (!in) return 0;
+    std::string line;
+    while (c.LineNumber <= 255 && std::getline(in, line)) {
+        if (!line.empty() && line[0] == '#') continue;
+        line = line.substr(0, 78);
+        size_t end = line.find_last_not_of(" \t\r\n");
+        line.erase(end == std::string::npos ? 0 : end + 1);
+        size_t comma = line.find(',');
+        // The whole device name: "tty1" must not take the entry of "tty10".
+        if (!SameNameIgnoringCase(line.substr(0, comma), c.DeviceName)) {
+            ++c.LineNumber;
+            continue;
+        }
+        long speed = 0;
+        if (comma != std::string::npos) {
+            speed = std::atol(line.c_str() + comma + 1);
+            size_t second = line.find(',', comma + 1);
+            c.OutputDelay = int16_t(second == std::string::npos ? 0 : std::atoi(line.c_str() + second + 1));
+        }
+        return speed == 0 ? -1 : speed;
+    }
+    return 0;
+}
+
+bool LocateConfig() { return RefreshConfig(); }
+
+int CheckSetup() {
+    const ConfigRecord& cfg = Config();
+    std::error_code ec;
+    if (!fs::is_directory(cfg.DataDir, ec)) return -3;
+    if (!fs::is_directory(cfg.MenuDir, ec)) return -2;
+    if (!fs::is_directory(cfg.TextDir, ec)) return -1;
+    if (!fs::is_directory(cfg.MsgBaseDir, ec)) return -8;
+    if (!fs::exists(cfg.MenuDir + "/top.mnu", ec)) return -4;
+    if (!fs::exists(cfg.DataDir + "/limits.ctl", ec)) return -6;
+    if (!fs::exists(cfg.DataDir + "/bbsline.ctl", ec)) return -7;
+    if (!LocateConfig()) return -5;
+    return 1;
+}
+
+std::string SetupErrorText(int code) {
+    switch (code) {
+        case -3: return GetText(15);
+        case -2: return GetText(14);
+        case -1: return GetText(13);
+        case -8: return GetText(713);
+        case -4: return FormatText(16, "top.mnu");
+        case -6: return FormatText(18, "limits.ctl");
+        case -7: return FormatText(18, "bbsline.ctl");
+        case -5: return FormatText(17, "kvconfig.bbs");
+        default: return {};
+    }
+}
+
+void FatalError(int code, int where, bool exitNow) {
+    std::string text = SetupErrorText(code);
+    if (where == 0) {
+        std::fprintf(stderr, "%s\r\n", text.c_str());
+        std::fflush(stderr);
+    } else {
+        PutLine(text);
+        WriteLog("%s\n", text);
+    }
+    if (!exitNow) return;
+    if (Call().RawMode) RestoreTtyMode();
+    ExitProgram(code & 0xFF);
+}
+
+void StartConsoleMonitor() {
+    for (int line = 0; line < 256; ++line) {
+        OnlineEntry e;
+        if (!ReadLineStatus(line, e)) return;  // no readable file: nothing
+        if (line != Call().LineNumber && (e.Flags & LINE_MONITORED)) return;
+    }
+    ToggleMonitor();
+}
+
+int CallerMain(int argc, char** argv) {
+    CallState& c = Call();
+    InstallCallHandlers();
+    InstallCallerServices();
+
+    c.ProgramName = argc > 0 ? argv[0] : "kivo";
+    c.TimeLogLoaded = TimeLogRecord{};
+    c.CallerName = "Unknown";
+    GetDeviceName();
+    if (argc > 1) {
+        std::vector<std::string> args(argv + 1, argv + argc);
+        int status = ReadOptions(args);
+        if (status >= 0) return status;
+    }
+
+    ResetAttributes();
+    std::printf("%s\n", kBanner);
+    std::fflush(stdout);
+
+    c.Segment = AttachSharedMemory();
+    if (c.Segment == nullptr) return 255;
+    if (!SelectMessageFile(c.MessageFileIndex)) {
+        std::fputs("ERROR: cannot load the message file \"message.usa\".\n", stderr);
+        return 255;
+    }
+    c.LogonTime = Now();
+    if (!SetRawMode()) {
+        std::fprintf(stderr, "%s\n", GetText(7).c_str());
+        return 255;
+    }
+    if (!LocateConfig()) FatalError(-5, 0, true);
+    LogText(1);
+    if (c.FastLogon && !Config().AllowFastLogon) c.FastLogon = false;
+
+    if (!c.FastLogon && !InTimeWindow(kOpenHours)) RefuseClosedHours();
+
+    long required = RequiredSpeed(Config().MinLogonSpeed);
+    long speed = GetLineSpeed();
+    if ((speed == 300 && !InTimeWindow(kLowSpeedHours)) || speed < required) RefuseSpeed(speed, required);
+
+    int setup = CheckSetup();
+    if (setup != 1) FatalError(setup, 0, true);
+
+    long lineSpeed = LookupLine();
+    if (lineSpeed == 0) {
+        LogText(5, c.DeviceName);
+        Refuse(640, GetText(6), 2);
+        EndCall();
+    }
+    if (lineSpeed > GetLineSpeed()) {
+        WriteLog("Speed required on \"%s\" is %ld", c.DeviceName, lineSpeed);
+        Refuse(639, FormatChecked("This line is reserved for speed of %ld and up, acces denied!", lineSpeed), 2);
+        EndCall();
+    }
+    if (!RegisterLine(c.LineNumber)) {
+        PutLine(GetText(3));
+        LogText(4, "online.ctl");
+        EndCall();
+    }
+    c.LineRegistered = true;
+
+    RotateCallersLog();
+    ClearUserRecord();
+    kv::UpdateUserCount();
+    if (Config().AutoMonitor && c.DeviceName != "console" && c.DeviceName.rfind("vt0", 0) != 0)
+        StartConsoleMonitor();
+    if (!c.FastLogon) DisplayFile(1, GetText(638));
+    if (Login() == 1) {
+        MenuLoop();
+        LogText(2);
+    }
+    EndCall();
+}
+
+}  // namespace kv::caller
