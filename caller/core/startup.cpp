@@ -3,10 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 #include "caller/core/activity_log.h"
@@ -17,10 +15,10 @@
 #include "caller/core/terminal.h"
 #include "common/attach.h"
 #include "common/dates.h"
+#include "common/files.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 #include "common/users.h"
-
-namespace fs = std::filesystem;
 
 namespace kv::caller {
 namespace {
@@ -37,7 +35,7 @@ constexpr long kSpeedTable[16] = {0,   57600, 57600, 115200, 134,  150,  200,   
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
+        if (ToUpperChar(a[i]) != ToUpperChar(b[i])) return false;
     return true;
 }
 
@@ -172,8 +170,7 @@ long LookupLine() {
     while (c.LineNumber <= 255 && std::getline(in, line)) {
         if (!line.empty() && line[0] == '#') continue;
         line = line.substr(0, 78);
-        size_t end = line.find_last_not_of(" \t\r\n");
-        line.erase(end == std::string::npos ? 0 : end + 1);
+        TrimRight(line);
         size_t comma = line.find(',');
         // The whole device name: "tty1" must not take the entry of "tty10".
         if (!SameNameIgnoringCase(line.substr(0, comma), c.DeviceName)) {
@@ -195,14 +192,13 @@ bool LocateConfig() { return RefreshConfig(); }
 
 int CheckSetup() {
     const ConfigRecord& cfg = Config();
-    std::error_code ec;
-    if (!fs::is_directory(cfg.DataDir, ec)) return -3;
-    if (!fs::is_directory(cfg.MenuDir, ec)) return -2;
-    if (!fs::is_directory(cfg.TextDir, ec)) return -1;
-    if (!fs::is_directory(cfg.MsgBaseDir, ec)) return -8;
-    if (!fs::exists(cfg.MenuDir + "/top.mnu", ec)) return -4;
-    if (!fs::exists(cfg.DataDir + "/limits.ctl", ec)) return -6;
-    if (!fs::exists(cfg.DataDir + "/bbsline.ctl", ec)) return -7;
+    if (!IsDirectory(cfg.DataDir)) return -3;
+    if (!IsDirectory(cfg.MenuDir)) return -2;
+    if (!IsDirectory(cfg.TextDir)) return -1;
+    if (!IsDirectory(cfg.MsgBaseDir)) return -8;
+    if (!FileExists("top", kMenuFile)) return -4;
+    if (!FileExists("limits.ctl", kDataFile)) return -6;
+    if (!FileExists("bbsline.ctl", kDataFile)) return -7;
     if (!LocateConfig()) return -5;
     return 1;
 }
