@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "common/dates.h"
@@ -16,6 +15,7 @@
 #include "common/msgbase_texts.h"
 #include "common/runtime.h"
 #include "common/textfmt.h"
+#include "common/trash_words.h"
 
 namespace kv {
 namespace {
@@ -119,25 +119,6 @@ bool Scan(const UserVisitor& visit, int& err) {
         if (size_t(got) < buf.size()) return true;
         at += off_t(got);
     }
-}
-
-// A word of "pwdtrash.ctl": one a line, "#" lines are comments.  A line
-// matches the first word of the text, a second word when there is one, or,
-// capitalised like a name, the whole text.
-bool IsTrashPassword(const std::string& word) {
-    std::ifstream in(DataPath(kPasswordTrashFile));
-    if (!in) return false;
-    size_t blank = word.find(' ');
-    std::string first = word.substr(0, blank);
-    std::string second = blank == std::string::npos ? std::string() : word.substr(blank + 1);
-    std::string line;
-    while (std::getline(in, line)) {
-        // Only the line end goes; the last line of a file may have none.
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        if (line == first || (!second.empty() && line == second) || CapitalizedName(line) == word) return true;
-    }
-    return false;
 }
 
 int NextArea(int start, int direction, bool wrapped, int count, const AreaTest& test) {
@@ -374,7 +355,7 @@ bool PasswordAllowed(std::string_view password, std::string_view name) {
     std::string first = CapitalizedName(name.substr(0, blank));
     std::string second = blank == std::string_view::npos ? std::string() : CapitalizedName(name.substr(blank + 1));
     if (p == first || p == CapitalizedName(name) || (!second.empty() && p == second)) return false;
-    return !IsTrashPassword(p);
+    return !IsTrashWord(kTrashPasswords, p);
 }
 
 PasswordVerdict CheckNewPassword(std::string_view password, std::string_view name) {

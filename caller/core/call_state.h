@@ -18,6 +18,7 @@
 
 #include "caller/core/later_stubs.h"
 #include "common/textfmt.h"
+#include "common/user_record.h"
 
 namespace kv::caller {
 
@@ -57,6 +58,14 @@ struct CallState {
     int32_t CurrentUserNumber = -1;   // record in "users.bbs", -1 none
     char NoKey = 'N';                 // text 0, first character
     char YesKey = 'Y';                // text 0, second character
+
+    // The caller and the call's limits, as the log-in sets them.
+    UserRecord User;                  // the caller's record, written back at log-off
+    int32_t HighestRead = 0;          // highest message number read, as the call goes on
+    int16_t DailyMinutes = 0;         // minutes a day of the caller's level ("limits.ctl")
+    int16_t DownloadLimitKB = 0;      // kilobytes a day at this line speed
+    int16_t PagesMade = 0;            // sysop pages made in this call
+    LastCallRecord PreviousCall;      // "lastcall.bbs" before this call
 
     // Kept for the process's own bookkeeping.
     const uint8_t* Segment = nullptr; // the attached shared segment

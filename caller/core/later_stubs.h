@@ -50,6 +50,25 @@ struct TimeLogRecord {
 // 1 when the record was written back.  Stand-in: 1.
 int UpdateTimeLog(int line, const TimeLogRecord& record);
 
+// --- external programs -----------------------------------------------------------
+
+// Runs a command line through the shell; pause, transfer and quiet as the
+// external-program piece defines them.  Its "*" codes put values of the
+// call into the line, and every such value is quoted for the shell there,
+// so a caller's name can never become shell syntax.  1 when the shell ran,
+// 0 when not (the transfer form: the exit status).  Stand-in: the line as
+// it stands, without drop file or "*" codes, through /bin/sh.
+int RunExternal(int pause, int transfer, int quiet, const std::string& command);
+
+// --- last caller ----------------------------------------------------------------------
+
+// The record of "lastcall.bbs" as it was before this call; the log-in piece
+// gives it its layout and fills it.
+struct LastCallRecord {
+    std::string Name;          // the previous caller
+    uint32_t TotalCalls = 0;   // calls of the system
+};
+
 // --- user database ---------------------------------------------------------------
 
 void ClearUserRecord();
@@ -58,18 +77,13 @@ void UpdateUserAtLogoff();
 // Stand-in: empty.
 std::string CallerClearCodes();
 
-// --- log-in, menus, display files ------------------------------------------------
+// --- log-in and menus ---------------------------------------------------------------
 
 // 1 when the caller logged in.  Stand-in: waits for one key (so a call sits
 // at the welcome screen under the inactivity alarm), then 0.
 int Login();
 // Runs the menus until log-off; the count of top-menu lines.  Stand-in: 0.
 int MenuLoop();
-// Shows a display file: mode 0 a path, else a name in TextDir.  -1 when
-// missing (the caller then writes a fallback text).  Stand-in: -1.
-int16_t DisplayFile(int mode, const std::string& name, const std::string& hotKeys = "", int keyCount = 0);
-// Writes the bell (byte 7).
-void RingBell();
 // True while the call has time left.  Stand-in: the test without the
 // two-minute and one-minute warnings.
 bool CheckTimeLeft();

@@ -9,7 +9,9 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/display_file.h"
 #include "caller/core/logoff.h"
+#include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "common/runtime.h"
 
