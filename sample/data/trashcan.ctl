@@ -1,0 +1,7 @@
+# Names nobody may log in with, one a line.
+Sysop
+Guest
+New
+All
+Everybody
+Anonymous
