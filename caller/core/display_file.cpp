@@ -13,6 +13,7 @@
 #include "caller/core/startup.h"
 #include "caller/core/terminal.h"
 #include "common/dates.h"
+#include "common/files.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/segment.h"
@@ -367,16 +368,10 @@ void ShowBytes(Display& d) {
     }
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string DisplayPath(int mode, const std::string& name) {
     if (mode == 0) return name;
     std::string base = Config().TextDir + "/" + name;
-    if (Call().ColorOn && FileExists(base + ".ans")) return base + ".ans";
-    return base + ".asc";
+    return base + (Call().ColorOn && FileExists(name, kAnsiDisplay) ? ".ans" : ".asc");
 }
 
 // The keys of a menu shown under a missing screen: its letters, from the

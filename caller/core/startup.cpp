@@ -10,6 +10,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/display_file.h"
 #include "caller/core/logoff.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"

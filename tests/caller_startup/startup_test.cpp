@@ -204,6 +204,8 @@ TEST_F(CallerStartup, ALineReservedForFasterCallers) {
 TEST_F(CallerStartup, ClosedHours) {
     board_.Set("OpenHours.Start", "00:00");
     board_.Set("OpenHours.End", "00:01");
+    // Without the closed screen the call gets the fallback text.
+    fs::remove(fs::path(board_.config().TextDir) / "closed.asc");
     ASSERT_TRUE(StartServer());
     PtySession& s = StartCaller({"-t"}, B38400, "console,0,0\n@,0,0\n", {"KV_TEST_NOW=" + Noon()});
     EXPECT_EQ(s.Wait(5000), 1);

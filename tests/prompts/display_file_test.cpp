@@ -209,4 +209,17 @@ TEST(DisplayFile, PagePauseStopsOrTurnsOff) {
     }
 }
 
+TEST(DisplayFile, SampleScreensShowTheirValues) {
+    TempBoard b;
+    auto s = StartProbe(b, {"user=1", "display=welcome", "display=account", "display=system"});
+    ASSERT_TRUE(s->WaitForOutput("Calls today: 1 of 10"));
+    EXPECT_EQ(s->Wait(), 0);
+    EXPECT_EQ(CountOf(s->Output(), "display=255"), 3);
+    EXPECT_NE(s->Output().find("Welcome to Kivo Sample Board!"), std::string::npos);
+    EXPECT_NE(s->Output().find("Name ............ Terry Tester"), std::string::npos);
+    EXPECT_NE(s->Output().find("Security level .. 00010"), std::string::npos);
+    EXPECT_NE(s->Output().find("Kivo Sample Board, run by Sam Sysop"), std::string::npos);
+    EXPECT_EQ(s->Output().find('~'), std::string::npos);  // every code known
+}
+
 }  // namespace

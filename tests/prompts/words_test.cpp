@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
@@ -20,6 +21,10 @@ namespace {
 TEST(TrashWords, ListsRefuseWordsAndNames) {
     TempBoard b;
     SetConfig(b.config());
+    // The sample's own lists let its callers in.
+    EXPECT_FALSE(IsTrashWord(kTrashNames, "Sam Sysop"));
+    EXPECT_FALSE(IsTrashWord(kTrashNames, "Terry Tester"));
+    EXPECT_TRUE(IsTrashWord(kTrashNames, "Guest"));
     // The last line has no line feed: it keeps its last letter.
     b.WriteFile("system/trashcan.ctl",
                 "# names nobody may take\nSysop\nguest\nnew user\r\nthe quick brown fox jumps\nadministrator");
@@ -49,6 +54,7 @@ TEST(TrashWords, ListsRefuseWordsAndNames) {
 TEST(TrashWords, MissingListForbidsNothing) {
     TempBoard b;
     SetConfig(b.config());
+    std::filesystem::remove(b.DataDir() / "alitrash.ctl");
     EXPECT_FALSE(IsTrashWord(kTrashAliases, "root"));
     ConfigRecord none = b.config();
     none.DataDir.clear();
