@@ -271,8 +271,9 @@ int PausePrompt() {
 }
 
 int ScreenLength() {
+    // A record without a length (before log-in), or with one no screen has.
     uint32_t n = Call().User.ScreenLength;
-    return n == 0 ? 24 : int(n);
+    return n == 0 || n > 255 ? 24 : int(n);
 }
 
 int CheckPageFull(uint16_t& counter) {

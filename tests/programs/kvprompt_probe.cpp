@@ -52,12 +52,9 @@ bool BuildSegment(std::vector<uint8_t>& seg) {
     std::copy(cfg.begin(), cfg.end(), seg.begin() + long(kConfigOffset));
     SegmentHeader h;
     h.ConfigOffset = int32_t(kConfigOffset);
-    h.TableOffset0 = int32_t(kSlotTableOffset[0]);
-    h.BlockOffset0 = int32_t(kSlotBlockOffset[0]);
-    h.TableOffset1 = int32_t(kSlotTableOffset[1]);
-    h.BlockOffset1 = int32_t(kSlotBlockOffset[1]);
-    h.Language[0] = 0;
+    h.Language[0] = 0;  // "usa" in slot 0, slot 1 empty
     h.Language[1] = -1;
+    h.LastText[1] = -1;
     EncodeRecord(h, seg.data());
     return server::LoadTextFile(Config().DataDir + "/bin/message.usa", seg.data(), 0) == 1;
 }
