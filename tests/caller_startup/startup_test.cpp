@@ -96,6 +96,15 @@ protected:
         return board_.ReadFile(board_.DataDir() / ("kivo." + std::to_string(session_->pid())));
     }
 
+    // Waits until the call is past its terminal set-up (text 1 logged).
+    bool WaitUntilStarted() {
+        for (int i = 0; i < 500; ++i) {
+            if (ProcessLog().find("Kivo started") != std::string::npos) return true;
+            session_->Pump(10);
+        }
+        return false;
+    }
+
     TempBoard board_;
     pid_t server_ = -1;
     std::string device_;
@@ -130,7 +139,7 @@ TEST_F(CallerStartup, ACallEndsWithItsLogMergedIntoTheLineLog) {
     PtySession& s = StartCaller({"-t", "-l"});
     ASSERT_TRUE(s.WaitForText("kivo v1.0"));
     ASSERT_TRUE(s.WaitForText("Fast logons are only available from \"tty1\"."));
-    usleep(200 * 1000);
+    ASSERT_TRUE(WaitUntilStarted());
     s.Send("x");
     EXPECT_EQ(s.Wait(), 1);
     std::string log = LineLog();
@@ -244,8 +253,7 @@ TEST_F(CallerStartup, SpeedRefusals) {
 TEST_F(CallerStartup, HangupAtTheWelcomeScreen) {
     ASSERT_TRUE(StartServer());
     PtySession& s = StartCaller();
-    ASSERT_TRUE(s.WaitForText("kivo v1.0"));
-    usleep(300 * 1000);  // at the welcome screen, waiting for a key
+    ASSERT_TRUE(WaitUntilStarted());  // on its way to the welcome screen
     s.Hangup();
     EXPECT_EQ(s.Wait(), 99);
     std::string log = LineLog();
@@ -262,8 +270,7 @@ TEST_F(CallerStartup, HangupAtTheWelcomeScreen) {
 TEST_F(CallerStartup, InterruptEndsTheCall) {
     ASSERT_TRUE(StartServer());
     PtySession& s = StartCaller();
-    ASSERT_TRUE(s.WaitForText("kivo v1.0"));
-    usleep(300 * 1000);
+    ASSERT_TRUE(WaitUntilStarted());
     kill(s.pid(), SIGINT);
     EXPECT_EQ(s.Wait(), 98);
     EXPECT_NE(s.Screen().find("Kivo interrupted."), std::string::npos);  // text 9

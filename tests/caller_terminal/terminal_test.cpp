@@ -141,7 +141,7 @@ TEST(Inactivity, AKeyAfterTheWarningStartsTheCountAgain) {
     s.Send("a");
     ASSERT_TRUE(s.WaitForText("key=97"));
     // A fresh wait: a second warning about a second later, not the end.
-    ASSERT_TRUE(s.WaitForOutput("key=97\n\r\a", 2500));
+    ASSERT_TRUE(s.WaitForOutput("key=97\n\r\a\n\rAre you still there?", 2500));
     EXPECT_GE(MillisSince(sent), 800);
     EXPECT_EQ(Count(s.Output(), "Are you still there?"), 2u);
     EXPECT_EQ(s.Wait(6000), 51);
