@@ -14,6 +14,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   flags=(-DKV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export KV_TEST_TIMEOUT_SCALE=8
 fi
 
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null

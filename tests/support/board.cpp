@@ -54,6 +54,15 @@ std::string TempBoard::ReadFile(const fs::path& rel) const {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+int ScaledTimeout(int timeoutMs) {
+    static const int scale = [] {
+        const char* s = std::getenv("KV_TEST_TIMEOUT_SCALE");
+        int v = s ? std::atoi(s) : 0;
+        return v > 0 ? v : 4;
+    }();
+    return timeoutMs * scale;
+}
+
 std::string ProgramPath(const std::string& name) { return std::string(KV_BIN_DIR) + "/" + name; }
 std::string SourcePath(const std::string& rel) { return std::string(KV_SOURCE_DIR) + "/" + rel; }
 
@@ -99,7 +108,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir, 
     close(err[1]);
     RunResult r;
     bool outOpen = true, errOpen = true;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutSeconds * 1000));
     while (outOpen || errOpen) {
         pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
         int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());

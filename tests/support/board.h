@@ -34,6 +34,13 @@ private:
     ConfigRecord config_;
 };
 
+// Waits for something that should happen (text on a screen, a process
+// ending, a log line) give up after their timeout times this factor, so a
+// loaded machine or a sanitizer build does not turn a slow step into a
+// failure.  KV_TEST_TIMEOUT_SCALE overrides the default of 4.  A wait
+// that checks that nothing happens must not use it.
+int ScaledTimeout(int timeoutMs);
+
 // Paths of the built programs and of the source tree.
 std::string ProgramPath(const std::string& name);  // bin/NAME
 std::string SourcePath(const std::string& rel);

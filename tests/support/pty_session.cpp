@@ -1,4 +1,5 @@
 #include "tests/support/pty_session.h"
+#include "tests/support/board.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -202,7 +203,7 @@ bool PtySession::Pump(int timeoutMs) {
 }
 
 bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
     for (;;) {
         if (Screen().find(text) != std::string::npos) return true;
         int left = MillisLeft(deadline);
@@ -212,7 +213,7 @@ bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
 }
 
 bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
     for (;;) {
         if (output_.find(bytes) != std::string::npos) return true;
         int left = MillisLeft(deadline);
@@ -291,7 +292,7 @@ bool PtySession::Running() {
 }
 
 int PtySession::Wait(int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
     while (Running()) {
         if (MillisLeft(deadline) == 0) {
             kill(pid_, SIGKILL);

@@ -48,7 +48,7 @@ RunResult ServerTest::RunTool(const TempBoard& b, const std::string& name) {
 }
 
 int ServerTest::WaitForExit(pid_t pid, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
+    for (int waited = 0, limit = ScaledTimeout(timeoutMs); waited < limit; waited += 10) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             std::erase(running_, pid);
@@ -72,7 +72,7 @@ void ServerTest::SendCommand(const TempBoard& b, int16_t code) {
 std::string ServerLog(const TempBoard& b) { return b.ReadFile(b.DataDir() / "server.log"); }
 
 bool WaitForLog(const TempBoard& b, const std::string& text, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
+    for (int waited = 0, limit = ScaledTimeout(timeoutMs); waited < limit; waited += 10) {
         if (ServerLog(b).find(text) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
