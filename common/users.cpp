@@ -14,6 +14,7 @@
 #include "common/msgbase.h"
 #include "common/msgbase_texts.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 #include "common/textfmt.h"
 #include "common/trash_words.h"
 
@@ -34,17 +35,10 @@ std::string DataPath(const char* file) {
     return dir.empty() ? std::string() : dir + "/" + file;
 }
 
-// Names and passwords: the first character and every one after a blank,
-// an apostrophe, a comma or a hyphen upper case, every other lower case.
+// Names and passwords are compared capitalised like names.
 std::string CapitalizedName(std::string_view s) {
     std::string out(s);
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    for (size_t i = 0; i < out.size(); ++i) {
-        bool wordStart = i == 0 || std::string_view(" ',-").find(out[i - 1]) != std::string_view::npos;
-        out[i] = wordStart ? upper(out[i]) : lower(out[i]);
-    }
-    return out;
+    return CapitalizeName(out);
 }
 
 // Reads up to n bytes at offset, retrying short reads; the count read, or

@@ -1,0 +1,123 @@
+#include "caller/core/limits.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "caller/core/call_state.h"
+#include "caller/core/display_file.h"
+#include "caller/core/prompts.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+#include "common/dates.h"
+#include "common/runtime.h"
+
+namespace kv::caller {
+namespace {
+
+constexpr const char* kLimitsFile = "limits.ctl";
+constexpr size_t kLimitsLineRoom = 79;
+
+// Minutes of the day of an "HH:MM" text.
+int MinuteOfDay(const std::string& hhmm) {
+    int h = 0, m = 0;
+    if (std::sscanf(hhmm.c_str(), "%d:%d", &h, &m) < 1) return 0;
+    return h * 60 + m;
+}
+
+void WarnTimeLeft(int text) {
+    SetColorPair(kColorWarning);
+    PutLine(GetText(text));
+    SetColorPair(kColorNormal);
+}
+
+}  // namespace
+
+bool ParseLimitsLine(const std::string& line, LevelLimits& out) {
+    LevelLimits l;
+    long level = 0;
+    int n = std::sscanf(line.c_str(), "%ld %d %d %d %d %d %d %d %d %d", &level, &l.Minutes, &l.DownloadKb[0],
+                        &l.DownloadKb[1], &l.DownloadKb[2], &l.DownloadKb[3], &l.DownloadKb[4], &l.Unused,
+                        &l.FileRatio, &l.ByteRatio);
+    l.Level = n >= 1 ? int32_t(level) : 0;
+    out = l;
+    return n >= 1;
+}
+
+int32_t DownloadLimitFor(const LevelLimits& limits, long bps) {
+    switch (bps == 0 ? 300 : bps) {
+        case 300: return limits.DownloadKb[0];
+        case 1200: return limits.DownloadKb[1];
+        case 2400: return limits.DownloadKb[2];
+        case 4800: return limits.DownloadKb[3];
+        default: return limits.DownloadKb[4];
+    }
+}
+
+int LoadLimits(int32_t level, long bps) {
+    std::string path = Config().DataDir + "/" + kLimitsFile;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return 0;
+    LevelLimits found;
+    char buf[kLimitsLineRoom + 1];
+    while (std::fgets(buf, sizeof buf, f) != nullptr) {
+        LevelLimits l;
+        ParseLimitsLine(buf, l);
+        if (l.Level == level) {
+            found = l;
+            break;
+        }
+    }
+    std::fclose(f);
+    CallState& c = Call();
+    c.CallMinutes = int16_t(found.Minutes);
+    c.FileRatio = found.FileRatio;
+    c.ByteRatio = found.ByteRatio;
+    c.DownloadLimitKB = int16_t(DownloadLimitFor(found, bps));
+    return 1;
+}
+
+int ClosingTimeMinutes(int onMinute, int closeMinute, int minutes) {
+    // A closing time before the log-on is tomorrow's.
+    if (onMinute > closeMinute) closeMinute += 1440;
+    if (onMinute + minutes >= closeMinute) minutes -= (onMinute + minutes - closeMinute) + 5;
+    return minutes;
+}
+
+void ClosingTimeCut() {
+    const TimeWindow& open = Config().OpenHours;
+    if (open.Start == "00:00" && open.End == "24:00") return;
+    CallState& c = Call();
+    std::tm on{};
+    localtime_r(&c.LogonTime, &on);
+    int cut = ClosingTimeMinutes(on.tm_hour * 60 + on.tm_min, MinuteOfDay(open.End), c.CallMinutes);
+    if (cut == c.CallMinutes) return;
+    c.CallMinutes = int16_t(cut);
+    if (DisplayFile(1, GetText(659)) != -1) return;
+    SetColorPair(kColorWarning);
+    PutLine(GetText(697));
+    RingBell();
+    PutLine(GetText(698));
+    SetColorPair(kColorPrompt);
+    PutString(GetText(454));
+    SetColorPair(kColorNormal);
+    GetKey();
+    PutLine();
+}
+
+bool CheckTimeLeft() {
+    CallState& c = Call();
+    int32_t used = SecondsSince(c.LogonTime);
+    int32_t left = int32_t(c.CallMinutes) * 60 - used;
+    if (!c.Warned2Min && left < 121) {
+        WarnTimeLeft(21);
+        c.Warned2Min = true;
+    }
+    if (!c.Warned1Min && c.Warned2Min && left < 61) {
+        WarnTimeLeft(22);
+        c.Warned1Min = true;
+    }
+    return used / 60 < c.CallMinutes;
+}
+
+}  // namespace kv::caller

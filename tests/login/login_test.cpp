@@ -1,0 +1,151 @@
+// Callers of the sample board log in, or are refused, over the line.
+#include <unistd.h>
+
+#include <functional>
+
+#include "caller/core/last_call.h"
+#include "common/online_status.h"
+#include "tests/login/login_fixture.h"
+
+namespace kv::test {
+namespace {
+
+void GiveName(Caller& c, const std::string& typed) {
+    ASSERT_TRUE(c.Answer("Your full name: ", typed + "\r"));
+    ASSERT_TRUE(c.Answer("Is this right?", "y"));
+}
+
+void LogInAs(Caller& c, const std::string& typed, const std::string& password) {
+    GiveName(c, typed);
+    ASSERT_TRUE(c.Answer("Password: ", password + "\r"));
+}
+
+TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
+    StartBoard();
+    uint32_t calls = User(0).TotalCalls;
+    auto c = Dial();
+    LogInAs(*c, "sam sysop", "LightHouse");
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    std::string log = CallerLog();
+    EXPECT_NE(log.find("Sam Sysop calls at"), std::string::npos) << log;
+    EXPECT_NE(log.find("Caller left the menus"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Log-in refused"), std::string::npos) << log;
+    EXPECT_EQ(User(0).TotalCalls, calls + 1);
+    EXPECT_EQ(User(0).LastCallDate, Today());
+
+    // The first call of the board's line started its last-caller file.
+    std::string bytes = board().ReadFile(board().DataDir() / "lastcall0.bbs");
+    ASSERT_EQ(bytes.size(), caller::LastCallRecord::kSize);
+    caller::LastCallRecord last;
+    DecodeRecord(reinterpret_cast<const uint8_t*>(bytes.data()), last);
+    EXPECT_EQ(last.Name, "Sam Sysop");
+    EXPECT_EQ(last.TotalCalls, 1u);
+}
+
+// The limit of the caller's level in "limits.ctl" is the call's: with one
+// minute both time-left warnings come at the first key wait.
+TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
+    board().WriteFile(board().DataDir() / "limits.ctl", "10 1 50 100 150 200 300 800 5 10\n");
+    board().WriteFile(board().config().TextDir + "/level10.asc", "Minutes left: ~ko.\n");
+    board().WriteFile(board().config().TextDir + "/lastlog.asc", "Press a key.~a\n");
+    StartBoard();
+    auto c = Dial();
+    LogInAs(*c, "terry tester", "keyboard");
+    ASSERT_TRUE(c->Expect("Minutes left: 1."));
+    ASSERT_TRUE(c->Expect("Only two minutes are left"));
+    ASSERT_TRUE(c->Expect("Only one minute is left"));
+    c->Send("x");
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+}
+
+struct Refusal {
+    const char* what;
+    std::function<void(LoginTest&)> setUp;
+    std::string name, password;  // no password: refused before it is asked
+    std::string shown, logged;
+};
+
+class LoginRefusal : public LoginTest, public ::testing::WithParamInterface<Refusal> {
+public:
+    // Terry's record, changed.
+    void ChangeTerry(const std::function<void(UserRecord&)>& change) {
+        UserRecord u = User(1);
+        change(u);
+        PutUser(1, u);
+    }
+};
+
+const Refusal kRefusals[] = {
+    {"WrongPasswords", nullptr, "terry tester", "wrong1\rwrong2\rwrong3", "Too many wrong passwords", "Wrong password"},
+    {"TrashcanName",
+     [](LoginTest& t) { t.board_->WriteFile(t.board_->DataDir() / "trashcan.ctl", "# names\nBad\n"); }, "bad guy",
+     "", "that name cannot be used", "a forbidden name"},
+    {"ClosedBoard", [](LoginTest& t) { t.board_->Set("ClosedSystem", "1"); }, "nobody known", "",
+     "takes its registered users only", "unknown caller on a closed board"},
+    {"DailyCallsUsedUp",
+     [](LoginTest& t) {
+         static_cast<LoginRefusal&>(t).ChangeTerry([&](UserRecord& u) {
+             u.LastCallDate = t.Today();
+             u.CallsToday = 10;  // the board's MaxCallsPerDay
+         });
+     },
+     "terry tester", "keyboard", "all the calls you may make today", "no calls left today"},
+    {"TwiceInARow",
+     [](LoginTest& t) {
+         t.board_->Set("AllowRecall", "0");
+         caller::LastCallRecord last;
+         last.Name = "Terry Tester";
+         last.TotalCalls = 7;
+         auto bytes = EncodeRecord(last);
+         t.board_->WriteFile(t.board_->DataDir() / "lastcall0.bbs", std::string(bytes.begin(), bytes.end()));
+     },
+     "terry tester", "keyboard", "You were the last caller", "the same caller twice in a row"},
+    {"OnAnotherLine",
+     [](LoginTest& t) {
+         // Line 1 is held by a live process (this test) for Terry.
+         std::string file(kOnlineLines * OnlineEntry::kSize, '\0');
+         for (int line = 0; line < kOnlineLines; ++line) {
+             OnlineEntry e;
+             if (line == 1) {
+                 e.Pid = getpid();
+                 e.User = 1;
+                 e.LogonTime = "10:00:00";
+             }
+             auto bytes = EncodeRecord(e);
+             file.replace(size_t(line) * OnlineEntry::kSize, bytes.size(), bytes.begin(), bytes.end());
+         }
+         t.board_->WriteFile(t.board_->DataDir() / kOnlineFile, file);
+     },
+     "terry tester", "keyboard", "already on another line", "the user is on another line"},
+    {"DeletedRecord",
+     [](LoginTest& t) {
+         static_cast<LoginRefusal&>(t).ChangeTerry([](UserRecord& u) { u.Options |= USER_DELETED; });
+     },
+     "terry tester", "keyboard", "Your account is not open", "the record is deleted"},
+    {"LevelZero",
+     [](LoginTest& t) {
+         static_cast<LoginRefusal&>(t).ChangeTerry([](UserRecord& u) { u.SecurityLevel = 0; });
+     },
+     "terry tester", "keyboard", "Your account is not open", "the record has level 0"},
+};
+
+TEST_P(LoginRefusal, EndsTheCallWithItsTextAndLogLine) {
+    const Refusal& r = GetParam();
+    if (r.setUp) r.setUp(*this);
+    StartBoard();
+    auto c = Dial();
+    GiveName(*c, r.name);
+    if (!r.password.empty()) ASSERT_TRUE(c->Answer("Password: ", r.password + "\r"));
+    ASSERT_TRUE(c->Expect(r.shown)) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    std::string log = CallerLog();
+    EXPECT_NE(log.find(r.logged), std::string::npos) << log;
+    EXPECT_NE(log.find("Log-in refused\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Caller left the menus"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Login, LoginRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,147 @@
+// New callers register over the line; the record and the last-read record
+// land where a user's number says.
+#include <thread>
+
+#include "common/users.h"
+#include "tests/login/login_fixture.h"
+
+namespace kv::test {
+namespace {
+
+// The name is asked and confirmed; the caller agrees to register.
+void StartRegistration(Caller& c, const std::string& typedName) {
+    ASSERT_TRUE(c.Answer("Your full name: ", typedName + "\r"));
+    ASSERT_TRUE(c.Answer("Is this right?", "y"));
+    ASSERT_TRUE(c.Answer("register as a new user?", "y"));
+}
+
+// The questions of a board that asks nothing but the screen, the location
+// and the password.
+void AnswerShortQuestions(Caller& c, const std::string& location, const std::string& password) {
+    ASSERT_TRUE(c.Answer("Lines on your screen", "\r"));
+    ASSERT_TRUE(c.Answer("Where are you calling from?", location + "\r"));
+    ASSERT_TRUE(c.Answer("Choose a password", password + "\r"));
+    ASSERT_TRUE(c.Answer("Type it once more", password + "\r"));
+}
+
+void UseShortQuestions(TempBoard& b) {
+    for (const char* key : {"NewUserAnsi", "NewUserColor", "NewUserClearScreen", "NewUserPause"}) b.Set(key, "1");
+    b.Set("AskHomePhone", "0");
+}
+
+TEST_F(LoginTest, NewCallerAnswersEveryQuestionAndIsStoredWhereTheRecordSays) {
+    StartBoard();
+    size_t lastRead = LastReadSize();
+    auto c = Dial();
+    StartRegistration(*c, "nina newcomer");
+
+    // A first round the caller rejects: none of its answers may stay.
+    ASSERT_TRUE(c->Answer("ANSI", "n"));
+    ASSERT_TRUE(c->Answer("Clear the screen", "y"));
+    ASSERT_TRUE(c->Answer("Pause at each", "n"));
+    ASSERT_TRUE(c->Answer("Lines on your screen", "\r"));
+    ASSERT_TRUE(c->Answer("Where are you calling from?", "nowhere\r"));
+    ASSERT_TRUE(c->Answer("Home phone", "5550000000\r"));
+    ASSERT_TRUE(c->Answer("Choose a password", "firstone\r"));
+    ASSERT_TRUE(c->Answer("Type it once more", "firstone\r"));
+    ASSERT_TRUE(c->Answer("Is all this right?", "n"));
+
+    ASSERT_TRUE(c->Answer("register as a new user?", "y"));
+    ASSERT_TRUE(c->Answer("ANSI", "y"));
+    ASSERT_TRUE(c->Answer("colours?", "y"));
+    ASSERT_TRUE(c->Answer("Clear the screen", "n"));
+    ASSERT_TRUE(c->Answer("Pause at each", "y"));
+    // 9 and 53 are refused; two digits end the answer without Enter.
+    ASSERT_TRUE(c->Answer("Lines on your screen", "9\r"));
+    ASSERT_TRUE(c->Answer("from 10 to 52", ""));
+    ASSERT_TRUE(c->Answer("Lines on your screen", "53"));
+    ASSERT_TRUE(c->Answer("from 10 to 52", ""));
+    ASSERT_TRUE(c->Answer("Lines on your screen", "30"));
+    ASSERT_TRUE(c->Answer("Where are you calling from?", "springfield\r"));
+    ASSERT_TRUE(c->Answer("Home phone", "5550102020\r"));
+    // The name's words, a word of pwdtrash.ctl and a short one are refused.
+    ASSERT_TRUE(c->Answer("Choose a password", "nina\r"));
+    ASSERT_TRUE(c->Answer("too easy to guess", ""));
+    ASSERT_TRUE(c->Answer("Choose a password", "NINA NEWCOMER\r"));
+    ASSERT_TRUE(c->Answer("too easy to guess", ""));
+    ASSERT_TRUE(c->Answer("Choose a password", "password\r"));
+    ASSERT_TRUE(c->Answer("too easy to guess", ""));
+    ASSERT_TRUE(c->Answer("Choose a password", "abc\r"));
+    ASSERT_TRUE(c->Answer("too short", ""));
+    ASSERT_TRUE(c->Answer("Choose a password", "marigold\r"));
+    ASSERT_TRUE(c->Answer("Type it once more", "marigolf\r"));
+    ASSERT_TRUE(c->Answer("differ", ""));
+    ASSERT_TRUE(c->Answer("Choose a password", "marigold\r"));
+    ASSERT_TRUE(c->Answer("Type it once more", "MARIGOLD\r"));
+    ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    // The sample board holds two users: the new one is number 2.
+    ASSERT_EQ(UserCount(), 3u);
+    UserRecord u = User(2);
+    EXPECT_EQ(u.Name, "Nina Newcomer");
+    EXPECT_EQ(u.Location, "Springfield");
+    EXPECT_EQ(u.Password, "Marigold");
+    EXPECT_EQ(u.HomePhone, "(555) 010-2020");
+    EXPECT_EQ(u.DataPhone, "");
+    EXPECT_EQ(u.ScreenLength, 30u);
+    EXPECT_EQ(u.Options, USER_ANSI | USER_PAGE_BREAK);
+    EXPECT_EQ(u.Options2, USER_HOT_KEYS);
+    EXPECT_EQ(u.SecurityLevel, board().config().NewUserLevel);
+    EXPECT_EQ(u.FirstCallDate, Today());
+    EXPECT_EQ(u.LastCallDate, Today());
+    EXPECT_EQ(u.Comment1.rfind("Inserted by Kivo on " + Today() + " at ", 0), 0u) << u.Comment1;
+    EXPECT_FALSE(u.Comment2.empty());
+    EXPECT_EQ(u.SubscriptionEnd, "00/00/00");
+    for (uint8_t b : u.ScanAreas) EXPECT_EQ(b, 0xFF);
+    // The call itself was counted at log-off.
+    EXPECT_EQ(u.TotalCalls, 1u);
+    EXPECT_EQ(u.CallsToday, 1u);
+    EXPECT_EQ(LastReadSize(), lastRead + 400);
+    EXPECT_NE(CallerLog().find("A new user registered"), std::string::npos) << CallerLog();
+}
+
+TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
+    UseShortQuestions(board());
+    board().WriteFile(board().DataDir() / "users.bbs", "");
+    board().WriteFile(board().MsgBaseDir() / "lastread.bbs", "");
+    StartBoard();
+    auto c = Dial();
+    StartRegistration(*c, "first caller");
+    AnswerShortQuestions(*c, "here", "beginning");
+    ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    ASSERT_EQ(UserCount(), 1u);
+    EXPECT_EQ(User(0).Name, "First Caller");
+    EXPECT_EQ(User(0).TotalCalls, 1u);
+    EXPECT_EQ(LastReadSize(), 400u);
+}
+
+// Both callers confirm at the same moment; each must get a number of its
+// own, or one record would be written over the other at log-off.
+TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
+    UseShortQuestions(board());
+    StartBoard();
+    size_t lastRead = LastReadSize();
+    auto a = Dial();
+    auto b = Dial();
+    StartRegistration(*a, "anna alpha");
+    StartRegistration(*b, "bert beta");
+    AnswerShortQuestions(*a, "aville", "applepie");
+    AnswerShortQuestions(*b, "btown", "bluebell");
+    ASSERT_TRUE(a->Expect("Is all this right?"));
+    ASSERT_TRUE(b->Expect("Is all this right?"));
+    a->Send("y");
+    b->Send("y");
+    EXPECT_EQ(a->Wait(), 1) << a->Rest();
+    EXPECT_EQ(b->Wait(), 1) << b->Rest();
+
+    ASSERT_EQ(UserCount(), 4u);
+    std::set<std::string> names = {User(2).Name, User(3).Name};
+    EXPECT_EQ(names, (std::set<std::string>{"Anna Alpha", "Bert Beta"}));
+    for (size_t n : {2u, 3u}) EXPECT_EQ(User(n).TotalCalls, 1u) << n;
+    EXPECT_EQ(LastReadSize(), lastRead + 2 * 400);
+}
+
+}  // namespace
+}  // namespace kv::test
