@@ -43,7 +43,7 @@ TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
 }
 
 // The limit of the caller's level in "limits.ctl" is the call's: with one
-// minute both time-left warnings come at the first key wait.
+// minute left both time-left warnings come with the first key.
 TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
     board().WriteFile(board().DataDir() / "limits.ctl", "10 1 50 100 150 200 300 800 5 10\n");
     board().WriteFile(board().config().TextDir + "/level10.asc", "Minutes left: ~ko.\n");
@@ -51,10 +51,9 @@ TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
     StartBoard();
     auto c = Dial();
     LogInAs(*c, "terry tester", "keyboard");
-    ASSERT_TRUE(c->Expect("Minutes left: 1."));
-    ASSERT_TRUE(c->Expect("Only two minutes are left"));
-    ASSERT_TRUE(c->Expect("Only one minute is left"));
-    c->Send("x");
+    ASSERT_TRUE(c->Answer("Minutes left: 1.", "x"));
+    EXPECT_TRUE(c->Expect("Only two minutes are left"));
+    EXPECT_TRUE(c->Expect("Only one minute is left"));
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 }
 
@@ -112,7 +111,8 @@ const Refusal kRefusals[] = {
                  e.LogonTime = "10:00:00";
              }
              auto bytes = EncodeRecord(e);
-             file.replace(size_t(line) * OnlineEntry::kSize, bytes.size(), bytes.begin(), bytes.end());
+             file.replace(size_t(line) * OnlineEntry::kSize, bytes.size(), reinterpret_cast<const char*>(bytes.data()),
+                          bytes.size());
          }
          t.board_->WriteFile(t.board_->DataDir() / kOnlineFile, file);
      },
@@ -131,11 +131,15 @@ const Refusal kRefusals[] = {
 
 TEST_P(LoginRefusal, EndsTheCallWithItsTextAndLogLine) {
     const Refusal& r = GetParam();
-    if (r.setUp) r.setUp(*this);
+    if (r.setUp) {
+        r.setUp(*this);
+    }
     StartBoard();
     auto c = Dial();
     GiveName(*c, r.name);
-    if (!r.password.empty()) ASSERT_TRUE(c->Answer("Password: ", r.password + "\r"));
+    if (!r.password.empty()) {
+        ASSERT_TRUE(c->Answer("Password: ", r.password + "\r"));
+    }
     ASSERT_TRUE(c->Expect(r.shown)) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     std::string log = CallerLog();
