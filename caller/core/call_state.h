@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "caller/core/last_call.h"
 #include "caller/core/later_stubs.h"
 #include "common/textfmt.h"
 #include "common/user_record.h"
@@ -50,6 +51,7 @@ struct CallState {
     uint16_t AlarmStage = 0;          // 0 before the inactivity warning, 1 after it
     uint8_t TimeUp = 0;               // 0 the time-out is inactivity, 1 the call time is used up
     int16_t CallMinutes = 10;         // minutes the call may last; the log-in sets it
+    uint16_t InactivityOverride = 0;  // seconds: this call's own inactivity limit while not 0
     time_t LogonTime = 0;             // when the call started
     bool Warned2Min = false;
     bool Warned1Min = false;
@@ -64,6 +66,8 @@ struct CallState {
     int32_t HighestRead = 0;          // highest message number read, as the call goes on
     int16_t DailyMinutes = 0;         // minutes a day of the caller's level ("limits.ctl")
     int16_t DownloadLimitKB = 0;      // kilobytes a day at this line speed
+    int32_t FileRatio = 5;            // downloads per upload ("limits.ctl")
+    int32_t ByteRatio = 10;           // kilobytes down per kilobyte up
     int16_t PagesMade = 0;            // sysop pages made in this call
     LastCallRecord PreviousCall;      // "lastcall.bbs" before this call
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "caller/core/call_state.h"
+#include "caller/core/display_file.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/dates.h"
@@ -17,12 +18,17 @@ namespace kv::caller {
 int RegisterLine(int) { return 1; }
 int SetLineStatus(int, int, int) { return 1; }
 int ReadLineStatus(int, OnlineEntry&) { return 0; }
+uint16_t FindUserLine(int, int32_t) { return 65535; }
 
 void ToggleMonitor() {}
 void SysopChat() {}
 void OnChatRequest() {}
 
 int UpdateTimeLog(int, const TimeLogRecord&) { return 1; }
+int ReadTimeLog(int, TimeLogRecord& record) {
+    record.Date = DateString();
+    return 1;
+}
 
 int RunExternal(int, int transfer, int, const std::string& command) {
     if (command.empty()) return 0;
@@ -40,16 +46,12 @@ int RunExternal(int, int transfer, int, const std::string& command) {
     return 1;
 }
 
-void ClearUserRecord() {}
-void UpdateUserAtLogoff() {}
-std::string CallerClearCodes() { return {}; }
+int RunQuestionnaire(const std::string&) { return 1; }
+void PostWatchdogMessage(const std::string&) {}
+void CheckMail() {}
+void ShowFileAndWait(const std::string& name, bool, bool inTextDir) { DisplayFile(inTextDir ? 1 : 0, name); }
 
-int Login() {
-    GetKey();
-    return 0;
-}
 int MenuLoop() { return 0; }
-bool CheckTimeLeft() { return SecondsSince(Call().LogonTime) / 60 < Call().CallMinutes; }
 
 void RotateCallersLog() {}
 void LogCaller() {}

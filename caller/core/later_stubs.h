@@ -32,6 +32,9 @@ int RegisterLine(int line);
 int SetLineStatus(int line, int mode, int on);
 // Reads entry line; 1 or 0.  Stand-in: 0 (no file).
 int ReadLineStatus(int line, OnlineEntry& entry);
+// The first other line in use by this user; 65535 for none.  Stand-in:
+// 65535.
+uint16_t FindUserLine(int line, int32_t user);
 
 // --- signals of the sysop and of other lines ---------------------------------
 // The signal handlers only record; these run at the next key wait.
@@ -49,6 +52,9 @@ struct TimeLogRecord {
 };
 // 1 when the record was written back.  Stand-in: 1.
 int UpdateTimeLog(int line, const TimeLogRecord& record);
+// Reads this line's record at log-in, making the file when it is missing;
+// 1 or 0.  Stand-in: today's date, 1.
+int ReadTimeLog(int line, TimeLogRecord& record);
 
 // --- external programs -----------------------------------------------------------
 
@@ -60,33 +66,25 @@ int UpdateTimeLog(int line, const TimeLogRecord& record);
 // it stands, without drop file or "*" codes, through /bin/sh.
 int RunExternal(int pause, int transfer, int quiet, const std::string& command);
 
-// --- last caller ----------------------------------------------------------------------
+// --- questionnaires, watchdog message, mail check, text display ----------------------
 
-// The record of "lastcall.bbs" as it was before this call; the log-in piece
-// gives it its layout and fills it.
-struct LastCallRecord {
-    std::string Name;          // the previous caller
-    uint32_t TotalCalls = 0;   // calls of the system
-};
+// Runs the questionnaire script name (".q-a" in MenuDir).  Stand-in: 1,
+// nothing asked.
+int RunQuestionnaire(const std::string& name);
+// Posts the sysop's warning to the owner of the account whose password was
+// tried too often, with the passwords tried (a file, or empty for none).
+// Stand-in: nothing.
+void PostWatchdogMessage(const std::string& triedList);
+// The caller's new mail at log-in.  Stand-in: nothing.
+void CheckMail();
+// Shows a display file (of TextDir, or a path) and waits for Enter when
+// asked.  Stand-in: the display file alone.
+void ShowFileAndWait(const std::string& name, bool wait, bool inTextDir);
 
-// --- user database ---------------------------------------------------------------
+// --- menus ---------------------------------------------------------------------------
 
-void ClearUserRecord();
-void UpdateUserAtLogoff();
-// The caller's own clear-screen bytes from the user record (empty: none).
-// Stand-in: empty.
-std::string CallerClearCodes();
-
-// --- log-in and menus ---------------------------------------------------------------
-
-// 1 when the caller logged in.  Stand-in: waits for one key (so a call sits
-// at the welcome screen under the inactivity alarm), then 0.
-int Login();
 // Runs the menus until log-off; the count of top-menu lines.  Stand-in: 0.
 int MenuLoop();
-// True while the call has time left.  Stand-in: the test without the
-// two-minute and one-minute warnings.
-bool CheckTimeLeft();
 
 // --- daily callers log, transfers -------------------------------------------------
 

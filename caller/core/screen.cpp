@@ -8,6 +8,7 @@
 
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/registration.h"
 #include "common/runtime.h"
 
 // After the system headers: term.h defines many short macros.

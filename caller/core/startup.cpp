@@ -11,7 +11,9 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
+#include "caller/core/login.h"
 #include "caller/core/logoff.h"
+#include "caller/core/registration.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/attach.h"
@@ -304,7 +306,7 @@ int CallerMain(int argc, char** argv) {
 
     RotateCallersLog();
     ClearUserRecord();
-    kv::UpdateUserCount();
+    UpdateUserCount();
     if (Config().AutoMonitor && c.DeviceName != "console" && c.DeviceName.rfind("vt0", 0) != 0)
         StartConsoleMonitor();
     if (!c.FastLogon) DisplayFile(1, GetText(638));

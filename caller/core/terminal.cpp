@@ -10,6 +10,7 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
+#include "caller/core/limits.h"
 #include "caller/core/logoff.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
@@ -128,7 +129,7 @@ int GetKey() {
     RefreshConfig();
     c.AlarmStage = 0;
     TakeAlarm();
-    unsigned timeout = Config().InactivityTimeout;
+    unsigned timeout = c.InactivityOverride != 0 ? c.InactivityOverride : Config().InactivityTimeout;
     if (timeout != 0) alarm(timeout > gGrace ? timeout - gGrace : timeout);
     int key = 0;
     for (;;) {
