@@ -60,6 +60,7 @@ struct Refusal {
     std::string name, password;  // no password: refused before it is asked
     std::string shown, logged;
 };
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.what; }
 
 class LoginRefusal : public LoginTest, public ::testing::WithParamInterface<Refusal> {
 public:
