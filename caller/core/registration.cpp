@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "caller/areas/area_access.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
@@ -81,7 +82,9 @@ std::string TryNewPassword(const std::string& prompt, bool mustDiffer) {
     return {};
 }
 
-bool CanUseAnyArea(int) { return true; }
+bool CanReadMessageArea(int area) { return CanUseMessageArea(area, kAreaRead) != 0; }
+// Until the file areas have their access test, a new user starts in the first.
+bool CanUseAnyFileArea(int) { return true; }
 
 }  // namespace
 
@@ -242,7 +245,7 @@ bool RegisterNewUser(const std::string& name) {
         return false;
     }
     DisplayFile(1, GetText(649));
-    SetNewUserDefaults(Call().User, CanUseAnyArea, CanUseAnyArea);
+    SetNewUserDefaults(Call().User, CanReadMessageArea, CanUseAnyFileArea);
     int number = AppendUserRecord(Call().User);
     if (number < 0) {
         ShowNewUserNotice();

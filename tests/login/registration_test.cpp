@@ -105,6 +105,8 @@ TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
     UseShortQuestions(board());
     board().WriteFile(board().DataDir() / "users.bbs", "");
     board().WriteFile(board().MsgBaseDir() / "lastread.bbs", "");
+    // Area 1 is the first that a new user may read.
+    board().Set("MsgAreas[0].ReadLevel", "100");
     StartBoard();
     auto c = Dial();
     StartRegistration(*c, "first caller");
@@ -114,6 +116,7 @@ TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
     ASSERT_EQ(UserCount(), 1u);
     EXPECT_EQ(User(0).Name, "First Caller");
     EXPECT_EQ(User(0).TotalCalls, 1u);
+    EXPECT_EQ(User(0).MsgArea, 1);
     EXPECT_EQ(LastReadSize(), 400u);
 }
 
