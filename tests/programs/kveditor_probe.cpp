@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     InstallCallHandlers();
     if (LoadConfig() != 1) return 120;
     MutableConfig().LineLogName = "editor.log";
+    MutableConfig().MultiLine = 0;
     c.LogonTime = Now();
     c.AnsiOn = arg.count("ansi") != 0;
     c.ColorOn = arg.count("color") != 0;
