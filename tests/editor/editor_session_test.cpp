@@ -200,6 +200,30 @@ TEST_F(EditorSession, AbortNeedsConfirmationAndSavesNothing) {
     EXPECT_EQ(base.textBytes, 0u);
 }
 
+TEST_F(EditorSession, HighBytesOnlyWhereTheAreaTakesThem) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* heading;
+        const char* stored;
+    } cases[] = {
+        {{}, "Bits: 7", "Caf"},
+        {{"high"}, "Bits: 8", "Caf\xe9"},
+    };
+    int32_t number = 0;
+    for (const Case& c : cases) {
+        mark_ = 0;
+        Start(c.args);
+        At(c.heading, "");
+        At("  1: ", "Caf\xe9\r");
+        At("  2: ", "\r");
+        At(kMenu, "S");
+        Finish("saved=" + std::to_string(++number));
+        test::MsgBaseContents base = test::ReadMsgBase(board_.MsgBaseDir());
+        ASSERT_EQ(base.messages.size(), size_t(number));
+        EXPECT_EQ(base.messages.back().text.Lines, (std::vector<std::string>{c.stored})) << c.heading;
+    }
+}
+
 TEST_F(EditorSession, AliasOfTheArea) {
     board_.Set("MsgAreas[0].AskAlias", "1");
     struct Case {
