@@ -90,7 +90,7 @@ TEST(QuotePrefix, TemplateWithInitials) {
         {"@@", "Ann Lee", "ALAL"},
         {"> ", "John Doe", "> "},
         {"", "John Doe", ""},
-        {"[@]xyz", "Ann Lee", "[AL]"},  // a template has 4 characters at most
+        {"[@]xyz", "Ann Lee", "[AL]x"},  // a template has 4 characters at most
     };
     for (const Case& c : cases) EXPECT_EQ(MakeQuotePrefix(c.tmpl, c.sender), c.want) << c.tmpl << " " << c.sender;
 }
@@ -146,7 +146,7 @@ protected:
 std::string Words(size_t length, int first = 1) {
     std::string s;
     for (int i = first; s.size() < length; ++i) {
-        char w[8];
+        char w[16];
         std::snprintf(w, sizeof w, "w%03d", i);
         if (!s.empty()) s += ' ';
         s += w;
