@@ -7,21 +7,11 @@
 namespace kv::test {
 namespace {
 
-void GiveName(Caller& c, const std::string& typed) {
-    ASSERT_TRUE(c.Answer("Your full name: ", typed + "\r"));
-    ASSERT_TRUE(c.Answer("Is this right?", "y"));
-}
-
-void LogInAs(Caller& c, const std::string& typed, const std::string& password) {
-    GiveName(c, typed);
-    ASSERT_TRUE(c.Answer("Password: ", password + "\r"));
-}
-
 TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
     StartBoard();
     uint32_t calls = User(0).TotalCalls;
     auto c = Dial();
-    LogInAs(*c, "sam sysop", "LightHouse");
+    c->LogInAs("sam sysop", "LightHouse");
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     std::string log = CallerLog();
     EXPECT_NE(log.find("Sam Sysop calls at"), std::string::npos) << log;
@@ -47,7 +37,7 @@ TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
     board().WriteFile(board().config().TextDir + "/lastlog.asc", "Press a key.~a\n");
     StartBoard();
     auto c = Dial();
-    LogInAs(*c, "terry tester", "keyboard");
+    c->LogInAs("terry tester", "keyboard");
     ASSERT_TRUE(c->Answer("Minutes left: 1.", "x"));
     EXPECT_TRUE(c->Expect("Only two minutes are left"));
     EXPECT_TRUE(c->Expect("Only one minute is left"));
@@ -116,7 +106,7 @@ TEST_P(LoginRefusal, EndsTheCallWithItsTextAndLogLine) {
     }
     StartBoard();
     auto c = Dial();
-    GiveName(*c, r.name);
+    c->GiveName(r.name);
     if (!r.password.empty()) {
         ASSERT_TRUE(c->Answer("Password: ", r.password + "\r"));
     }

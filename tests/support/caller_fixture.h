@@ -1,0 +1,132 @@
+// Calls to the sample board as a caller makes them: a real kvhubd, kivo on
+// a pseudo-terminal whose line is entered in "bbsline.ctl", keys in, texts
+// expected in the order they come, the board's files read afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/dates.h"
+#include "common/runtime.h"
+#include "common/user_record.h"
+#include "tests/support/board.h"
+#include "tests/support/pty_session.h"
+#include "tests/support/server_process.h"
+
+namespace kv::test {
+
+// One caller: keys go out, and Expect waits for a text in what the program
+// wrote after the previous text expected, so a prompt asked again is told
+// from its first time.
+class Caller {
+public:
+    explicit Caller(const PtyOptions& o) : s_(o) {}
+    PtySession& session() { return s_; }
+    bool Expect(const std::string& text, int timeoutMs = 8000) {
+        for (int waited = 0;; waited += 20) {
+            size_t at = s_.Output().find(text, pos_);
+            if (at != std::string::npos) {
+                pos_ = at + text.size();
+                return true;
+            }
+            if (waited >= timeoutMs || !s_.Pump(20)) {
+                at = s_.Output().find(text, pos_);
+                if (at == std::string::npos) return false;
+                pos_ = at + text.size();
+                return true;
+            }
+        }
+    }
+    // Expects a prompt, then answers it.
+    bool Answer(const std::string& prompt, const std::string& keys) {
+        if (!Expect(prompt)) return false;
+        s_.Send(keys);
+        return true;
+    }
+    void Send(const std::string& keys) { s_.Send(keys); }
+    int Wait(int timeoutMs = 10000) { return s_.Wait(timeoutMs); }
+
+    // The log-in dialogue: the name, its confirmation, then the password.
+    void GiveName(const std::string& typed) {
+        ASSERT_TRUE(Answer("Your full name: ", typed + "\r")) << Rest();
+        ASSERT_TRUE(Answer("Is this right?", "y")) << Rest();
+    }
+    void LogInAs(const std::string& typed, const std::string& password) {
+        GiveName(typed);
+        ASSERT_TRUE(Answer("Password: ", password + "\r")) << Rest();
+    }
+    std::string Rest() const { return s_.Output().substr(pos_); }
+
+private:
+    PtySession s_;
+    size_t pos_ = 0;
+};
+
+// A board with its server and any number of calls to it.  Public, so that
+// a table of cases can set the board up through it.
+class CallerTest : public ServerTest {
+public:
+    void SetUp() override {
+        ServerTest::SetUp();
+        board_ = std::make_unique<TempBoard>();
+    }
+    TempBoard& board() { return *board_; }
+
+    // The server, once the test has set the board up.
+    void StartBoard() { ASSERT_GT(StartServer(*board_), 0) << last_.err; }
+
+    // A new call on a line of its own (line numbers in dialling order).
+    std::unique_ptr<Caller> Dial() {
+        PtyOptions o;
+        o.argv = {ProgramPath("kivo")};
+        o.dir = board_->root();
+        o.beforeStart = [this](const std::string& device) {
+            devices_.push_back(device);
+            std::string lines = "# device,speed,delay\n";
+            for (const auto& d : devices_) lines += d + ",0,0\n";
+            board_->WriteFile(board_->DataDir() / "bbsline.ctl", lines);
+        };
+        return std::make_unique<Caller>(o);
+    }
+
+    // Every line log of the board, in line order.
+    std::string CallerLog() const {
+        std::string all;
+        for (size_t line = 0; line < std::max<size_t>(devices_.size(), 1); ++line)
+            all += board_->ReadFile(board_->DataDir() / ("kivo" + std::to_string(line) + ".log"));
+        return all;
+    }
+
+    std::string UsersFile() const { return board_->ReadFile(board_->DataDir() / "users.bbs"); }
+    size_t UserCount() const { return UsersFile().size() / kUserRecordSize; }
+    UserRecord User(size_t n) const {
+        std::string bytes = UsersFile();
+        EXPECT_GE(bytes.size(), (n + 1) * kUserRecordSize) << "no user record " << n;
+        if (bytes.size() < (n + 1) * kUserRecordSize) return {};
+        return DecodeUserRecord(reinterpret_cast<const uint8_t*>(bytes.data()) + n * kUserRecordSize);
+    }
+    void PutUser(size_t n, const UserRecord& u) {
+        std::string bytes = UsersFile();
+        UserBytes rec = EncodeUserRecord(u);
+        bytes.replace(n * kUserRecordSize, kUserRecordSize, reinterpret_cast<const char*>(rec.data()), rec.size());
+        board_->WriteFile(board_->DataDir() / "users.bbs", bytes);
+    }
+    size_t LastReadSize() const {
+        return std::filesystem::file_size(board_->MsgBaseDir() / "lastread.bbs");
+    }
+    // Today as the board writes dates.
+    std::string Today() const {
+        std::tm t = LocalNow();
+        return FormatDate(t, board_->config().DateOrder);
+    }
+
+    std::unique_ptr<TempBoard> board_;
+    std::vector<std::string> devices_;
+};
+
+}  // namespace kv::test
