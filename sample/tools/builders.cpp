@@ -190,7 +190,10 @@ bool ReadKeyValueFile(const fs::path& file, std::vector<std::pair<std::string, s
             std::cerr << "kvsample: " << file.string() << ":" << n << ": no '='\n";
             return false;
         }
-        out.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
+        // A value in double quotes keeps its blanks ("@> ").
+        std::string value = Trim(t.substr(eq + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        out.emplace_back(Trim(t.substr(0, eq)), value);
     }
     return true;
 }

@@ -40,6 +40,7 @@ TEST(SampleBoard, BuildsAWholeSystem) {
     EXPECT_TRUE(fs::is_regular_file(b.root() / "kvconfig.bbs"));
     EXPECT_EQ(fs::file_size(b.root() / "kvconfig.bbs"), kConfigFileSize);
     EXPECT_EQ(b.config().BbsName, "Kivo Sample Board");
+    EXPECT_EQ(b.config().QuoteTemplate, "@> ");  // quoted: the blank stays
     EXPECT_EQ(b.config().DataDir, (b.root() / "system").string());
     for (const auto& d : {b.config().DataDir, b.config().MenuDir, b.config().TextDir, b.config().MsgBaseDir,
                           b.config().MailDir, b.config().WorkDir})
