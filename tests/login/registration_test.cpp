@@ -120,6 +120,25 @@ TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
     EXPECT_EQ(LastReadSize(), 400u);
 }
 
+// A record that cannot be appended (the file ends in a torn record) leaves
+// the caller without a number for the call: nothing of it may land on
+// another user's record, the sysop's record 0 least of all.
+TEST_F(LoginTest, ARegistrationThatCannotBeSavedWritesNoRecord) {
+    UseShortQuestions(board());
+    std::string torn = UsersFile() + "torn";
+    board().WriteFile(board().DataDir() / "users.bbs", torn);
+    StartBoard();
+    auto c = Dial();
+    StartRegistration(*c, "lost caller");
+    AnswerShortQuestions(*c, "nowhere", "forgotten");
+    ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    EXPECT_TRUE(c->Expect("your registration could not be saved"));
+    EXPECT_TRUE(c->Expect("your user record could not be saved"));
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(UsersFile(), torn);
+    EXPECT_NE(CallerLog().find("Cannot save the new user's record"), std::string::npos) << CallerLog();
+}
+
 // Both callers confirm at the same moment; each must get a number of its
 // own, or one record would be written over the other at log-off.
 TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
