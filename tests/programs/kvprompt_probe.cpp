@@ -9,7 +9,7 @@
 //             choice=KEYS[,default][,lineend][,colour][,highlight][,prompt=TEXT]
 //             ask=MAX[,empty][,name]  line=MAX[,hidden]  name=MAX[,START]
 //             wrap=MAX[,START]  phone=PROMPT  list=N
-//             display=NAME[,KEYS]  path=PATH
+//             display=NAME[,KEYS]  path=PATH  bulletins=NAME
 // Each question's answer is written back as "answer=[...]" (a display's
 // result as "display=N"), so a test reads it from the screen.  The
 // configuration is kvconfig.bbs of the working directory, placed in a
@@ -29,6 +29,7 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
+#include "caller/core/login.h"
 #include "caller/core/logoff.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
@@ -182,6 +183,9 @@ int main(int argc, char** argv) {
             int16_t r = DisplayFile(step == "path" ? 0 : 1, v[0], keys, int(keys.size()));
             PutLine();
             PutLine("display=" + std::to_string(r));
+        } else if (step == "bulletins") {
+            ShowBulletins(val);
+            PutLine("bulletins done");
         } else {
             PutLine("unknown step " + arg);
             return 2;
