@@ -1,5 +1,7 @@
 #include "common/msg_records.h"
 
+#include <algorithm>
+
 namespace kv {
 namespace {
 
@@ -37,7 +39,12 @@ std::string EncodeMsgText(const MsgText& text) {
     out.append(text.Pid);
     out += '\n';
     for (const auto& line : text.Lines) {
+        // An end byte inside a stored line would end the text for a reader
+        // that meets it at a line start (a mail body line beginning with
+        // one): it becomes a blank.
+        size_t from = out.size();
         out.append(line);
+        std::replace(out.begin() + std::ptrdiff_t(from), out.end(), char(kTextEndByte), ' ');
         out += '\n';
     }
     out += kTextEndByte;

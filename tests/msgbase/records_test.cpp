@@ -154,6 +154,12 @@ TEST(MsgText, EncodesAndDecodesOneTextOfMany) {
     EXPECT_EQ(back.Pid, "kvhubd v0.1b");
     EXPECT_EQ(back.Lines, b.Lines);
 
+    // An end byte in a line is stored as a blank, so it can never end the
+    // text early (a mail body line that begins with one).
+    MsgText odd{"kvhubd v0.1b", {"\x1A" "starts", "mid\x1A" "dle"}};
+    ASSERT_EQ(DecodeMsgText(EncodeMsgText(odd), back), EncodeMsgText(odd).size());
+    EXPECT_EQ(back.Lines, (std::vector<std::string>{" starts", "mid dle"}));
+
     // A 0x1A inside a line does not end the text; only one at a line start.
     std::string inner = std::string("\x01PID: X\nup\x1A" "down\n\x1A");
     ASSERT_EQ(DecodeMsgText(inner, back), inner.size());
