@@ -38,8 +38,6 @@ int SearchMessages(int area, int32_t start, const std::string& text, char fieldK
 // The enter-message command: the new message number, 0 when nothing was
 // stored.  Stand-in: 0.
 int EnterMessage(const std::string& argument, const MsgHeader* source, int forward);
-// The area list with a choice: the area from 1, or 0.  Stand-in: 0.
-int ChooseMessageArea(int kind, bool clear, bool title, bool scan);
 // The caller's last-read numbers, read at log-in, written at log-off.
 LastReadRecord& CallerLastRead();
 

@@ -1,0 +1,84 @@
+// kvreader_probe: the read command and the mail check on a line, for a
+// caller of users.bbs, without the log-in and menus that lead there.
+//
+//   kvreader_probe [setting]... STEP...
+//   settings  user=N (record N of users.bbs is the caller; default 1)
+//             ansi color screen=N options=N
+//   steps     read=ARGUMENT[,STYLE]   the read command (menu codes 23-25)
+//             mail                    the mail check (menu code 22)
+// Runs in a board's root: the configuration from kvconfig.bbs there, the
+// texts from sample/texts.  The caller's last-read record is read first and
+// written back after the last step, as log-in and log-off do; then "done"
+// and exit status 0.  The activity log is merged into DataDir/reader.log.
+#include <cstdlib>
+#include <string>
+
+#include "caller/areas/mail_check.h"
+#include "caller/areas/read_command.h"
+#include "caller/areas/reader_stubs.h"
+#include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
+#include "caller/core/call_state.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+#include "common/lastread.h"
+#include "common/runtime.h"
+#include "common/users.h"
+#include "server/config_loader.h"
+#include "tests/support/text_segment.h"
+
+using namespace kv;
+using namespace kv::caller;
+
+int main(int argc, char** argv) {
+    static std::vector<uint8_t> image = test::SampleTextSegment();
+    CallState& c = Call();
+    c.Segment = image.data();
+    SelectMessageFile(0);
+    InstallCallerServices();
+    InstallCallHandlers();
+    if (LoadConfig() != 1) return 120;
+    MutableConfig().LineLogName = "reader.log";
+    MutableConfig().MultiLine = 0;
+    c.LogonTime = Now();
+    c.CallMinutes = 60;
+
+    int user = 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a.rfind("user=", 0) == 0) user = std::atoi(a.c_str() + 5);
+    }
+    if (!ReadUserRecord(user, c.User)) return 121;
+    c.CurrentUserNumber = user;
+    c.CallerName = c.User.Name;
+    c.HighestRead = c.User.HighestRead;
+    ReadLastRead(user, CallerLastRead());
+    if (!SetRawMode()) return 122;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        size_t eq = a.find('=');
+        std::string step = a.substr(0, eq);
+        std::string val = eq == std::string::npos ? "" : a.substr(eq + 1);
+        if (step == "ansi") {
+            c.AnsiOn = true;
+        } else if (step == "color") {
+            c.ColorOn = true;
+        } else if (step == "screen") {
+            c.User.ScreenLength = uint32_t(std::atoi(val.c_str()));
+        } else if (step == "options") {
+            c.User.Options = uint8_t(std::atoi(val.c_str()));
+        } else if (step == "read") {
+            size_t comma = val.find(',');
+            int style = comma == std::string::npos ? 0 : std::atoi(val.c_str() + comma + 1);
+            ReadMessagesCommand(val.substr(0, comma), style);
+        } else if (step == "mail") {
+            PutLine("mail=" + std::to_string(CheckMail()));
+        }
+    }
+    WriteLastRead(user, CallerLastRead());
+    PutLine("done");
+    RestoreTtyMode();
+    MergeLog();
+    return 0;
+}

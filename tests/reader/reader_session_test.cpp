@@ -1,0 +1,261 @@
+// The reader as callers meet it on a line: every reading mode over a base
+// the test writes, private messages kept from a third caller, the files
+// after reading, the screen of one message, paging, and the mail check.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+#include "caller/areas/reader_search.h"
+#include "common/lastread.h"
+#include "common/msgbase.h"
+#include "common/runtime.h"
+#include "common/users.h"
+#include "tests/reader/reader_fixture.h"
+#include "tests/support/board.h"
+#include "tests/support/msgbase_reader.h"
+#include "tests/support/pty_session.h"
+
+namespace kv::test {
+namespace {
+
+constexpr int kTerry = 1, kSam = 0, kUrsula = 2;
+
+// Area 0 "General" and area 1 "Private mail" of the sample board.
+//   record  number  area  what
+//   0       1       0     public, Sam to All
+//   1       2       0     private, Sam to Terry
+//   2       3       1     public, Terry to All
+//   3       4       0     deleted
+//   4       5       0     private, Terry to Sam
+//   5       6       0     public, Sam to Terry
+//   6       7       1     private, Sam to Terry
+std::vector<TestMessage> ModesBase() {
+    std::vector<TestMessage> m(7);
+    m[0].number = 1, m[0].subject = "First";
+    m[1].number = 2, m[1].to = "Terry Tester", m[1].status |= MSG_PRIVATE, m[1].subject = "For Terry";
+    m[2].number = 3, m[2].area = 1, m[2].from = "Terry Tester", m[2].subject = "Other area";
+    m[3].number = 4, m[3].status |= MSG_DELETED, m[3].subject = "Gone";
+    m[4].number = 5, m[4].from = "Terry Tester", m[4].to = "Sam Sysop", m[4].status |= MSG_PRIVATE;
+    m[5].number = 6, m[5].to = "Terry Tester", m[5].subject = "Hi Terry";
+    m[6].number = 7, m[6].area = 1, m[6].to = "Terry Tester", m[6].status |= MSG_PRIVATE;
+    return m;
+}
+
+class ReaderSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetConfig(board.config());
+        UserRecord u;
+        ClearUserRecord(u);
+        u.Name = "Ursula User";
+        u.Password = "Umbrella";
+        u.SecurityLevel = 10;
+        u.ScreenLength = 24;
+        ASSERT_EQ(AppendUserRecord(u), kUrsula);
+        LastReadRecord none;
+        ASSERT_TRUE(AddLastReadRecord(kUrsula, none));
+    }
+
+    // The probe for a caller, plain (no ANSI) unless settings say so.
+    PtySession& Start(int user, std::vector<std::string> steps, std::vector<std::string> settings = {"options=0"}) {
+        PtyOptions o;
+        o.argv = {ProgramPath("../testbin/kvreader_probe"), "user=" + std::to_string(user)};
+        o.argv.insert(o.argv.end(), settings.begin(), settings.end());
+        o.argv.insert(o.argv.end(), steps.begin(), steps.end());
+        o.dir = board.root();
+        session = std::make_unique<PtySession>(o);
+        return *session;
+    }
+
+    // Waits for text, then types keys.
+    bool Answer(const std::string& text, const std::string& keys) {
+        if (!session->WaitForText(text)) {
+            ADD_FAILURE() << "no \"" << text << "\" on the screen:\n" << session->Screen();
+            return false;
+        }
+        session->Send(keys);
+        return true;
+    }
+
+    // The numbers of the message headers shown, in order.
+    std::vector<int> Shown() const {
+        static const std::regex header("Message #([0-9]+) in ");
+        std::vector<int> numbers;
+        const std::string& out = session->Output();
+        for (std::sregex_iterator it(out.begin(), out.end(), header), end; it != end; ++it)
+            numbers.push_back(std::stoi((*it)[1]));
+        return numbers;
+    }
+
+    // Waits until one of the texts shows; its index, or -1.
+    int WaitForAny(const std::vector<std::string>& texts, int timeoutMs = 6000) {
+        bool open = true;
+        for (int waited = 0; waited <= timeoutMs; waited += 20) {
+            std::string screen = session->Screen();
+            for (size_t i = 0; i < texts.size(); ++i)
+                if (screen.find(texts[i]) != std::string::npos) return int(i);
+            if (!open) break;
+            open = session->Pump(20);
+        }
+        return -1;
+    }
+
+    // Runs the read command in the caller's area with one mode (non-stop
+    // where the mode asks) and returns the numbers shown.
+    std::vector<int> ReadMode(int user, const std::string& mode, const std::string& number = "") {
+        Start(user, {"read=/M"});
+        EXPECT_TRUE(Answer("Reading mode", mode));
+        if (mode == "F" || mode == "B") {
+            EXPECT_TRUE(Answer("from message number", number + "\r"));
+        } else if (mode == "O") {
+            EXPECT_TRUE(Answer("Message number", number + "\r"));
+        }
+        switch (WaitForAny({"Stop after each message", "[P]ause?", "done"})) {
+            case 0:
+                session->Send("n");
+                EXPECT_TRUE(Answer("Press any key", " "));
+                break;
+            case 1:
+                session->Send("S");
+                break;
+            case 2:
+                break;
+            default:
+                ADD_FAILURE() << session->Screen();
+        }
+        EXPECT_TRUE(session->WaitForText("done", 8000)) << session->Screen();
+        EXPECT_EQ(session->Wait(), 0);
+        return Shown();
+    }
+
+    TempBoard board;
+    std::unique_ptr<PtySession> session;
+};
+
+TEST_F(ReaderSession, EachModeShowsItsMessagesAndKeepsPrivateOnesFromOthers) {
+    WriteBase(ModesBase());
+    struct {
+        int user;
+        const char* mode;
+        const char* number;
+        std::vector<int> want;
+    } const cases[] = {
+        {kTerry, "F", "", {1, 2, 5, 6}},
+        {kTerry, "F", "3", {5, 6}},
+        {kTerry, "F", "4", {5, 6}},
+        {kTerry, "B", "", {6, 5, 2, 1}},
+        {kTerry, "B", "4", {2, 1}},
+        {kTerry, "O", "5", {5}},
+        {kUrsula, "F", "", {1, 6}},
+        {kUrsula, "B", "", {6, 1}},
+        {kUrsula, "O", "2", {}},
+        {kUrsula, "O", "5", {}},
+        {kUrsula, "N", "", {1, 6}},
+        {kSam, "F", "", {1, 2, 5, 6}},
+    };
+    for (const auto& c : cases) {
+        WriteBase(ModesBase());
+        ASSERT_TRUE(WriteLastRead(c.user, LastReadRecord{}));
+        EXPECT_EQ(ReadMode(c.user, c.mode, c.number), c.want) << "user " << c.user << " mode " << c.mode << c.number;
+    }
+}
+
+TEST_F(ReaderSession, NewMessagesStartAfterTheLastReadNumber) {
+    WriteBase(ModesBase());
+    LastReadRecord lr;
+    lr.LastRead[0] = 2;
+    ASSERT_TRUE(WriteLastRead(kTerry, lr));
+    EXPECT_EQ(ReadMode(kTerry, "N"), (std::vector<int>{5, 6}));
+
+    // Nothing new once the caller's highest-read number reaches the base's.
+    UserRecord terry;
+    ASSERT_TRUE(ReadUserRecord(kTerry, terry));
+    terry.HighestRead = 7;
+    ASSERT_TRUE(WriteUserRecord(kTerry, terry));
+    EXPECT_EQ(ReadMode(kTerry, "N"), (std::vector<int>{}));
+    EXPECT_NE(session->Output().find("There are no new messages."), std::string::npos);
+}
+
+TEST_F(ReaderSession, ReadingMarksReceivedAndRaisesTheLastReadNumbers) {
+    WriteBase(ModesBase());
+    ASSERT_EQ(ReadMode(kTerry, "F"), (std::vector<int>{1, 2, 5, 6}));
+
+    MsgBaseContents base = ReadMsgBase(board.MsgBaseDir());
+    ASSERT_TRUE(base.InStep()) << base.Problem();
+    // Terry's two messages in the area read; the one in area 1 still waits.
+    EXPECT_EQ(base.messages[1].recipient, "Received");
+    EXPECT_EQ(base.messages[5].recipient, "Received");
+    EXPECT_EQ(base.messages[6].recipient, "Terry Tester");
+    EXPECT_EQ(base.messages[3].recipient, "Deleted");
+    EXPECT_TRUE(base.messages[1].header.Status & MSG_RECEIVED);
+    EXPECT_FALSE(base.messages[0].header.Status & MSG_RECEIVED);
+    for (int i : {0, 1, 4, 5}) EXPECT_EQ(base.messages[size_t(i)].header.TimesRead, 1) << i;
+    EXPECT_EQ(base.messages[2].header.TimesRead, 0);
+
+    LastReadRecord lr;
+    ASSERT_TRUE(LastReadIO(kTerry, lr, LastReadDirection::kRead));
+    EXPECT_EQ(lr.LastRead[0], 6u);
+    EXPECT_EQ(lr.LastRead[1], 0u);
+
+    // Read again: counted again.  The received mark decides: once it is set
+    // the recipient entry is not written again, whatever it holds.
+    ASSERT_TRUE(WriteRecipientEntry(1, "Terry Tester"));
+    ASSERT_EQ(ReadMode(kTerry, "F"), (std::vector<int>{1, 2, 5, 6}));
+    base = ReadMsgBase(board.MsgBaseDir());
+    EXPECT_EQ(base.messages[1].header.TimesRead, 2);
+    EXPECT_EQ(base.messages[1].recipient, "Terry Tester");
+}
+
+TEST_F(ReaderSession, MailCheckFindsTheCallersUnreadMailAcrossAreas) {
+    ConfigRecord c = board.config();
+    board.Set("MsgAreas[4].AreaDefined", "1");
+    board.Set("MsgAreas[4].AreaName", "Staff");
+    board.Set("MsgAreas[4].ReadLevel", "100");
+    board.Set("MsgAreas[4].AreaSysopLevel", "64000");
+    SetConfig(board.config());
+    std::vector<TestMessage> m = ModesBase();
+    m.resize(11);
+    m[7].number = 8, m[7].to = "Terry Tester", m[7].status |= MSG_RECEIVED;           // read already
+    m[8].number = 9, m[8].to = "terry tester";                                       // another name
+    m[9].number = 10, m[9].to = "Terry Tester", m[9].status |= MSG_DELETED;          // deleted
+    m[10].number = 11, m[10].area = 4, m[10].to = "Terry Tester", m[10].status |= MSG_PRIVATE;  // unreadable area
+    WriteBase(m);
+
+    Start(kTerry, {"mail", "read=/M"});
+    ASSERT_TRUE(Answer("Read your mail now", "n"));
+    std::string screen = session->Screen();
+    EXPECT_NE(screen.find("General ................. 2   messages"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Private mail ............ 1   message"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Staff"), std::string::npos) << screen;
+
+    // Declined: the marked list keeps the mail for the read command.
+    ASSERT_TRUE(Answer("Reading mode", "M"));
+    ASSERT_TRUE(Answer("Stop after each message", "n"));
+    EXPECT_TRUE(session->WaitForText("Marked list: 3 message(s)")) << session->Screen();
+    ASSERT_TRUE(Answer("Press any key", " "));
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    EXPECT_EQ(Shown(), (std::vector<int>{2, 6, 7}));
+
+    // Read: now there is nothing waiting any more.
+    Start(kTerry, {"mail"});
+    ASSERT_TRUE(Answer("Check", ""));
+    EXPECT_TRUE(session->WaitForText("There is no new mail for you.")) << session->Screen();
+    EXPECT_TRUE(session->WaitForText("mail=1", 4000));
+    EXPECT_EQ(session->Wait(), 0);
+}
+
+TEST_F(ReaderSession, AThirdCallerGetsNoMailAndAnEmptyMarkedList) {
+    WriteBase(ModesBase());
+    Start(kUrsula, {"mail", "read=/M"});
+    EXPECT_TRUE(session->WaitForText("There is no new mail for you.")) << session->Screen();
+    ASSERT_TRUE(Answer("Reading mode", "M"));
+    EXPECT_TRUE(session->WaitForText("The marked list is empty.")) << session->Screen();
+    EXPECT_TRUE(session->WaitForText("done", 6000));
+    EXPECT_EQ(session->Wait(), 0);
+    EXPECT_EQ(Shown(), (std::vector<int>{}));
+}
+
+}  // namespace
+}  // namespace kv::test
