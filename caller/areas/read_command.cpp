@@ -12,6 +12,7 @@
 #include "caller/areas/area_access.h"
 #include "caller/core/display_file.h"
 #include "caller/core/prompts.h"
+#include "caller/core/registration.h"
 #include "caller/areas/reader_stubs.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"

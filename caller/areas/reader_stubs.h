@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/lastread.h"
 #include "common/msg_records.h"
 
 namespace kv::caller {
@@ -38,7 +37,5 @@ int SearchMessages(int area, int32_t start, const std::string& text, char fieldK
 // The enter-message command: the new message number, 0 when nothing was
 // stored.  Stand-in: 0.
 int EnterMessage(const std::string& argument, const MsgHeader* source, int forward);
-// The caller's last-read numbers, read at log-in, written at log-off.
-LastReadRecord& CallerLastRead();
 
 }  // namespace kv::caller

@@ -48,7 +48,6 @@ int RunExternal(int, int transfer, int, const std::string& command) {
 
 int RunQuestionnaire(const std::string&) { return 1; }
 void PostWatchdogMessage(const std::string&) {}
-void CheckMail() {}
 void ShowFileAndWait(const std::string& name, bool, bool inTextDir) { DisplayFile(inTextDir ? 1 : 0, name); }
 
 int MenuLoop() { return 0; }

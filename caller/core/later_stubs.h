@@ -75,8 +75,6 @@ int RunQuestionnaire(const std::string& name);
 // tried too often, with the passwords tried (a file, or empty for none).
 // Stand-in: nothing.
 void PostWatchdogMessage(const std::string& triedList);
-// The caller's new mail at log-in.  Stand-in: nothing.
-void CheckMail();
 // Shows a display file (of TextDir, or a path) and waits for Enter when
 // asked.  Stand-in: the display file alone.
 void ShowFileAndWait(const std::string& name, bool wait, bool inTextDir);

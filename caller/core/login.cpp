@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "caller/areas/mail_check.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"

@@ -19,6 +19,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/registration.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/lastread.h"

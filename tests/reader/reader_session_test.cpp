@@ -114,7 +114,7 @@ protected:
         switch (WaitForAny({"Stop after each message", "[P]ause?", "done"})) {
             case 0:
                 session->Send("n");
-                EXPECT_TRUE(Answer("Press any key", " "));
+                EXPECT_TRUE(Answer("No more messages.", " "));
                 break;
             case 1:
                 session->Send("S");
@@ -233,7 +233,7 @@ TEST_F(ReaderSession, MailCheckFindsTheCallersUnreadMailAcrossAreas) {
     ASSERT_TRUE(Answer("Reading mode", "M"));
     ASSERT_TRUE(Answer("Stop after each message", "n"));
     EXPECT_TRUE(session->WaitForText("Marked list: 3 message(s)")) << session->Screen();
-    ASSERT_TRUE(Answer("Press any key", " "));
+    ASSERT_TRUE(Answer("No more messages.", " "));
     ASSERT_TRUE(session->WaitForText("done"));
     EXPECT_EQ(session->Wait(), 0);
     EXPECT_EQ(Shown(), (std::vector<int>{2, 6, 7}));
