@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "caller/areas/line_editor.h"
 #include "caller/areas/reader_search.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
@@ -138,23 +139,6 @@ std::string MessageAreaName(int area) {
     return TrimRight(name);
 }
 
-std::string QuotePrefixFor(std::string_view name) {
-    std::string initials;
-    if (!name.empty()) {
-        initials += name[0];
-        size_t blank = name.find(' ');
-        if (blank != std::string_view::npos && blank + 1 < name.size()) initials += name[blank + 1];
-    }
-    std::string prefix;
-    for (char c : std::string_view(Config().QuoteTemplate)) {
-        if (c == '@')
-            prefix += initials;
-        else
-            prefix += c;
-    }
-    return prefix;
-}
-
 int ShowMessageHeader(const MsgHeader& h, std::string_view hotKeys, DisplayState& state, bool full,
                       std::string_view readerKeys) {
     if (full && (Call().User.Options & USER_CLEAR_SCREEN) && state.pageMode == kPagePrompted) {
@@ -210,7 +194,7 @@ int ShowMessageText(const MsgHeader& h, std::string_view hotKeys, DisplayState& 
     if (file && h.TextOffset >= 0 && std::fseek(file.get(), h.TextOffset, SEEK_SET) == 0) result = 0;
 
     if (result == 0) {
-        const std::string quote = QuotePrefixFor(h.ToName);
+        const std::string quote = MakeQuotePrefix(h.ToName);
         Display d(hotKeys, state, readerKeys);
         std::string text;
         bool ended = false;

@@ -67,8 +67,4 @@ int ReaderPrompt(const MsgHeader& header, int area, std::string_view allowed, Di
 // The name of message area (0-99) without its trailing blanks.
 std::string MessageAreaName(int area);
 
-// The quote prefix of a message written to name: QuoteTemplate with each
-// "@" replaced by the name's initials.
-std::string QuotePrefixFor(std::string_view name);
-
 }  // namespace kv::caller
