@@ -3,6 +3,8 @@
 // after reading, the screen of one message, paging, and the mail check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -255,6 +257,165 @@ TEST_F(ReaderSession, AThirdCallerGetsNoMailAndAnEmptyMarkedList) {
     EXPECT_TRUE(session->WaitForText("done", 6000));
     EXPECT_EQ(session->Wait(), 0);
     EXPECT_EQ(Shown(), (std::vector<int>{}));
+}
+
+}  // namespace
+}  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// Message 6 as the screen tests show it: private and received, both reply
+// links, a sender field that fills its 61 bytes without a NUL, a quoted
+// line, a TAB and a line longer than a screen line.
+const std::string kLongLine = std::string(70, 'x') + " and some more words past the edge";
+const std::string kFullSender(61, 'A');
+
+void WriteScreenBase() {
+    std::vector<TestMessage> m = ModesBase();
+    TestMessage& six = m[5];
+    six.status |= MSG_PRIVATE | MSG_RECEIVED;
+    six.replyTo = 1;
+    six.latestReply = 9;
+    six.timesRead = 3;
+    six.lines = {"Hello Terry,", "TT> a quoted line", "\tindented", kLongLine};
+    WriteBase(m);
+    // The sender field without its NUL, as a foreign writer may leave it.
+    std::fstream hdr(MsgBasePath(kMsgHeaderFile), std::ios::in | std::ios::out | std::ios::binary);
+    hdr.seekp(5 * std::streamoff(MsgHeader::kSize) + 10);
+    hdr.write(kFullSender.data(), std::streamsize(kFullSender.size()));
+}
+
+// The rows the one-number mode shows for message 6, from its first row.
+const std::vector<std::string> kMessageSix = {
+    "Message #6 in General - Received Private",
+    "Date    : 03/04/24  10:20:30  (read 3 times)",
+    "From    : " + kFullSender,
+    "To      : Terry Tester",
+    "Subject : Hi Terry",
+    "Replies : #1 <--> #9",
+    "",
+    "Hello Terry,",
+    "TT> a quoted line",
+    "        indented",
+    kLongLine.substr(0, 79),
+    kLongLine.substr(79),
+    "",
+    "[S]top, [A]gain, [R]eply, [E]nter, [D]elete, [P]ause?",
+};
+
+class MessageScreen : public ReaderSession {
+protected:
+    // Shows message 6 by number and returns the row where it begins.
+    int ShowSix(std::vector<std::string> settings) {
+        WriteScreenBase();
+        Start(kTerry, {"read=/M"}, settings);
+        EXPECT_TRUE(Answer("Reading mode", "O"));
+        EXPECT_TRUE(Answer("Message number", "6\r"));
+        EXPECT_TRUE(session->WaitForText("[P]ause?")) << session->Screen();
+        for (int row = 0; row < 24; ++row)
+            if (session->Row(row).rfind("Message #6", 0) == 0) return row;
+        ADD_FAILURE() << session->Screen();
+        return 0;
+    }
+    void ExpectRows(int first) {
+        for (size_t i = 0; i < kMessageSix.size(); ++i)
+            EXPECT_EQ(session->Row(first + int(i)), kMessageSix[i]) << "row " << first + int(i);
+    }
+    void Finish() {
+        session->Send("S");
+        EXPECT_TRUE(session->WaitForText("done"));
+        EXPECT_EQ(session->Wait(), 0);
+    }
+};
+
+TEST_F(MessageScreen, AnAnsiCallerSeesTheHeaderAndTextInTheirColours) {
+    // Clear screen on: prompted reading starts the message at the top.
+    int top = ShowSix({"ansi", "color", "options=2"});
+    EXPECT_EQ(top, 0);
+    ExpectRows(top);
+    struct {
+        int row, col, fg;
+        bool bold;
+        const char* what;
+    } const cells[] = {
+        {0, 0, 7, true, "number line bright white"},
+        {0, 24, 2, false, "received in green"},
+        {0, 33, 7, true, "private back in bright white"},
+        {1, 0, 3, true, "label in yellow"},
+        {1, 10, 6, true, "value in bright cyan"},
+        {7, 0, 6, false, "text in cyan"},
+        {8, 0, 6, true, "quoted line in bright cyan"},
+    };
+    for (const auto& c : cells) {
+        ScreenCell cell = session->Cell(c.row, c.col);
+        EXPECT_EQ(cell.fg, c.fg) << c.what;
+        EXPECT_EQ(cell.bold, c.bold) << c.what;
+    }
+    Finish();
+}
+
+TEST_F(MessageScreen, APlainCallerSeesTheSameRowsWithoutEscapes) {
+    int top = ShowSix({"options=2"});
+    ExpectRows(top);
+    EXPECT_EQ(session->Output().find('\x1b'), std::string::npos);
+    Finish();
+}
+
+// A message of 20 lines at a screen length of 10.
+class Paging : public ReaderSession {
+protected:
+    void SetUp() override {
+        ReaderSession::SetUp();
+        TestMessage m;
+        m.number = 1;
+        m.lines.clear();
+        for (int i = 1; i <= 20; ++i) m.lines.push_back("line " + std::to_string(i));
+        WriteBase({m});
+        Start(kTerry, {"read=/M"}, {"options=4", "screen=10"});
+        EXPECT_TRUE(Answer("Reading mode", "F"));
+        EXPECT_TRUE(Answer("from message number", "\r"));
+    }
+    // Line ends from the header to the first pause.
+    long LinesBeforePause() const {
+        const std::string& out = session->Output();
+        size_t from = out.find("Message #1"), to = out.find("-- More --");
+        if (from == std::string::npos || to == std::string::npos || to < from) return -1;
+        return std::count(out.begin() + long(from), out.begin() + long(to), '\n');
+    }
+};
+
+TEST_F(Paging, NonStopReadingPausesAtAFullPageAndEqualsTurnsPausesOff) {
+    ASSERT_TRUE(Answer("Stop after each message", "n"));
+    ASSERT_TRUE(Answer("-- More --", "="));
+    EXPECT_EQ(LinesBeforePause(), 9);
+    ASSERT_TRUE(Answer("No more messages.", " "));
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    const std::string& out = session->Output();
+    EXPECT_NE(out.find("line 20"), std::string::npos);
+    EXPECT_EQ(out.find("-- More --"), out.rfind("-- More --")) << "one pause only";
+}
+
+TEST_F(Paging, NoKeyStopsNonStopReading) {
+    ASSERT_TRUE(Answer("Stop after each message", "n"));
+    ASSERT_TRUE(Answer("-- More --", "n"));
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    EXPECT_EQ(session->Output().find("line 4"), std::string::npos);
+    EXPECT_EQ(session->Output().find("No more messages."), std::string::npos);
+}
+
+TEST_F(Paging, NoKeyInPromptedReadingSkipsToTheReaderPrompt) {
+    ASSERT_TRUE(Answer("Stop after each message", "y"));
+    ASSERT_TRUE(Answer("-- More --", "n"));
+    ASSERT_TRUE(session->WaitForText("[P]ause?")) << session->Screen();
+    EXPECT_EQ(LinesBeforePause(), 9);
+    EXPECT_NE(session->Output().find("line 3"), std::string::npos);
+    EXPECT_EQ(session->Output().find("line 4"), std::string::npos);
+    session->Send("S");
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
 }
 
 }  // namespace
