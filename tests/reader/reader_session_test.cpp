@@ -420,3 +420,56 @@ TEST_F(Paging, NoKeyInPromptedReadingSkipsToTheReaderPrompt) {
 
 }  // namespace
 }  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// While a caller looks at a message, kvpost marks it sent and another line
+// reads it too: the reader's own changes land on the header as it is then.
+TEST_F(ReaderSession, TheReaderChangesTheHeaderAsTheFileHoldsItThen) {
+    WriteBase(ModesBase());
+    Start(kTerry, {"read=/M"});
+    ASSERT_TRUE(Answer("Reading mode", "O"));
+    ASSERT_TRUE(Answer("Message number", "6\r"));
+    ASSERT_TRUE(session->WaitForText("[P]ause?")) << session->Screen();
+
+    MsgHeader h;
+    ASSERT_TRUE(ReadMessageHeader(h, 5));
+    h.MailFlags |= MAIL_SENT;
+    h.TimesRead = 10;
+    ASSERT_TRUE(WriteMessageHeader(h, 5));
+
+    session->Send("S");
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    ASSERT_TRUE(ReadMessageHeader(h, 5));
+    EXPECT_TRUE(h.MailFlags & MAIL_SENT) << "the other writer's mark stays";
+    EXPECT_EQ(h.TimesRead, 11);
+    EXPECT_TRUE(h.Status & MSG_RECEIVED);
+}
+
+// A message deleted after the mail check put it on the marked list is
+// passed over when the list is read.
+TEST_F(ReaderSession, AMessageDeletedSinceTheMailCheckIsNotShownFromTheList) {
+    WriteBase(ModesBase());
+    Start(kTerry, {"mail", "read=/M"});
+    ASSERT_TRUE(Answer("Read your mail now", "n"));
+    ASSERT_TRUE(session->WaitForText("Reading mode"));
+
+    MsgHeader h;
+    ASSERT_TRUE(ReadMessageHeader(h, 1));
+    h.Status |= MSG_DELETED;
+    ASSERT_TRUE(WriteMessageHeader(h, 1));
+    ASSERT_TRUE(WriteMessageIndex(MsgIndexRecord{-2, -1}, 1));
+    ASSERT_TRUE(WriteRecipientEntry(1, kRecipientDeleted));
+
+    session->Send("M");
+    ASSERT_TRUE(Answer("Stop after each message", "n"));
+    ASSERT_TRUE(Answer("No more messages.", " "));
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    EXPECT_EQ(Shown(), (std::vector<int>{6, 7}));
+}
+
+}  // namespace
+}  // namespace kv::test
