@@ -50,8 +50,6 @@ int RunQuestionnaire(const std::string&) { return 1; }
 void PostWatchdogMessage(const std::string&) {}
 void ShowFileAndWait(const std::string& name, bool, bool inTextDir) { DisplayFile(inTextDir ? 1 : 0, name); }
 
-int MenuLoop() { return 0; }
-
 void RotateCallersLog() {}
 void LogCaller() {}
 void RescueAbortedFiles(int, int, bool) {}

@@ -79,11 +79,6 @@ void PostWatchdogMessage(const std::string& triedList);
 // asked.  Stand-in: the display file alone.
 void ShowFileAndWait(const std::string& name, bool wait, bool inTextDir);
 
-// --- menus ---------------------------------------------------------------------------
-
-// Runs the menus until log-off; the count of top-menu lines.  Stand-in: 0.
-int MenuLoop();
-
 // --- daily callers log, transfers -------------------------------------------------
 
 void RotateCallersLog();

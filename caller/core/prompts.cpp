@@ -16,7 +16,6 @@ constexpr size_t kPhoneTemplateMax = 20;
 constexpr char kPhoneEndMark = 26;
 constexpr size_t kStampMax = 255;
 constexpr int kTabBlanks = 8;
-constexpr uint8_t kForbiddenKey = 254;  // a menu line the caller may not use
 
 char Upper(int c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : char(c); }
 char Lower(int c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c); }
@@ -328,23 +327,6 @@ void PutColorText(std::string_view text, bool lineEnd, bool blink, int seconds, 
         PutString(text);
     if (seconds > 0) sleep(unsigned(seconds));
     if (blink) ResetAttributes();
-}
-
-bool HotKeyPressed(int& index, int n, std::string_view keys) {
-    index = 255;
-    int k = TryReadKey();
-    if (k == 0) return false;
-    char typed = Upper(k);
-    size_t count = std::min(keys.size(), n > 0 ? size_t(n) : 0);
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t key = uint8_t(keys[i]);
-        if (key == ' ' || key == 0 || key == kForbiddenKey) continue;
-        if (Upper(key) == typed) {
-            index = int(i);
-            return true;
-        }
-    }
-    return false;
 }
 
 void StampLog(std::string_view text) {

@@ -108,13 +108,7 @@ constexpr int kNoColorPair = 65535;
 // asked, and waits seconds (when above 0) after it.
 void PutColorText(std::string_view text, bool lineEnd, bool blink, int seconds, int pair);
 
-// Takes one waiting key, if any, and looks for it (in upper case) among the
-// first n keys: true with index its position in keys when it is there.  A
-// blank, and the mark 254 of a menu line the caller may not use, never
-// match, so index is the position in the list as given.  A key that matches
-// nothing is used up.  index is 255 when nothing matched.  Callers make
-// input non-blocking around it, so that it never waits.
-bool HotKeyPressed(int& index, int n, std::string_view keys);
+// The listing keys HotKeyPressed and WaitForEnter are the menus' (menus.h).
 
 // Menu command 47: logs text with every "`" replaced by the name of the
 // caller's message area and every "@" by that of the file area (at most 255

@@ -13,6 +13,7 @@
 #include "caller/core/display_file.h"
 #include "caller/core/login.h"
 #include "caller/core/logoff.h"
+#include "caller/core/menus.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"

@@ -71,6 +71,21 @@ private:
     bool found_ = false, tooLong_ = false;
 };
 
+// "Head[n].Field" of a source that lists records by number: n (at most
+// maxDigits digits) and Field, or false.
+inline bool SplitIndexedKey(std::string_view key, std::string_view head, size_t maxDigits, int& n, std::string& field) {
+    size_t open = head.size();
+    size_t close = key.find("].");
+    if (key.substr(0, open) != head || key.size() <= open || key[open] != '[' || close == std::string_view::npos ||
+        close == open + 1)
+        return false;
+    std::string digits(key.substr(open + 1, close - open - 1));
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > maxDigits) return false;
+    n = std::atoi(digits.c_str());
+    field = std::string(key.substr(close + 2));
+    return true;
+}
+
 // Applies one setting; false when no field has that name.
 template <class R>
 bool ApplyKeyValue(R& record, std::string_view key, std::string_view value, bool* tooLong = nullptr) {

@@ -17,18 +17,6 @@ namespace fs = std::filesystem;
 namespace kv::sample {
 namespace {
 
-// "Users[n].Field": n and Field, or false.
-bool SplitUserKey(const std::string& key, int& n, std::string& field) {
-    const std::string head = "Users[";
-    size_t close = key.find("].");
-    if (key.compare(0, head.size(), head) != 0 || close == std::string::npos || close == head.size()) return false;
-    std::string digits = key.substr(head.size(), close - head.size());
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 4) return false;
-    n = std::atoi(digits.c_str());
-    field = key.substr(close + 2);
-    return true;
-}
-
 bool StepUsers(BoardContext& b) {
     fs::path source = b.src / "users.conf";
     std::vector<std::pair<std::string, std::string>> kvs;
@@ -38,7 +26,7 @@ bool StepUsers(BoardContext& b) {
     for (const auto& [key, value] : kvs) {
         int n = 0;
         std::string field;
-        if (!SplitUserKey(key, n, field)) {
+        if (!SplitIndexedKey(key, "Users", 4, n, field)) {
             std::cerr << "kvsample: " << source.string() << ": want Users[n].Field, not " << key << "\n";
             return false;
         }

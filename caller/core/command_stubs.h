@@ -1,0 +1,93 @@
+// Menu commands whose pieces are not built yet.
+//
+// Every command code of the menus reaches its handler through
+// DoMenuCommand (menu_commands.h).  The handlers below belong to pieces of
+// the caller program still to come; until then each stands here as an
+// empty operation, so a menu line with its code does nothing the caller
+// can see.  Whoever builds one moves its declaration to the header of the
+// new piece and deletes the stand-in from command_stubs.cpp: replaced, not
+// wrapped.  The questionnaire (12), the mail check (22) and the file shown
+// with a wait (39, 45, 46) stand with the log-in's stand-ins in
+// later_stubs.h, which use them too.
+//
+// The file-area access test at the end is not empty: the area selection
+// of the menus ("/F" arguments) needs it now.  It does what the file areas
+// will do and moves there with that piece.
+#pragma once
+
+#include <string>
+
+#include "common/msg_records.h"
+
+namespace kv::caller {
+
+// TEMPORARY until the line-status piece lands.
+void PageSysop();
+void ShowCallStatus();
+
+// --- credits, usage graph, questionnaires, user and caller lists ------------
+
+void ShowCredits();                                     // 8
+void ShowUsageGraph(const std::string& argument);       // 10
+void ListUsers();                                       // 13
+void ListCallers(const std::string& argument);          // 51
+
+// --- the caller's settings ---------------------------------------------------
+
+void ChangeLocation();                                  // 16
+void SetScreenLength();                                 // 18
+void ToggleClearScreen();                               // 19
+void TogglePageBreak();                                 // 20
+void ToggleColor();                                     // 21
+void ToggleFullScreenEditor();                          // 41
+void ToggleHotKeys();                                   // 42
+void ToggleDoNotDisturb();                              // 53
+void ChangeHomePhone();                                 // 57
+void ChangeDataPhone();                                 // 58
+void ToggleAnsi();                                      // 59
+void SetClearScreenCodes();                             // 60
+
+// --- messages ----------------------------------------------------------------
+
+// style 0, 1, 2: the reading kinds of codes 23, 24, 25.
+void ReadMessagesCommand(const std::string& argument, int style);
+void DeleteMessageByNumber(const std::string& argument);   // 26
+// The new message number, 0 when nothing was stored.
+int EnterMessage(const std::string& argument, const MsgHeader* source, int forward);  // 27
+void SelectScanAreas();                                 // 28
+void ShowAreaSummary();                                 // 43
+void SetAllScanAreas();                                 // 44
+// code 49 (message area) or 50 (file area); the area chosen from 1, or 0.
+int ChooseCurrentArea(int code);
+void SwitchMessageFile(const std::string& argument);    // 61
+
+// --- files -------------------------------------------------------------------
+
+void SysopMoveFile(const std::string& argument);        // 29
+void ListFiles(const std::string& argument, int mode);  // 30, 31
+void DownloadFiles(const std::string& argument, int mode);  // 32, 48
+void UploadFiles(const std::string& argument);          // 33
+void ViewArchive(const std::string& argument);          // 34
+void SearchFiles(int mode);                             // 35, 36
+void ShowNewFiles(const std::string& argument);         // 37
+void DownloadByPath();                                  // 55
+void SysopRemoveFile(const std::string& argument);      // 62
+
+// --- text display ------------------------------------------------------------
+
+void TypeTextFile(const std::string& argument);         // 38
+
+// --- other lines, news ---------------------------------------------------------
+
+void WhoIsOnline();                                     // 52
+void RequestChat();                                     // 54
+void ReadNews();                                        // 63
+void SubscribeNewsGroups(int mode);                     // 64
+
+// --- area access -----------------------------------------------------------------
+
+// May the caller use file area (0-49) for mode 0 listing, 1 downloading as
+// well: 1 or 0.
+int CanUseFileArea(int area, int mode);
+
+}  // namespace kv::caller
