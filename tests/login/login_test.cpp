@@ -12,6 +12,7 @@ TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
     uint32_t calls = User(0).TotalCalls;
     auto c = Dial();
     c->LogInAs("sam sysop", "LightHouse");
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     std::string log = CallerLog();
     EXPECT_NE(log.find("Sam Sysop calls at"), std::string::npos) << log;
@@ -43,6 +44,7 @@ TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
     ASSERT_TRUE(c->Answer("Press a key.", "x"));
     EXPECT_TRUE(c->Expect("Only two minutes are left"));
     EXPECT_TRUE(c->Expect("Only one minute is left"));
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 }
 

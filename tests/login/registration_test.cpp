@@ -74,6 +74,7 @@ TEST_F(LoginTest, NewCallerAnswersEveryQuestionAndIsStoredWhereTheRecordSays) {
     ASSERT_TRUE(c->Answer("Choose a password", "marigold\r"));
     ASSERT_TRUE(c->Answer("Type it once more", "MARIGOLD\r"));
     ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 
     // The sample board holds two users: the new one is number 2.
@@ -112,6 +113,7 @@ TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
     StartRegistration(*c, "first caller");
     AnswerShortQuestions(*c, "here", "beginning");
     ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     ASSERT_EQ(UserCount(), 1u);
     EXPECT_EQ(User(0).Name, "First Caller");
@@ -155,6 +157,8 @@ TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
     ASSERT_TRUE(b->Expect("Is all this right?"));
     a->Send("y");
     b->Send("y");
+    ASSERT_TRUE(a->LogOffAtMenu()) << a->Rest();
+    ASSERT_TRUE(b->LogOffAtMenu()) << b->Rest();
     EXPECT_EQ(a->Wait(), 1) << a->Rest();
     EXPECT_EQ(b->Wait(), 1) << b->Rest();
 

@@ -60,6 +60,8 @@ public:
         GiveName(typed);
         ASSERT_TRUE(Answer("Password: ", password + "\r")) << Rest();
     }
+    // At the sample board's top menu, logs off (its "G" line).
+    bool LogOffAtMenu() { return Answer("Your choice: ", "g"); }
     std::string Rest() const { return s_.Output().substr(pos_); }
 
 private:
@@ -80,10 +82,12 @@ public:
     // The server, once the test has set the board up.
     void StartBoard() { ASSERT_GT(StartServer(*board_), 0) << last_.err; }
 
-    // A new call on a line of its own (line numbers in dialling order).
-    std::unique_ptr<Caller> Dial() {
+    // A new call on a line of its own (line numbers in dialling order),
+    // kivo started with options.
+    std::unique_ptr<Caller> Dial(const std::vector<std::string>& options = {}) {
         PtyOptions o;
         o.argv = {ProgramPath("kivo")};
+        o.argv.insert(o.argv.end(), options.begin(), options.end());
         o.dir = board_->root();
         o.beforeStart = [this](const std::string& device) {
             devices_.push_back(device);
