@@ -5,7 +5,6 @@
 #include <string>
 
 #include "caller/core/call_state.h"
-#include "caller/core/menus.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"

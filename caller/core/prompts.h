@@ -21,6 +21,8 @@
 #include <string>
 #include <string_view>
 
+#include "caller/core/menus.h"
+
 namespace kv::caller {
 
 constexpr int kKeyEsc = 27;
@@ -108,7 +110,8 @@ constexpr int kNoColorPair = 65535;
 // asked, and waits seconds (when above 0) after it.
 void PutColorText(std::string_view text, bool lineEnd, bool blink, int seconds, int pair);
 
-// The listing keys HotKeyPressed and WaitForEnter are the menus' (menus.h).
+// The listing keys HotKeyPressed and WaitForEnter are the menus'; every
+// prompt user gets them with this header.
 
 // Menu command 47: logs text with every "`" replaced by the name of the
 // caller's message area and every "@" by that of the file area (at most 255

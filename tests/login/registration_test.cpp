@@ -135,6 +135,7 @@ TEST_F(LoginTest, ARegistrationThatCannotBeSavedWritesNoRecord) {
     AnswerShortQuestions(*c, "nowhere", "forgotten");
     ASSERT_TRUE(c->Answer("Is all this right?", "y"));
     EXPECT_TRUE(c->Expect("your registration could not be saved"));
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_TRUE(c->Expect("your user record could not be saved"));
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     EXPECT_EQ(UsersFile(), torn);
