@@ -4,7 +4,7 @@
 // A source sets fields of the menu's records by their MenuRecord names:
 // "Prompt.Field" for the prompt record (record 0), "Lines[n].Field" for
 // menu line n (1-49, without gaps).  A value in double quotes keeps its
-// blanks ("  [M]essages"); a HotKey is the key itself ("M"); FlagMasks are
+// blanks ("  [M]essages", as in every sample source); a HotKey is the key itself ("M"); FlagMasks are
 // four numbers ("1,0,0,0"); "@BOARD@" and "@BIN@" name the board's
 // directories as everywhere in the sample.
 #include <algorithm>
@@ -35,11 +35,6 @@ bool SplitMenuKey(const std::string& key, int& record, std::string& field) {
            !field.empty();
 }
 
-std::string Unquote(const std::string& v) {
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
-    return v;
-}
-
 bool BuildMenu(const fs::path& source, const BoardContext& b) {
     auto fail = [&](const std::string& why) {
         std::cerr << "kvsample: " << source.string() << ": " << why << "\n";
@@ -53,7 +48,7 @@ bool BuildMenu(const fs::path& source, const BoardContext& b) {
         int n = 0;
         std::string field;
         if (!SplitMenuKey(key, n, field)) return fail("want Prompt.Field or Lines[1-49].Field, not " + key);
-        std::string value = Substitute(Unquote(raw), b);
+        std::string value = Substitute(raw, b);
         if (field == "HotKey") {
             if (value.size() != 1) return fail(key + " is one key");
             value = std::to_string(uint8_t(value[0]));
