@@ -28,9 +28,7 @@ void ChangeDataPhone() {}
 void ToggleAnsi() {}
 void SetClearScreenCodes() {}
 
-void ReadMessagesCommand(const std::string&, int) {}
 void DeleteMessageByNumber(const std::string&) {}
-int EnterMessage(const std::string&, const MsgHeader*, int) { return 0; }
 void SelectScanAreas() {}
 void ShowAreaSummary() {}
 void SetAllScanAreas() {}

@@ -6,9 +6,10 @@
 // empty operation, so a menu line with its code does nothing the caller
 // can see.  Whoever builds one moves its declaration to the header of the
 // new piece and deletes the stand-in from command_stubs.cpp: replaced, not
-// wrapped.  The questionnaire (12), the mail check (22) and the file shown
-// with a wait (39, 45, 46) stand with the log-in's stand-ins in
-// later_stubs.h, which use them too.
+// wrapped.  The questionnaire (12) and the file shown with a wait (39, 45,
+// 46) stand with the log-in's stand-ins in later_stubs.h, the message
+// entry (27) with the reader's in caller/areas/reader_stubs.h; those pieces
+// use them too.
 //
 // The file-area access test at the end is not empty: the area selection
 // of the menus ("/F" arguments) needs it now.  It does what the file areas
@@ -16,8 +17,6 @@
 #pragma once
 
 #include <string>
-
-#include "common/msg_records.h"
 
 namespace kv::caller {
 
@@ -49,11 +48,7 @@ void SetClearScreenCodes();                             // 60
 
 // --- messages ----------------------------------------------------------------
 
-// style 0, 1, 2: the reading kinds of codes 23, 24, 25.
-void ReadMessagesCommand(const std::string& argument, int style);
 void DeleteMessageByNumber(const std::string& argument);   // 26
-// The new message number, 0 when nothing was stored.
-int EnterMessage(const std::string& argument, const MsgHeader* source, int forward);  // 27
 void SelectScanAreas();                                 // 28
 void ShowAreaSummary();                                 // 43
 void SetAllScanAreas();                                 // 44

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "caller/areas/mail_check.h"
+#include "caller/areas/read_command.h"
+#include "caller/areas/reader_stubs.h"
 #include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
 #include "caller/core/prompts.h"
