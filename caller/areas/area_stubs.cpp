@@ -4,5 +4,6 @@
 namespace kv::caller {
 
 std::optional<MessageBuffer> ExternalEdit(MessageBuffer, int) { return std::nullopt; }
+std::optional<MessageBuffer> UploadMessageText(int) { return std::nullopt; }
 
 }  // namespace kv::caller

@@ -18,4 +18,9 @@ namespace kv::caller {
 // abandoned).
 std::optional<MessageBuffer> ExternalEdit(MessageBuffer buffer, int limit);
 
+// A message text uploaded through one of the transfer protocols into area
+// (0-99): the text loaded, finished, or none.  Stand-in: none (nothing is
+// stored, as when the caller sends no file).
+std::optional<MessageBuffer> UploadMessageText(int area);
+
 }  // namespace kv::caller
