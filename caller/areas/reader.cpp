@@ -9,6 +9,7 @@
 #include "caller/core/call_state.h"
 #include "caller/core/limits.h"
 #include "caller/areas/area_access.h"
+#include "caller/areas/enter_message.h"
 #include "caller/core/prompts.h"
 #include "caller/core/registration.h"
 #include "caller/areas/reader_stubs.h"

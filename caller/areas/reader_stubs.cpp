@@ -11,6 +11,4 @@ void EditAuthorRecord(const MsgHeader&) {}
 void ScanMessages(const MessageList*, int, int32_t, int, int) {}
 int SearchMessages(int, int32_t, const std::string&, char, MessageList&, const std::string&) { return 0; }
 
-int EnterMessage(const std::string&, const MsgHeader*, int) { return 0; }
-
 }  // namespace kv::caller

@@ -32,10 +32,4 @@ void ScanMessages(const MessageList* list, int area, int32_t start, int directio
 int SearchMessages(int area, int32_t start, const std::string& text, char fieldKey, MessageList& result,
                    const std::string& fieldKeys);
 
-// --- pieces of others not on main yet -----------------------------------------
-
-// The enter-message command: the new message number, 0 when nothing was
-// stored.  Stand-in: 0.
-int EnterMessage(const std::string& argument, const MsgHeader* source, int forward);
-
 }  // namespace kv::caller
