@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "caller/areas/enter_message.h"
 #include "caller/areas/mail_check.h"
 #include "caller/areas/read_command.h"
 #include "caller/areas/reader_stubs.h"
