@@ -31,21 +31,28 @@ TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
 }
 
 // The limit of the caller's level in "limits.ctl" is the call's: with one
-// minute left both time-left warnings come with the first key.
+// minute left both time-left warnings come with the first key.  The key
+// goes to the password change the board forces after PasswordChangeCalls
+// calls, the first question once the call's time is set.
 TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
+    board().Set("PasswordChangeCalls", "1");
     board().WriteFile(board().DataDir() / "limits.ctl", "10 1 50 100 150 200 300 800 5 10\n");
-    board().WriteFile(board().config().TextDir + "/level10.asc", "Minutes left: ~ko.\n");
-    board().WriteFile(board().config().TextDir + "/lastlog.asc", "Press a key.~a\n");
+    UserRecord terry = User(1);
+    terry.PasswordCalls = 1;
+    PutUser(1, terry);
     StartBoard();
     auto c = Dial();
     c->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(c->Expect("Minutes left: 1."));
-    // The mail check comes between; the key is for the last screen.
-    ASSERT_TRUE(c->Answer("Press a key.", "x"));
+    ASSERT_TRUE(c->Answer("New password", "b"));
     EXPECT_TRUE(c->Expect("Only two minutes are left"));
     EXPECT_TRUE(c->Expect("Only one minute is left"));
+    c->Send("luebird\r");
+    ASSERT_TRUE(c->Answer("Type it once more", "bluebird\r"));
+    ASSERT_TRUE(c->Expect("Your password is changed."));
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(User(1).Password, "Bluebird");
+    EXPECT_EQ(User(1).PasswordCalls, 1u);  // this call, since the change
 }
 
 struct Refusal {

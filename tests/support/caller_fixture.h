@@ -93,7 +93,11 @@ public:
             devices_.push_back(device);
             std::string lines = "# device,speed,delay\n";
             for (const auto& d : devices_) lines += d + ",0,0\n";
-            board_->WriteFile(board_->DataDir() / "bbsline.ctl", lines);
+            // Renamed into place: a call already starting must never read
+            // the file half written.
+            std::filesystem::path file = board_->DataDir() / "bbsline.ctl";
+            board_->WriteFile(file.string() + ".new", lines);
+            std::filesystem::rename(file.string() + ".new", file);
         };
         return std::make_unique<Caller>(o);
     }
