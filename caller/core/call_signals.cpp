@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "caller/core/call_state.h"
+#include "caller/core/line_status.h"
 #include "caller/core/logoff.h"
 
 namespace kv::caller {
@@ -44,6 +45,14 @@ void Record(int sig) {
     }
 }
 
+// A SIGPIPE is the sysop asking for a chat only when another process sent
+// it.  The kernel raises one at this process itself (as if it had sent it)
+// when kivo writes into a pipe nobody reads any more: a printer, the
+// command pipe, a program that ended.  That write just fails.
+void RecordPipe(int sig, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code <= 0 && info->si_pid != getpid()) Record(sig);
+}
+
 void Install(int sig, void (*fn)(int)) {
     struct sigaction sa {};
     sa.sa_handler = fn;
@@ -61,7 +70,12 @@ void InstallCallHandlers() {
             fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
     }
-    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM}) Install(sig, Record);
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM}) Install(sig, Record);
+    struct sigaction pipeAction {};
+    pipeAction.sa_sigaction = RecordPipe;
+    sigemptyset(&pipeAction.sa_mask);
+    pipeAction.sa_flags = SA_SIGINFO;
+    sigaction(SIGPIPE, &pipeAction, nullptr);
     Install(SIGTSTP, SIG_IGN);
 }
 

@@ -12,8 +12,8 @@
 
 namespace kv::caller {
 
-// SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2 and SIGALRM recorded;
-// SIGTSTP ignored.
+// SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2 and SIGALRM recorded
+// (SIGPIPE only when another process sent it); SIGTSTP ignored.
 void InstallCallHandlers();
 
 // Runs the work of every signal recorded since the last turn.  A hang-up or

@@ -15,13 +15,6 @@
 
 namespace kv::caller {
 
-int RegisterLine(int) { return 1; }
-int SetLineStatus(int, int, int) { return 1; }
-int ReadLineStatus(int, OnlineEntry&) { return 0; }
-uint16_t FindUserLine(int, int32_t) { return 65535; }
-
-void ToggleMonitor() {}
-void SysopChat() {}
 void OnChatRequest() {}
 
 int UpdateTimeLog(int, const TimeLogRecord&) { return 1; }

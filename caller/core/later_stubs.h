@@ -13,34 +13,10 @@
 
 namespace kv::caller {
 
-// --- line status file "online.ctl" -----------------------------------------
+// --- signals of other lines ------------------------------------------------------
+// The signal handlers only record; this runs at the next key wait.  The
+// sysop's signals are line_status.h's.
 
-constexpr uint8_t LINE_MONITORED = 0x02;
-
-// One entry of "online.ctl"; the line-status piece gives it its codec.
-struct OnlineEntry {
-    int32_t Pid = -1;        // -1: line free
-    uint8_t Flags = 0;       // LINE_* bits
-    int32_t User = -1;       // -1: nobody logged on yet
-    std::string LogonTime;   // "HH:MM:SS"
-};
-
-// 1 when this line's entry was made, else 0.  Stand-in: 1.
-int RegisterLine(int line);
-// Changes entry line by mode (0 fresh, 4 free, 5 user, bits otherwise).
-// Stand-in: 1, nothing written.
-int SetLineStatus(int line, int mode, int on);
-// Reads entry line; 1 or 0.  Stand-in: 0 (no file).
-int ReadLineStatus(int line, OnlineEntry& entry);
-// The first other line in use by this user; 65535 for none.  Stand-in:
-// 65535.
-uint16_t FindUserLine(int line, int32_t user);
-
-// --- signals of the sysop and of other lines ---------------------------------
-// The signal handlers only record; these run at the next key wait.
-
-void ToggleMonitor();   // SIGUSR1
-void SysopChat();       // SIGPIPE
 void OnChatRequest();   // SIGUSR2
 
 // --- time log ------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
 #include "caller/core/limits.h"
+#include "caller/core/line_status.h"
 #include "common/trash_words.h"
 #include "caller/core/prompts.h"
 #include "caller/core/registration.h"

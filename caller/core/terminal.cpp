@@ -127,10 +127,7 @@ int TryReadKey() {
 int GetKey() {
     CallState& c = Call();
     RefreshConfig();
-    c.AlarmStage = 0;
-    TakeAlarm();
-    unsigned timeout = c.InactivityOverride != 0 ? c.InactivityOverride : Config().InactivityTimeout;
-    if (timeout != 0) alarm(timeout > gGrace ? timeout - gGrace : timeout);
+    RestartInactivityAlarm();
     int key = 0;
     for (;;) {
         if (!gInput.Empty()) {
@@ -170,6 +167,13 @@ void SetNonBlocking(bool on) {
 }
 
 void SetInactivityGrace(unsigned seconds) { gGrace = seconds; }
+
+void RestartInactivityAlarm() {
+    Call().AlarmStage = 0;
+    TakeAlarm();
+    unsigned timeout = Call().InactivityOverride != 0 ? Call().InactivityOverride : Config().InactivityTimeout;
+    if (timeout != 0) alarm(timeout > gGrace ? timeout - gGrace : timeout);
+}
 
 void OnInactivityAlarm() {
     CallState& c = Call();

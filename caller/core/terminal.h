@@ -47,6 +47,10 @@ void OnInactivityAlarm();
 // the terminal code shorten it.
 void SetInactivityGrace(unsigned seconds);
 
+// The caller was busy with something a key wait did not see (a sysop
+// chat that interrupted it): the wait's inactivity count starts over.
+void RestartInactivityAlarm();
+
 // The settings of standard input as SetRawMode found them (the line speed
 // is read from there).
 const termios& FirstTtyModes();
