@@ -113,6 +113,9 @@ PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
     char name[256] = {};
     int slave = -1;
     if (openpty(&master_, &slave, name, &modes, &ws) != 0) throw std::runtime_error("PtySession: openpty failed");
+    // A program that another session starts later must not hold this line
+    // open: closing the master would then hang nothing up.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
     if (o.beforeStart) o.beforeStart(std::string(name).substr(std::strlen("/dev/")));
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("PtySession: fork failed");

@@ -1,0 +1,435 @@
+// Lines as the sysop meets them: kivo (or the line probe, where the menus
+// that lead to a command are not built) on pseudo-terminals against a real
+// kvhubd, the sysop's console a pseudo-terminal that the test holds, and
+// the sysop's signals sent from the test.  "online.ctl" and MonitorPath are
+// read afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "common/config_record.h"
+#include "common/online_status.h"
+#include "common/runtime.h"
+#include "tests/support/board.h"
+#include "tests/support/pty_session.h"
+#include "tests/support/server_process.h"
+
+namespace fs = std::filesystem;
+using namespace kv;
+using kv::test::PtyOptions;
+using kv::test::PtySession;
+
+namespace {
+
+void Nap(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The sysop's terminal: a pseudo-terminal whose other side kivo opens as
+// "/dev/" + SysopConsole.  Raw, so the bytes arrive as kivo wrote them.
+class Console {
+public:
+    Console() {
+        char name[128] = {};
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+        fcntl(master_, F_SETFD, FD_CLOEXEC);
+        fcntl(slave_, F_SETFD, FD_CLOEXEC);
+        termios t{};
+        tcgetattr(slave_, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave_, TCSANOW, &t);
+        name_ = std::string(name).substr(5);  // below "/dev/"
+    }
+    ~Console() {
+        close(master_);
+        close(slave_);
+    }
+    const std::string& name() const { return name_; }
+    // Everything kivo wrote so far, after waiting up to ms for more.
+    const std::string& Read(int ms = 0) {
+        pollfd p{master_, POLLIN, 0};
+        while (poll(&p, 1, ms) > 0) {
+            char buf[512];
+            ssize_t n = read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            got_.append(buf, size_t(n));
+            ms = 0;
+        }
+        return got_;
+    }
+    bool WaitFor(const std::string& bytes, int ms = 5000) {
+        for (int waited = 0; waited <= ms; waited += 20)
+            if (Read(20).find(bytes) != std::string::npos) return true;
+        return false;
+    }
+    size_t Count(const std::string& bytes) {
+        size_t n = 0;
+        for (size_t at = Read().find(bytes); at != std::string::npos; at = got_.find(bytes, at + 1)) ++n;
+        return n;
+    }
+
+private:
+    int master_ = -1, slave_ = -1;
+    std::string name_, got_;
+};
+
+class SysopServices : public kv::test::ServerTest {
+protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        board_.Set("SysopConsole", console_.name());
+        SetConfig(board_.config());
+        devices_.clear();
+    }
+    void TearDown() override {
+        lines_.clear();
+        ServerTest::TearDown();
+    }
+
+    void Start() {
+        server_ = StartServer(board_);
+        ASSERT_GT(server_, 0) << last_.err;
+    }
+    // The lines take the configuration from the server's segment, which
+    // holds the file as it was when the server started.
+    void Restart() {
+        ASSERT_EQ(0, kill(server_, SIGTERM));
+        ASSERT_GE(WaitForExit(server_), 0);
+        Start();
+    }
+
+    // A program on a new line; the line's device is added to "bbsline.ctl",
+    // so the n-th line started is line n - 1.
+    PtySession& StartLine(std::vector<std::string> argv, std::vector<std::string> env = {}) {
+        PtyOptions o;
+        o.argv = std::move(argv);
+        o.dir = board_.root();
+        o.env = std::move(env);
+        o.beforeStart = [this](const std::string& device) {
+            devices_.push_back(device);
+            std::string body = "# device,speed,delay\n";
+            for (const auto& d : devices_) body += d + ",0,0\n";
+            // Lines already started may be reading the file right now.
+            board_.WriteFile(board_.DataDir() / "bbsline.new", body);
+            fs::rename(board_.DataDir() / "bbsline.new", board_.DataDir() / "bbsline.ctl");
+        };
+        lines_.push_back(std::make_unique<PtySession>(o));
+        return *lines_.back();
+    }
+    PtySession& StartKivo() { return StartLine({kv::test::ProgramPath("kivo")}); }
+    PtySession& StartProbe(std::vector<std::string> steps, std::vector<std::string> env = {}) {
+        steps.insert(steps.begin(), std::string(KV_TESTBIN_DIR) + "/kvline_probe");
+        return StartLine(std::move(steps), std::move(env));
+    }
+
+    OnlineEntry Entry(int line) {
+        OnlineEntry e;
+        ReadOnlineEntry(line, e);
+        return e;
+    }
+    // Waits until the entry of line satisfies test.
+    bool WaitForEntry(int line, const std::function<bool(const OnlineEntry&)>& test, int ms = 5000) {
+        for (int waited = 0; waited <= ms; waited += 20, Nap(20))
+            if (test(Entry(line))) return true;
+        return false;
+    }
+    std::string ProcessLog(const PtySession& s) {
+        return board_.ReadFile(board_.DataDir() / ("kivo." + std::to_string(s.pid())));
+    }
+
+    test::TempBoard board_;
+    pid_t server_ = -1;
+    Console console_;
+    std::vector<std::string> devices_;
+    std::vector<std::unique_ptr<PtySession>> lines_;
+};
+
+// Three lines start; each holds its own entry, a stale entry of a crashed
+// line included; a line that hangs up frees its entry and no other.
+TEST_F(SysopServices, EachLineRegistersItsOwnEntry) {
+    Start();
+    ASSERT_TRUE(CreateOnlineFile());
+    OnlineEntry stale;
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    stale.Pid = dead;
+    stale.User = 7;
+    stale.Flags = LINE_CHAT;
+    stale.LogonTime = "01:02:03";
+    ASSERT_TRUE(WriteOnlineEntry(1, stale));
+
+    std::vector<PtySession*> s;
+    for (int i = 0; i < 3; ++i) s.push_back(&StartKivo());
+    const std::regex clock("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+    for (int line = 0; line < 3; ++line) {
+        pid_t pid = s[size_t(line)]->pid();
+        ASSERT_TRUE(WaitForEntry(line, [&](const OnlineEntry& e) { return e.Pid == pid; })) << "line " << line;
+        OnlineEntry e = Entry(line);
+        EXPECT_EQ(-1, e.User);
+        EXPECT_EQ(0, e.Flags);
+        EXPECT_TRUE(std::regex_match(e.LogonTime, clock)) << e.LogonTime;
+    }
+    EXPECT_EQ(6144, fs::file_size(board_.DataDir() / "online.ctl"));
+
+    s[1]->Hangup();
+    EXPECT_EQ(99, s[1]->Wait()) << s[1]->Screen();
+    OnlineEntry freed = Entry(1);
+    EXPECT_EQ(-1, freed.Pid);
+    EXPECT_EQ(-1, freed.User);
+    EXPECT_EQ(s[0]->pid(), Entry(0).Pid);
+    EXPECT_EQ(s[2]->pid(), Entry(2).Pid);
+}
+
+// The sysop's SIGPIPE opens a chat on the console: the caller's keys reach
+// it, what the sysop writes to the caller's line shows on the caller's
+// screen, SIGUSR1 ends the chat without starting the monitor, and the next
+// SIGUSR1 does start it.
+// The key wait that the chat interrupted goes on afterwards, inactivity
+// alarm and all.
+TEST_F(SysopServices, SigpipeFromTheSysopStartsAChat) {
+    board_.Set("InactivityTimeout", "1");
+    Start();
+    PtySession& k = StartKivo();
+    ASSERT_TRUE(WaitForEntry(0, [&](const OnlineEntry& e) { return e.Pid == k.pid(); }));
+    ASSERT_EQ(0, kill(k.pid(), SIGPIPE));
+    const std::string banner = "Hello Unknown, this is Sam Sysop. Go ahead!";
+    ASSERT_TRUE(k.WaitForText(banner)) << k.Screen();
+    EXPECT_TRUE(k.WaitForText("*** Chat with the sysop ***"));
+
+    k.Send("hi there\rab\b");
+    EXPECT_TRUE(console_.WaitFor("hi there\r\nab\b \b")) << console_.Read();
+    EXPECT_TRUE(k.WaitForText("hi there\na")) << k.Screen();
+
+    int line = open(k.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(line, 0);
+    ASSERT_EQ(16, write(line, "\r\nSysop typing.\r", 16));
+    close(line);
+    EXPECT_TRUE(k.WaitForText("Sysop typing."));
+
+    // A second SIGPIPE during the chat changes nothing.
+    ASSERT_EQ(0, kill(k.pid(), SIGPIPE));
+    ASSERT_EQ(0, kill(k.pid(), SIGUSR1));
+    ASSERT_TRUE(k.WaitForText("Chat with the sysop ended. Press Enter to continue.")) << k.Screen();
+    EXPECT_TRUE(k.WaitForText("*** End of the chat with the sysop ***"));
+    k.Send("x\r");
+    EXPECT_TRUE(k.WaitForText("Are you still there?", 3000)) << k.Screen();
+    EXPECT_EQ(0, Entry(0).Flags & LINE_MONITORED);
+    EXPECT_FALSE(fs::exists(board_.config().MonitorPath));
+
+    ASSERT_EQ(0, kill(k.pid(), SIGUSR1));
+    EXPECT_TRUE(WaitForEntry(0, [](const OnlineEntry& e) { return (e.Flags & LINE_MONITORED) != 0; }));
+    EXPECT_EQ(std::string::npos, console_.Read().find('x'));
+    EXPECT_EQ(1u, console_.Count("hi there"));
+}
+
+// A SIGPIPE the kernel raises because the line itself wrote into a dead
+// pipe is no sysop: no chat; the sysop's own still works afterwards.
+TEST_F(SysopServices, KernelSigpipeStartsNoChat) {
+    Start();
+    PtySession& p = StartProbe({"epipe", "keys"});
+    ASSERT_TRUE(p.WaitForText("epipe")) << p.Screen();
+    p.Send("ab");
+    ASSERT_TRUE(p.WaitForText("ab"));
+    EXPECT_EQ("", console_.Read(100));
+    EXPECT_EQ(std::string::npos, p.Screen().find("Go ahead!"));
+
+    ASSERT_EQ(0, kill(p.pid(), SIGPIPE));
+    ASSERT_TRUE(p.WaitForText("Go ahead!"));
+    p.Send("c");
+    EXPECT_TRUE(console_.WaitFor("c"));
+    kill(p.pid(), SIGUSR1);
+    ASSERT_TRUE(p.WaitForText("Press Enter"));
+    p.Send("\rq");
+    EXPECT_EQ(1, p.Wait());
+}
+
+// Pages that do not ring: each refusal shows its display file (or its
+// text when the file is missing); a page that rings out leaves the
+// paging bit in the line's entry.
+TEST_F(SysopServices, PageRefusalsAndAnUnansweredPage) {
+    struct Case {
+        const char* what;
+        std::function<void(test::TempBoard&)> setUp;
+        std::vector<std::string> steps;
+        std::vector<std::string> env;
+        std::vector<const char*> screen;  // texts shown, in order
+        size_t consoleCalls;              // text 123 lines on the console
+    };
+    // Noon today: outside a paging window that ends at 01:00.
+    time_t now = time(nullptr);
+    std::tm noon{};
+    localtime_r(&now, &noon);
+    noon.tm_hour = 12;
+    noon.tm_min = noon.tm_sec = 0;
+    const std::string today = std::to_string(static_cast<long long>(mktime(&noon)));
+    const Case cases[] = {
+        {"busy", [](test::TempBoard& b) { b.WriteFile(b.DataDir() / "6opbusy.bbs", ""); }, {"page", "entry"}, {},
+         {"The sysop is busy at the moment", "page done", "flags=0x00"}, 0},
+        {"busy, no display file",
+         [](test::TempBoard& b) {
+             b.WriteFile(b.DataDir() / "6opbusy.bbs", "");
+             fs::remove(b.config().TextDir + "/sysbusy.asc");
+         },
+         {"page"}, {}, {"Sorry, the sysop is busy right now.", "page done"}, 0},
+        {"outside the paging hours", [](test::TempBoard& b) { b.Set("PagingHours.End", "01:00"); }, {"page"},
+         {"KV_TEST_NOW=" + today}, {"can be paged only during the paging hours", "page done"}, 0},
+        {"rings out, then the page limit",
+         [](test::TempBoard& b) {
+             b.Set("PageRings", "0");
+             b.Set("MaxPages", "1");
+         },
+         {"name=Joe Caller", "page", "entry", "page"}, {},
+         {"Paging Sam Sysop", "does not answer right now", "page done", "flags=0x01",
+          "as often as one call allows", "page done"},
+         2},
+    };
+    Start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(board_.DataDir() / "6opbusy.bbs");
+        board_.Set("PagingHours.End", "24:00");
+        c.setUp(board_);
+        Restart();
+        devices_.clear();
+        PtySession& p = StartProbe(c.steps, c.env);
+        size_t from = 0;
+        for (const char* text : c.screen) {
+            ASSERT_TRUE(p.WaitForText(text)) << text << "\n" << p.Screen();
+            size_t at = p.Screen().find(text, from);
+            EXPECT_NE(std::string::npos, at) << text << " out of order\n" << p.Screen();
+            from = at == std::string::npos ? from : at;
+        }
+        EXPECT_EQ(1, p.Wait());
+        const std::string call = "Joe Caller is paging you from " + devices_[0] + "\r\n";
+        EXPECT_EQ(c.consoleCalls, console_.Count(call)) << console_.Read();
+        lines_.clear();
+    }
+}
+
+// A ringing page that the sysop answers with a chat: the bells reach the
+// console, the chat clears the page, and the paging bit goes with it.
+TEST_F(SysopServices, PageAnsweredByTheSysop) {
+    board_.Set("PageRings", "3");
+    board_.Set("PageSound", "2");
+    Start();
+    PtySession& p = StartProbe({"name=Joe Caller", "page", "entry", "key"});
+    ASSERT_TRUE(p.WaitForText("Ring 1..."));
+    ASSERT_TRUE(console_.WaitFor("\a\a"));
+    EXPECT_TRUE(WaitForEntry(0, [](const OnlineEntry& e) { return e.Flags == LINE_PAGING; }));
+    ASSERT_EQ(0, kill(p.pid(), SIGPIPE));
+    ASSERT_TRUE(p.WaitForText("Hello Joe, this is Sam Sysop. Go ahead!")) << p.Screen();
+    p.Send("ok");
+    EXPECT_TRUE(console_.WaitFor("ok"));
+    ASSERT_EQ(0, kill(p.pid(), SIGUSR1));
+    ASSERT_TRUE(p.WaitForText("Press Enter"));
+    p.Send("\r");
+    ASSERT_TRUE(p.WaitForText("flags=0x00")) << p.Screen();
+    EXPECT_EQ(std::string::npos, p.Screen().find("Ring 2"));
+    EXPECT_EQ(std::string::npos, p.Screen().find("does not answer"));
+    p.Send("x");
+    EXPECT_EQ(1, p.Wait());
+    EXPECT_EQ(1u, console_.Count("Joe Caller is paging you"));
+}
+
+// Ctrl-C stops a page: the console is told, the paging bit stays.
+TEST_F(SysopServices, CallerStopsAPage) {
+    board_.Set("PageRings", "3");
+    Start();
+    PtySession& p = StartProbe({"name=Joe Caller", "key", "page", "entry"});
+    ASSERT_TRUE(p.WaitForText("line 0 ready"));
+    p.Send("k\x03");  // the key step takes "k"; the page finds Ctrl-C typed ahead
+    ASSERT_TRUE(p.WaitForText("Page stopped.")) << p.Screen();
+    ASSERT_TRUE(p.WaitForText("flags=0x01"));
+    EXPECT_TRUE(console_.WaitFor("Joe Caller has stopped paging you.\r\n"));
+    EXPECT_EQ(1, p.Wait());
+}
+
+// SIGUSR1 switches the monitor on and off; while on, what the caller sees
+// is copied to MonitorPath.  A MonitorPath that cannot be opened is logged
+// and leaves the monitor off.
+TEST_F(SysopServices, SigusrOneTogglesTheMonitor) {
+    Start();
+    const fs::path monitor = board_.config().MonitorPath;
+    PtySession& p = StartProbe({"keys"});
+    ASSERT_TRUE(p.WaitForText("line 0 ready"));
+    ASSERT_EQ(0, kill(p.pid(), SIGUSR1));
+    ASSERT_TRUE(WaitForEntry(0, [](const OnlineEntry& e) { return e.Flags == LINE_MONITORED; }));
+    p.Send("seen");
+    ASSERT_TRUE(p.WaitForText("seen"));
+    ASSERT_EQ(0, kill(p.pid(), SIGUSR1));
+    ASSERT_TRUE(WaitForEntry(0, [](const OnlineEntry& e) { return e.Flags == 0; }));
+    p.Send("unseen");
+    ASSERT_TRUE(p.WaitForText("unseen"));
+    EXPECT_EQ("seen", board_.ReadFile(monitor));
+    // What the caller sees is the caller's and the sysop's business only.
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(monitor).permissions() & fs::perms::all);
+    p.Send("q");
+    EXPECT_EQ(1, p.Wait());
+
+    lines_.clear();
+    devices_.clear();
+    board_.Set("MonitorPath", (board_.root() / "no/such/dir/monitor").string());
+    Restart();
+    PtySession& q = StartProbe({"keys"});
+    ASSERT_TRUE(q.WaitForText("line 0 ready"));
+    ASSERT_EQ(0, kill(q.pid(), SIGUSR1));
+    q.Send("x");
+    ASSERT_TRUE(q.WaitForText("x"));
+    EXPECT_NE(std::string::npos, ProcessLog(q).find("Cannot open " + board_.root().string() +
+                                                    "/no/such/dir/monitor for monitoring"))
+        << ProcessLog(q);
+    EXPECT_EQ(0, Entry(0).Flags);
+    q.Send("q");
+    EXPECT_EQ(1, q.Wait());
+}
+
+// The entry of a line whose kivo died keeps no one out: its user is not
+// "on another line"; a live line's is.
+TEST_F(SysopServices, StaleEntryDoesNotHoldItsUser) {
+    Start();
+    ASSERT_TRUE(CreateOnlineFile());
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    OnlineEntry e;
+    e.Pid = dead;
+    e.User = 5;
+    ASSERT_TRUE(WriteOnlineEntry(1, e));
+    e.User = 6;
+    e.Pid = getpid();
+    ASSERT_TRUE(WriteOnlineEntry(2, e));
+    PtySession& p = StartProbe({"user=5", "finduser=5", "finduser=6", "entry"});
+    ASSERT_TRUE(p.WaitForText("found=65535"));
+    ASSERT_TRUE(p.WaitForText("found=2"));
+    ASSERT_TRUE(p.WaitForText("flags=0x00 user=5"));
+    EXPECT_EQ(1, p.Wait());
+}
+
+// Menu command 14: today's figures of the call.
+TEST_F(SysopServices, CallStatusScreen) {
+    board_.Set("MaxCallsPerDay", "4");
+    Start();
+    PtySession& p = StartProbe({"status"});
+    ASSERT_TRUE(p.WaitForText("Press any key to continue...")) << p.Screen();
+    std::string s = p.Screen();
+    EXPECT_NE(std::string::npos, s.find("Status of your call")) << s;
+    EXPECT_NE(std::string::npos, s.find("Calls today:  1   Allowed per day: 4")) << s;
+    EXPECT_NE(std::string::npos, s.find("in this call     :    0")) << s;
+    EXPECT_NE(std::string::npos, s.find("left in this call:   10")) << s;
+    EXPECT_NE(std::string::npos, s.find(std::string(50, '-'))) << s;
+    p.Send(" ");
+    EXPECT_EQ(1, p.Wait());
+}
+
+}  // namespace
