@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/kd.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -267,7 +268,12 @@ void SysopChat() {
     CallState& c = Call();
     // Chatting is not idling: a key wait that the chat interrupted gets its
     // inactivity count started over afterwards.
-    bool alarmArmed = alarm(0) != 0 || TakeAlarm();
+    // (alarm() would round a last half second down to "none".)
+    itimerval timer{};
+    getitimer(ITIMER_REAL, &timer);
+    bool alarmArmed = timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0;
+    alarm(0);
+    if (TakeAlarm()) alarmArmed = true;
     time_t start = Now();
     int fd = OpenConsole();
     if (fd < 0) {
