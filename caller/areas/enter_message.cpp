@@ -19,6 +19,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
+#include "caller/core/line_status.h"
 #include "caller/core/logoff.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
@@ -36,7 +37,6 @@ constexpr size_t kRecipientMax = 60;    // the header's field holds 60 and a NUL
 constexpr size_t kSubjectMax = 71;      // 72 bytes with the NUL
 constexpr size_t kFixedRecipientMax = 35;
 constexpr size_t kAttachNameMax = 50;
-constexpr int kLineWriting = 9;  // until the line-status piece lands
 
 // Colours of the heading and the questions go out only while the call
 // shows colour at all.

@@ -7,9 +7,6 @@
 
 namespace kv::caller {
 
-void PageSysop() {}
-void ShowCallStatus() {}
-
 void ShowCredits() {}
 void ShowUsageGraph(const std::string&) {}
 void ListUsers() {}

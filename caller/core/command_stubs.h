@@ -20,10 +20,6 @@
 
 namespace kv::caller {
 
-// TEMPORARY until the line-status piece lands.
-void PageSysop();
-void ShowCallStatus();
-
 // --- credits, usage graph, questionnaires, user and caller lists ------------
 
 void ShowCredits();                                     // 8

@@ -10,6 +10,7 @@
 #include "caller/core/display_file.h"
 #include "caller/core/prompts.h"
 #include "caller/core/later_stubs.h"
+#include "caller/core/line_status.h"
 #include "caller/core/login.h"
 #include "caller/core/registration.h"
 
