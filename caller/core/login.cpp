@@ -13,7 +13,6 @@
 #include "caller/core/display_file.h"
 #include "caller/core/limits.h"
 #include "caller/core/line_status.h"
-#include "common/trash_words.h"
 #include "caller/core/prompts.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
@@ -23,6 +22,7 @@
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"
+#include "common/trash_words.h"
 #include "common/users.h"
 
 namespace kv::caller {

@@ -1,7 +1,10 @@
 // Callers of the sample board log in, or are refused, over the line.
+#include <unistd.h>
+
 #include <functional>
 
 #include "caller/core/last_call.h"
+#include "common/online_status.h"
 #include "tests/login/login_fixture.h"
 
 namespace kv::test {
@@ -98,6 +101,24 @@ const Refusal kRefusals[] = {
          t.board_->WriteFile(t.board_->DataDir() / "lastcall0.bbs", std::string(bytes.begin(), bytes.end()));
      },
      "terry tester", "keyboard", "You were the last caller", "the same caller twice in a row"},
+    {"OnAnotherLine",
+     [](LoginTest& t) {
+         // Line 1 is held by a live process (this test) for Terry.
+         std::string file(kOnlineLines * OnlineEntry::kSize, '\0');
+         for (int line = 0; line < kOnlineLines; ++line) {
+             OnlineEntry e;
+             if (line == 1) {
+                 e.Pid = getpid();
+                 e.User = 1;
+                 e.LogonTime = "10:00:00";
+             }
+             auto bytes = EncodeRecord(e);
+             file.replace(size_t(line) * OnlineEntry::kSize, bytes.size(), reinterpret_cast<const char*>(bytes.data()),
+                          bytes.size());
+         }
+         t.board_->WriteFile(t.board_->DataDir() / kOnlineFile, file);
+     },
+     "terry tester", "keyboard", "already on another line", "the user is on another line"},
     {"DeletedRecord",
      [](LoginTest& t) {
          static_cast<LoginRefusal&>(t).ChangeTerry([](UserRecord& u) { u.Options |= USER_DELETED; });
