@@ -267,11 +267,16 @@ int UpdateLastCall() {
     } else {
         ssize_t got = pread(fd, bytes.data(), bytes.size(), 0);
         close(fd);
-        if (got == 0) {
+        if (got < 0) {
+            WriteLog("Cannot read %s: %s", path, std::strerror(errno));
+            return 0;
+        } else if (got == 0) {
             fresh = true;  // an empty file: nobody has called yet
         } else if (got != ssize_t(bytes.size())) {
-            WriteLog("Cannot read %s: %s", path, got < 0 ? std::strerror(errno) : "record cut short");
-            return 0;
+            // A record cut short (a crash mid-write, a full disk) must not
+            // lock every caller out: it is started afresh and rewritten whole.
+            WriteLog("Record of %s cut short; started afresh", path);
+            fresh = true;
         } else {
             DecodeRecord(bytes.data(), rec);
         }

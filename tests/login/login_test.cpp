@@ -33,6 +33,23 @@ TEST_F(LoginTest, TheSysopLogsInAndReachesTheMenus) {
     EXPECT_EQ(last.TotalCalls, 1u);
 }
 
+// A last-caller file cut short is started afresh rather than refusing the
+// call.
+TEST_F(LoginTest, ACutShortLastCallerFileIsStartedAfresh) {
+    board().WriteFile(board().DataDir() / "lastcall0.bbs", "abc");
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("sam sysop", "lighthouse");
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    std::string bytes = board().ReadFile(board().DataDir() / "lastcall0.bbs");
+    ASSERT_EQ(bytes.size(), caller::LastCallRecord::kSize);
+    caller::LastCallRecord last;
+    DecodeRecord(reinterpret_cast<const uint8_t*>(bytes.data()), last);
+    EXPECT_EQ(last.Name, "Sam Sysop");
+    EXPECT_NE(CallerLog().find("cut short; started afresh"), std::string::npos) << CallerLog();
+}
+
 // The limit of the caller's level in "limits.ctl" is the call's: with one
 // minute left both time-left warnings come with the first key.  The key
 // goes to the password change the board forces after PasswordChangeCalls
