@@ -105,13 +105,14 @@ void TogglePrivacy(Draft& d) {
 // The caller changes the heading before writing.  False when the message
 // is abandoned (the last key of the choice).
 bool OptionLoop(Draft& d) {
-    bool askPrivacy = Area(d.area).PostingMode == 2 && !ToEverybody(d);
-    int promptText = askPrivacy ? (d.recipientFixed ? 679 : 172) : (d.recipientFixed ? 677 : 174);
-    int keysText = askPrivacy ? (d.recipientFixed ? 678 : 173) : (d.recipientFixed ? 676 : 175);
-    std::string keys = GetText(keysText);
-    UpperCase(keys);
-    if (keys.empty()) return true;
     for (;;) {
+        // Asked again each turn: a new recipient may make privacy a choice.
+        bool askPrivacy = Area(d.area).PostingMode == 2 && !ToEverybody(d);
+        int promptText = askPrivacy ? (d.recipientFixed ? 679 : 172) : (d.recipientFixed ? 677 : 174);
+        int keysText = askPrivacy ? (d.recipientFixed ? 678 : 173) : (d.recipientFixed ? 676 : 175);
+        std::string keys = GetText(keysText);
+        UpperCase(keys);
+        if (keys.empty()) return true;
         int key = ChoicePrompt(GetText(promptText), true, false, true, true, keys);
         int pos = int(keys.find(char(key)));
         SetColorPair(kColorNormal);

@@ -11,6 +11,7 @@
 #include "common/menu_record.h"
 #include "common/msg_records.h"
 #include "common/msgbase.h"
+#include "common/online_status.h"
 #include "common/runtime.h"
 #include "tests/support/caller_fixture.h"
 #include "tests/support/msgbase_reader.h"
@@ -88,6 +89,14 @@ protected:
         ASSERT_TRUE(AppendMessage(text, h, offset));
         SetConfig(ConfigRecord{});
     }
+    // The status bits of line 0 in "online.ctl".
+    uint8_t LineFlags() {
+        std::string bytes = board().ReadFile(board().DataDir() / "online.ctl");
+        if (bytes.size() < OnlineEntry::kSize) return 0;
+        OnlineEntry e;
+        DecodeRecord(reinterpret_cast<const uint8_t*>(bytes.data()), e);
+        return e.Flags;
+    }
     std::string ReadFileIfAny(const fs::path& p) { return fs::exists(p) ? board().ReadFile(p) : ""; }
 };
 
@@ -100,14 +109,18 @@ TEST_F(EnterMessageCall, LocalMessageToAUser) {
     ASSERT_TRUE(c->Answer("Messages in ", "e")) << c->Rest();
     ASSERT_TRUE(c->Expect("New message in LOCAL area General")) << c->Rest();
     ASSERT_TRUE(c->Expect("Terry Tester")) << c->Rest();
-    ASSERT_TRUE(c->Answer("To: ", "nobody known\r"));
+    ASSERT_TRUE(c->Expect("To: ")) << c->Rest();
+    EXPECT_TRUE(LineFlags() & LINE_WRITING) << "while the message is entered";
+    c->Send("nobody known\r");
     ASSERT_TRUE(c->Expect("There is no user of that name.")) << c->Rest();
     ASSERT_TRUE(c->Answer("To: ", "sam sysop\r"));
     ASSERT_TRUE(c->Answer("Subject: ", "Hello Sam\r")) << c->Rest();
     ASSERT_TRUE(c->Answer("Make the message private?", "n")) << c->Rest();
     ASSERT_TRUE(c->Answer("Change the heading before writing?", "n")) << c->Rest();
     WriteText(*c, "Just saying hello.");
-    ASSERT_TRUE(c->Answer("Messages in ", "q")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Messages in ")) << c->Rest();
+    EXPECT_FALSE(LineFlags() & LINE_WRITING) << "once it is stored";
+    c->Send("q");
     ASSERT_TRUE(c->Answer("Your choice: ", "g")) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 
@@ -150,6 +163,32 @@ TEST_F(EnterMessageCall, ToSysopIsPrivateByPostingModeZero) {
     ASSERT_EQ(base.messages.size(), 1u);
     EXPECT_EQ(base.messages[0].header.ToName, "Sam Sysop");
     EXPECT_EQ(base.messages[0].header.MsgArea, 1);
+    EXPECT_EQ(base.messages[0].header.Status, MSG_LOCAL | MSG_PRIVATE);
+}
+
+// A message to all is public without a question; the heading's options
+// change the recipient, after which privacy becomes a choice.
+TEST_F(EnterMessageCall, OptionsChangeRecipientAndPrivacy) {
+    WriteTestMenu();
+    StartBoard();
+    auto c = LogIn(kTerry, "keyboard");
+    ASSERT_TRUE(c->Answer("Test menu: ", "a")) << c->Rest();
+    ASSERT_TRUE(c->Answer("To: ", "all\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Subject: ", "News\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Change the heading before writing?", "y")) << c->Rest();
+    ASSERT_TRUE(c->Answer("bandon", "r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("To: ", "sam sysop\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("ublic", "p")) << c->Rest();
+    ASSERT_TRUE(c->Expect("the message is now private")) << c->Rest();
+    ASSERT_TRUE(c->Answer("bandon", "c")) << c->Rest();
+    WriteText(*c, "For your eyes.");
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(c->session().Output().find("Make the message private?"), std::string::npos);
+
+    MsgBaseContents base = ReadMsgBase(board().MsgBaseDir());
+    ASSERT_EQ(base.messages.size(), 1u);
+    EXPECT_EQ(base.messages[0].header.ToName, "Sam Sysop");
     EXPECT_EQ(base.messages[0].header.Status, MSG_LOCAL | MSG_PRIVATE);
 }
 
