@@ -1,12 +1,17 @@
 // The board's main job, end to end on the sample board: the sysop writes a
 // private message to Terry and logs off; Terry logs in, gets the mail at
-// log-on, reads it and replies; the files hold both messages, linked.
+// log-on, reads it and replies; the files hold both messages, linked.  And
+// the read command reached from the message menu.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "common/lastread.h"
+#include "common/msgbase.h"
 #include "common/runtime.h"
 #include "tests/support/caller_fixture.h"
 #include "tests/support/msgbase_reader.h"
+#include "tests/reader/reader_fixture.h"
 
 namespace kv::test {
 namespace {
@@ -85,6 +90,44 @@ TEST_F(MainJob, AMessageWrittenIsFoundAtLogOnReadAndAnswered) {
     EXPECT_EQ(User(1).HighestRead, letter.header.MsgNumber);
     EXPECT_EQ(User(1).MessagesPosted, 1);
     EXPECT_EQ(User(0).MessagesPosted, 1);
+}
+
+// The read command from the message menu, as a caller gets there: the mail
+// check declined at log-on, then every message of the area forward.
+TEST_F(MainJob, TheMessageMenuReadsTheAreaForward) {
+    SetConfig(board().config());
+    std::vector<TestMessage> m(5);
+    m[0].number = 1;
+    m[1].number = 2, m[1].to = "Terry Tester";
+    m[2].number = 3, m[2].status |= MSG_PRIVATE, m[2].to = "Olga Other";
+    m[3].number = 4, m[3].area = 1;
+    m[4].number = 5, m[4].status |= MSG_DELETED;
+    WriteBase(m);
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Read your mail now", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Your choice: ", "m")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(": ", "r")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Reading mode", "f")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("from message number", "\r")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Stop after each message", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("No more messages.", " ")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(": ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Your choice: ", "g")) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+
+    static const std::regex header("Message #([0-9]+) in ");
+    std::vector<int> shown;
+    const std::string& out = terry->session().Output();
+    for (std::sregex_iterator it(out.begin(), out.end(), header), end; it != end; ++it)
+        shown.push_back(std::stoi((*it)[1]));
+    EXPECT_EQ(shown, (std::vector<int>{1, 2}));
+    LastReadRecord lr;
+    ASSERT_TRUE(LastReadIO(1, lr, LastReadDirection::kRead));
+    EXPECT_EQ(lr.LastRead[0], 2u);
+    EXPECT_EQ(User(1).HighestRead, 2);
+    EXPECT_EQ(ReadMsgBase(board().MsgBaseDir()).messages[1].recipient, "Received");
 }
 
 }  // namespace
