@@ -27,6 +27,7 @@
 #include "common/runtime.h"
 #include "common/users.h"
 #include "server/config_loader.h"
+#include "tests/programs/probe_call.h"
 #include "tests/support/text_segment.h"
 
 using namespace kv;
@@ -41,16 +42,8 @@ int main(int argc, char** argv) {
     }
     auto number = [&](const char* key) { return arg.count(key) ? std::atoi(arg[key].c_str()) : 0; };
 
-    static std::vector<uint8_t> image = test::SampleTextSegment();
+    if (!test::StartProbeCallOnBoard("editor.log")) return 120;
     CallState& c = Call();
-    c.Segment = image.data();
-    SelectMessageFile(0);
-    InstallCallerServices();
-    InstallCallHandlers();
-    if (LoadConfig() != 1) return 120;
-    MutableConfig().LineLogName = "editor.log";
-    MutableConfig().MultiLine = 0;
-    c.LogonTime = Now();
     c.AnsiOn = arg.count("ansi") != 0;
     c.ColorOn = arg.count("color") != 0;
     c.AcceptHighChars = arg.count("high") != 0;

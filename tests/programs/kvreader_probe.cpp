@@ -26,22 +26,15 @@
 #include "common/runtime.h"
 #include "common/users.h"
 #include "server/config_loader.h"
+#include "tests/programs/probe_call.h"
 #include "tests/support/text_segment.h"
 
 using namespace kv;
 using namespace kv::caller;
 
 int main(int argc, char** argv) {
-    static std::vector<uint8_t> image = test::SampleTextSegment();
+    if (!test::StartProbeCallOnBoard("reader.log")) return 120;
     CallState& c = Call();
-    c.Segment = image.data();
-    SelectMessageFile(0);
-    InstallCallerServices();
-    InstallCallHandlers();
-    if (LoadConfig() != 1) return 120;
-    MutableConfig().LineLogName = "reader.log";
-    MutableConfig().MultiLine = 0;
-    c.LogonTime = Now();
     c.CallMinutes = 60;
 
     int user = 1;

@@ -26,6 +26,7 @@
 #include "caller/core/terminal.h"
 #include "common/runtime.h"
 #include "common/segment.h"
+#include "tests/programs/probe_call.h"
 #include "tests/support/text_segment.h"
 
 using namespace kv;
@@ -65,12 +66,7 @@ void Report(const char* what, int value) { PutLine(std::string(what) + "=" + std
 }  // namespace
 
 int main(int argc, char** argv) {
-    static std::vector<uint8_t> image = test::SampleTextSegment();
-    CallState& c = Call();
-    c.Segment = image.data();
-    SelectMessageFile(0);
-    InstallCallerServices();
-    InstallCallHandlers();
+    CallState& c = test::StartProbeCall();
     char cwd[1024] = {};
     if (getcwd(cwd, sizeof cwd) == nullptr) return 121;
     MutableConfig().DataDir = cwd;

@@ -1,0 +1,39 @@
+// The start of a call in a test-only probe: the sample board's message
+// texts stand in for the server's segment, and the caller program's services
+// and signal handlers are installed as kivo's start-up installs them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
+#include "caller/core/call_state.h"
+#include "common/runtime.h"
+#include "server/config_loader.h"
+#include "tests/support/text_segment.h"
+
+namespace kv::test {
+
+inline caller::CallState& StartProbeCall() {
+    static std::vector<uint8_t> image = SampleTextSegment();
+    caller::CallState& c = caller::Call();
+    c.Segment = image.data();
+    caller::SelectMessageFile(0);
+    caller::InstallCallerServices();
+    caller::InstallCallHandlers();
+    return c;
+}
+
+// The same, with the board's configuration from the working directory and
+// a line log of its own on a single-line board; false without one.
+inline bool StartProbeCallOnBoard(const char* lineLogName) {
+    caller::CallState& c = StartProbeCall();
+    if (LoadConfig() != 1) return false;
+    MutableConfig().LineLogName = lineLogName;
+    MutableConfig().MultiLine = 0;
+    c.LogonTime = Now();
+    return true;
+}
+
+}  // namespace kv::test
