@@ -3,20 +3,17 @@
 // hang-up, interrupt or a key; the files looked at afterwards.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "common/segment.h"
 #include "tests/support/board.h"
 #include "tests/support/pty_session.h"
+#include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
 using kv::test::PtyOptions;
@@ -36,36 +33,22 @@ std::string Noon() {
     return std::to_string(static_cast<long long>(mktime(&tm)));
 }
 
-class CallerStartup : public ::testing::Test {
+class CallerStartup : public kv::test::ServerTest {
 protected:
-    // The server forks into the background; as subreaper this process
-    // gets it as a child and can wait for its end.
-    void SetUp() override { prctl(PR_SET_CHILD_SUBREAPER, 1); }
     void TearDown() override {
         session_.reset();
         StopServer();
+        ServerTest::TearDown();
     }
 
     // kvhubd in the board's root; false when it did not come up.
     bool StartServer() {
-        kv::test::RunResult r = RunProgram({kv::test::ProgramPath("kvhubd"), "-q"}, board_.root());
-        size_t at = r.out.find("PID = ");
-        if (r.status != 0 || at == std::string::npos) return false;
-        server_ = std::atoi(r.out.c_str() + at + 6);
+        server_ = ServerTest::StartServer(board_, {"-q"});
         return server_ > 0;
     }
 
     void StopServer() {
-        if (server_ <= 0) return;
-        kill(server_, SIGTERM);
-        int i = 0;
-        while (waitpid(server_, nullptr, WNOHANG) == 0 && ++i < 200)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (i == 200) {
-            kill(server_, SIGKILL);
-            waitpid(server_, nullptr, 0);
-        }
-        if (int id = shmget(kv::kSegmentKey, 0, 0); id >= 0) shmctl(id, IPC_RMID, nullptr);
+        ServerTest::StopServer(server_);
         server_ = -1;
     }
 

@@ -43,6 +43,17 @@ pid_t ServerTest::StartServer(const TempBoard& b, const std::vector<std::string>
     return pid;
 }
 
+void ServerTest::StopServer(pid_t pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        if (WaitForExit(pid, 2000) < 0) {
+            kill(pid, SIGKILL);
+            WaitForExit(pid, 2000);
+        }
+    }
+    if (int id = SegmentId(); id >= 0) shmctl(id, IPC_RMID, nullptr);
+}
+
 RunResult ServerTest::RunTool(const TempBoard& b, const std::string& name) {
     return RunProgram({ProgramPath(name)}, b.root(), {}, 10);
 }

@@ -25,6 +25,9 @@ protected:
     pid_t StartServer(const TempBoard& b, const std::vector<std::string>& args = {});
     // Runs a tool (kvhalt, kvrefresh) in the board's root.
     RunResult RunTool(const TempBoard& b, const std::string& name);
+    // Ends a server with SIGTERM (SIGKILL when it does not go) and removes
+    // any segment it left, so that the next start in this test finds none.
+    void StopServer(pid_t pid);
     // The server's exit status once it has ended, or -1 after timeoutMs.
     int WaitForExit(pid_t pid, int timeoutMs = 5000);
     // Writes one record into the board's command pipe.
