@@ -116,15 +116,8 @@ int ChooseMessageArea(int kind, bool clear, bool title, bool scan) {
     }
     SetNonBlocking(false);
 
-    SetColorPair(kColorPrompt);
     if (inRow != 0 && !scan) PutLine();
-    PutString(GetText(201));
-    SetColorPair(kColorNormal);
-    std::string answer;
-    InputLine(true, lastListed < 10 ? 1 : lastListed < 100 ? 2 : 3, answer);
-    PutLine();
-    if (answer.empty() || answer[0] == kKeyEsc) return 0;
-    int number = std::atoi(answer.c_str());
+    int number = AskNumber(GetText(201), lastListed);
     if (number != 0 && !CanUseMessageArea(number - 1, kind)) {
         PutColorText(GetText(202), true, false, 2, kColorWarning);
         return 0;

@@ -140,14 +140,7 @@ std::string Trimmed(std::string s) { return TrimRight(s); }
 // Asks for a line number with prompt; 0 for an empty answer, ESC, or a
 // number outside 1 to lines.
 int AskLineNumber(const std::string& prompt, int lines) {
-    SetColorPair(kColorPrompt);
-    PutString(prompt);
-    SetColorPair(kColorNormal);
-    std::string answer;
-    InputLine(true, lines < 10 ? 1 : lines < 100 ? 2 : 3, answer);
-    PutLine();
-    if (answer.empty() || answer[0] == kKeyEsc) return 0;
-    int n = std::atoi(answer.c_str());
+    int n = AskNumber(prompt, lines);
     return n >= 1 && n <= lines ? n : 0;
 }
 

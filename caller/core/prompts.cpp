@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/later_stubs.h"
@@ -180,6 +182,17 @@ int AskInput(bool emptyAllowed, bool nameMode, std::string_view prompt, std::str
     }
     PutLine();
     return int(buffer.size());
+}
+
+int AskNumber(std::string_view prompt, int largest) {
+    SetColorPair(kColorPrompt);
+    PutString(prompt);
+    SetColorPair(kColorNormal);
+    std::string answer;
+    InputLine(true, largest < 10 ? 1 : largest < 100 ? 2 : 3, answer);
+    PutLine();
+    if (answer.empty() || answer[0] == kKeyEsc) return 0;
+    return std::atoi(answer.c_str());
 }
 
 void InputLine(bool echo, int max, std::string& buffer) {

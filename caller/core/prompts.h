@@ -59,6 +59,10 @@ int AskInput(bool emptyAllowed, bool nameMode, std::string_view prompt, std::str
 // characters are in, without waiting for Enter.
 void InputLine(bool echo, int max, std::string& buffer);
 
+// Writes prompt in the prompt colour and reads a number of as many digits as
+// largest has; 0 for an empty answer or ESC.  The range is the caller's test.
+int AskNumber(std::string_view prompt, int largest);
+
 // The line editor's input.  buffer's text (cut to max) is written first and
 // editing goes on after it.  A TAB stores 8 blanks while they fit; CR ends
 // the line.  When the line reaches max characters it ends: with wrap, the
