@@ -174,6 +174,46 @@ int MoveFile(const std::string& source, const std::string& destination) {
     return MoveAcross(source, target) ? 0 : 1;
 }
 
+int TouchFile(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return 0;
+    bool ok = futimens(fd, nullptr) == 0;
+    ok = close(fd) == 0 && ok;
+    return ok ? 1 : 0;
+}
+
+bool ReplaceFileContents(const std::string& path, std::string_view contents) {
+    std::string tmp = DirName(path) + "/." + BaseName(path) + ".XXXXXX";
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    // mkstemp makes the file private; it takes the old file's mode, or the
+    // one a plain create would give.
+    struct stat st;
+    mode_t mode;
+    if (stat(path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = WriteAll(fd, contents.data(), contents.size()) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    int err = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlink(tmp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
 void FlipAreaSelection(std::span<uint8_t> bitmap, int area) {
     if (area < 0 || size_t(area) / 8 >= bitmap.size()) return;
     bitmap[size_t(area) / 8] ^= uint8_t(1u << (area % 8));

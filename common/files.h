@@ -44,6 +44,17 @@ int32_t FreeSpaceUnits(uint64_t freeBlocks, uint64_t blockSize);
 // where it was, and so does whatever part of a directory could not.
 int MoveFile(const std::string& source, const std::string& destination);
 
+// Sets the file's access and modification times to now, making it empty
+// when it does not exist (what "touch" does, without a shell): 1, or 0 on
+// failure.
+int TouchFile(const std::string& path);
+
+// Replaces a whole text file: the contents go to a temporary file beside
+// it, which is synced and renamed into place, so a reader meets the old
+// file or the new one and a failure (a full disk, a kill) leaves the old
+// one.  The new file keeps the old one's mode.  false with errno on failure.
+bool ReplaceFileContents(const std::string& path, std::string_view contents);
+
 // The message-area selection of a user record: area n is bit (n mod 8) of
 // byte n / 8, bit 0 having the value 1.  Areas outside the bitmap are never
 // selected and cannot be flipped.

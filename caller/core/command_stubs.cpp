@@ -1,9 +1,6 @@
 // Stand-ins for the menu commands of pieces still to come; see command_stubs.h.
 #include "caller/core/command_stubs.h"
 
-#include "caller/core/call_state.h"
-#include "common/config_record.h"
-#include "common/runtime.h"
 
 namespace kv::caller {
 
@@ -48,24 +45,5 @@ void WhoIsOnline() {}
 void RequestChat() {}
 void ReadNews() {}
 void SubscribeNewsGroups(int) {}
-
-namespace {
-
-// The caller's level and flags against an area's (signed comparison).
-bool Grants(int32_t level, const FlagGroups& flags) {
-    const UserRecord& u = Call().User;
-    return level <= u.SecurityLevel && HasAllFlags(u.Flags, flags);
-}
-
-}  // namespace
-
-int CanUseFileArea(int area, int mode) {
-    if (area < 0 || area >= kFileAreaCount) return 0;
-    const FileAreaDef& a = Config().FileAreas[size_t(area)];
-    if (a.AreaDefined == 0) return 0;
-    if (a.OpenArea != 0) return 1;
-    if (!Grants(a.ListLevel, a.ListFlags)) return 0;
-    return mode == 1 ? Grants(a.DownloadLevel, a.DownloadFlags) : 1;
-}
 
 }  // namespace kv::caller

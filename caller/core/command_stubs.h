@@ -10,10 +10,6 @@
 // 46) stand with the log-in's stand-ins in later_stubs.h, the message
 // entry (27) with the reader's in caller/areas/reader_stubs.h; those pieces
 // use them too.
-//
-// The file-area access test at the end is not empty: the area selection
-// of the menus ("/F" arguments) needs it now.  It does what the file areas
-// will do and moves there with that piece.
 #pragma once
 
 #include <string>
@@ -74,11 +70,5 @@ void WhoIsOnline();                                     // 52
 void RequestChat();                                     // 54
 void ReadNews();                                        // 63
 void SubscribeNewsGroups(int mode);                     // 64
-
-// --- area access -----------------------------------------------------------------
-
-// May the caller use file area (0-49) for mode 0 listing, 1 downloading as
-// well: 1 or 0.
-int CanUseFileArea(int area, int mode);
 
 }  // namespace kv::caller

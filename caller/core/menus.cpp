@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "caller/areas/area_access.h"
+#include "caller/areas/file_areas.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"

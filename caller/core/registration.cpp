@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "caller/areas/area_access.h"
+#include "caller/areas/file_areas.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
@@ -83,8 +84,7 @@ std::string TryNewPassword(const std::string& prompt, bool mustDiffer) {
 }
 
 bool CanReadMessageArea(int area) { return CanUseMessageArea(area, kAreaRead) != 0; }
-// Until the file areas have their access test, a new user starts in the first.
-bool CanUseAnyFileArea(int) { return true; }
+bool CanListFileArea(int area) { return CanUseFileArea(area, kFileList) != 0; }
 
 }  // namespace
 
@@ -245,7 +245,7 @@ bool RegisterNewUser(const std::string& name) {
         return false;
     }
     DisplayFile(1, GetText(649));
-    SetNewUserDefaults(Call().User, CanReadMessageArea, CanUseAnyFileArea);
+    SetNewUserDefaults(Call().User, CanReadMessageArea, CanListFileArea);
     int number = AppendUserRecord(Call().User);
     if (number < 0) {
         ShowNewUserNotice();
