@@ -74,6 +74,8 @@ std::string ConvertTextDate(std::string_view src, int dateOrder) {
     size_t at = std::string_view(kMonthNames).find(word);
     if (at == std::string_view::npos) return {};
     int day = LeadingNumber(src.substr(0, b1));
+    // A day that no calendar has would widen the date text past its 8 characters.
+    if (day < 0 || day > 31) day = 0;
     int month = int(at / 3) + 1;
     int year = LeadingNumber(src.substr(b2 + 1));
     if (year > 1900) year -= 1900;

@@ -19,8 +19,20 @@ std::string PlainWords(std::string_view text);
 // Logs, once per text, that it could not be formatted.
 void ReportBadFormat(std::string_view text, const char* why);
 
+// The widest field or precision a "%" code may ask for.  A larger one would
+// make the formatter build a text of any size the sysop's file names.
+inline constexpr long kMaxFieldWidth = 255;
+
+// Whether some "%" code of the text asks for a width or a precision above
+// kMaxFieldWidth.
+bool HasOversizedField(std::string_view text);
+
 template <class... Args>
 std::string FormatChecked(std::string_view text, const Args&... args) {
+    if (HasOversizedField(text)) {
+        ReportBadFormat(text, "width or precision too large");
+        return PlainWords(text);
+    }
     try {
         return fmt::sprintf(text, args...);
     } catch (const std::exception& e) {

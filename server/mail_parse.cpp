@@ -266,7 +266,9 @@ int ParseMailHeader(MailboxReader& in, MailHeader& h, const RecipientLookup& fin
 
     while (in.ReadLine(line)) {
         std::string_view l = line;
-        if (l.empty()) {
+        // The header ends at a line too short to be a header line: the empty
+        // line, or one that holds a single blank.
+        if (l.size() < 2) {
             ended = true;
             break;
         }

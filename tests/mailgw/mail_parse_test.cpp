@@ -248,6 +248,8 @@ TEST(MailHeaderParse, Headers) {
          kHeaderComplete, "joe@far.org", "Alice Martin", "Hi", "09/03/96", "10:15:00"},
         {"long subject", "To: alice\nSubject: " + std::string(100, 's') + "\n\n", kHeaderComplete, "UNKNOWN",
          "Alice Martin", "sssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssssss", "", ""},
+        {"a line of one blank ends the header", "To: carol@else.org,\n \nSubject: body text\n\n",
+         kHeaderNoRecipient, "UNKNOWN", "", "", "", ""},
         {"file ends in the header", "From: joe@far.org\nTo: alice\n", kHeaderEndOfFile, "joe@far.org",
          "Alice Martin", "", "", ""},
     };

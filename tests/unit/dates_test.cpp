@@ -53,6 +53,8 @@ TEST(Dates, NewsArticleDates) {
         {"9 Mar 1996", 2, "09/03/96"}, {"9 Mar 96", 0, "96/03/09"}, {"9 March 1996", 2, ""},
         {"9 ar 1996", 2, "09/03/96"},  {"9 nF 1996", 2, "09/01/96"}, {"9Mar 1996", 2, ""},
         {"9 Mar", 2, ""},              {"1 Jan 2026", 1, "01/01/26"}, {"9 Mar 1996", 5, ""},
+        // A day no month has reads as 0, so the text keeps its width.
+        {"123 r ", 2, "00/03/00"}, {"-2147483648 Mar 96", 0, "96/03/00"}, {"31 Dec 99", 2, "31/12/99"},
     };
     for (const auto& c : cases) EXPECT_EQ(ConvertTextDate(c.src, c.order), c.want) << c.src;
 }

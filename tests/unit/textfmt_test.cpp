@@ -18,3 +18,25 @@ TEST(TextFormat, GoodAndBadSysopTexts) {
     EXPECT_EQ(logged.size(), 2u);
     SetLogWriter(nullptr);
 }
+
+TEST(TextFormat, HugeWidthsArePlainWords) {
+    std::vector<std::string> logged;
+    SetLogWriter([&](std::string_view l) { logged.emplace_back(l); });
+    struct Case {
+        const char* text;
+        const char* want;
+    } cases[] = {
+        {"[%2000000000d]", "[]"},          {"[%.99999999999999999999s]", "[]"},
+        {"[%-0256d]", "[]"},               {"[%1$300d]", "[]"},
+        {"[%255d]", nullptr},              {"[%5.255d] 100%%", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string got = FormatChecked(c.text, 7);
+        if (c.want != nullptr)
+            EXPECT_EQ(got, c.want) << c.text;
+        else
+            EXPECT_GT(got.size(), 200u) << c.text;  // within the bound: formatted as asked
+    }
+    EXPECT_EQ(logged.size(), 4u);
+    SetLogWriter(nullptr);
+}
