@@ -210,6 +210,12 @@ void TakeRecipient(Draft& d, const std::string& argument) {
         d.recipient = d.source->FromName;
         Label(167);
         PutLine(d.recipient);
+        // A mailer takes an address that begins with '-' for one of its
+        // options: such a sender is never answered as it stands.
+        if (Area(d.area).AreaType == kAreaUucp && d.recipient.starts_with('-')) {
+            Refuse(577, 0);
+            AskRecipient(d.recipient, d.area);
+        }
         return;
     }
     if (ParseRecipientOption(argument, d.recipient) > 0) {
@@ -304,7 +310,8 @@ int32_t WriteMessage(Draft& d, const std::string& argument) {
 }  // namespace
 
 bool IsMailAddress(std::string_view text) {
-    if (text.empty() || text[0] == '@' || text[0] == '!') return false;
+    // A leading '-' would reach the mailer as one of its options.
+    if (text.empty() || text[0] == '@' || text[0] == '!' || text[0] == '-') return false;
     if (text.find_first_of("@!") == std::string_view::npos) return false;
     for (char c : text) {
         bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');

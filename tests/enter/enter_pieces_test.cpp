@@ -33,6 +33,8 @@ TEST(IsMailAddress, Table) {
         {"user%relay=x_y@host", true},
         {"@example.org", false},          // begins with the sign
         {"!host", false},
+        {"-X/tmp/x@x", false},            // a mailer option, not an address
+        {"-oQ/tmp@x", false},
         {"nobody", false},                // neither sign
         {"", false},
         {"a;reboot@example.org", false},  // shell syntax never reaches the mailer

@@ -35,6 +35,7 @@ struct Message {
     std::vector<std::string> lines = {"Hello there", "\x01MSGID: 42", "Second line"};
     uint8_t mailFlags = 0;
     int32_t replyTo = 0;
+    int16_t area = 2;  // the sample board's Internet-mail area
 };
 
 class KvpostTest : public ::testing::Test {
@@ -61,7 +62,7 @@ protected:
         text.Pid = "Kivo v1.0";
         text.Lines = m.lines;
         MsgHeader h;
-        BuildMessageHeader(h, m.to, m.subject, 0, 0, 2, true, m.replyTo ? std::optional<int32_t>(m.replyTo) : std::nullopt,
+        BuildMessageHeader(h, m.to, m.subject, 0, 0, m.area, true, m.replyTo ? std::optional<int32_t>(m.replyTo) : std::nullopt,
                            false, false, "Ann Smith");
         h.MailFlags = m.mailFlags;
         int32_t offset = -1;
@@ -192,6 +193,51 @@ TEST_F(KvpostTest, ShellCharactersInValuesStayOneWordAndRunNothing) {
     EXPECT_EQ(Args(int(recipients.size() + 1)), "-f\na';touch pwned;'\nbob@example.com\n");
     EXPECT_FALSE(fs::exists(board.root() / "pwned"));
     EXPECT_FALSE(fs::exists(rec() / "pwned"));
+}
+
+// The sysop's template quotes its codes itself, which once let a value
+// close the quote.  Without a shell, every value stays inside its word; a
+// value that would begin a word with '-' (a mailer option such as -X file)
+// is never sent, nor is a message outside the Internet-mail area.
+TEST_F(KvpostTest, HostileValuesReachTheMailerAsTheIntendedWordsOnly) {
+    board.Set("MailerArgs", "-oi -f \"%A\" '%T' x%T");
+    struct Case {
+        std::string to, alias;
+        int16_t area;
+        const char* refused;  // the log's reason, or nullptr when the mail leaves
+    } cases[] = {
+        {"x@y\" ; touch pwned ; \"", "ann", 2, nullptr},
+        {"x@y' ; touch pwned ; '", "ann", 2, nullptr},
+        {"x@y`touch pwned`", "a`touch pwned`", 2, nullptr},
+        {"x@y$(touch pwned)", "$(touch pwned)", 2, nullptr},
+        {"x@y\\\"$(touch pwned)", "ann", 2, nullptr},
+        {"-X/tmp/pwned", "ann", 2, "Address -X/tmp/pwned of message #6 begins with '-'"},
+        {"-C/tmp/cf@x", "ann", 2, "Address -C/tmp/cf@x of message #7 begins with '-'"},
+        {"bob@example.com", "-X/tmp/pwned", 2, "Mailer arguments of message #8 refused"},
+        {"bob@example.com", "ann", 0, "Message #9 is not in an Internet-mail area"},
+    };
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        lines.push_back(Line(int32_t(i + 1), Post({.to = cases[i].to, .area = cases[i].area}), cases[i].alias));
+
+    ASSERT_EQ(Run(Request(lines)).status, 0) << Log();
+    auto base = Base();
+    int call = 0;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        bool sent = base.messages[i].header.MailFlags & MAIL_SENT;
+        if (c.refused != nullptr) {
+            EXPECT_FALSE(sent) << c.to;
+            EXPECT_NE(Log().find(std::string("KP: ") + c.refused), std::string::npos) << c.to << "\n" << Log();
+            continue;
+        }
+        EXPECT_TRUE(sent) << c.to;
+        EXPECT_EQ(Args(++call), "-oi\n-f\n" + c.alias + "\n" + c.to + "\nx" + c.to + "\n") << c.to;
+    }
+    EXPECT_EQ(Calls(), call);
+    EXPECT_FALSE(fs::exists(board.root() / "pwned"));
+    EXPECT_FALSE(fs::exists(rec() / "pwned"));
+    EXPECT_FALSE(fs::exists("/tmp/pwned"));
 }
 
 TEST_F(KvpostTest, AttachmentLeavesAsSharParts) {

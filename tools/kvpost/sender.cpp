@@ -1,11 +1,13 @@
 #include "tools/kvpost/sender.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,6 @@
 
 #include "common/msgbase.h"
 #include "common/runtime.h"
-#include "common/shell_quote.h"
 #include "server/config_loader.h"
 #include "server/server_log.h"
 #include "tools/kvpost/sender_internal.h"
@@ -125,6 +126,30 @@ HeaderRead ReadRequestedHeader(const MailRequest& rq, MsgHeader& h) {
     return HeaderRead::kOk;
 }
 
+// The mailer's argument vector for a request, when the message may leave:
+// it must stand in an Internet-mail area, and no address may pass itself
+// off as an option of the mailer.
+bool MayLeaveThroughMailer(const MailRequest& rq, const MsgHeader& h, std::vector<std::string>& mailer) {
+    const ConfigRecord& c = Config();
+    int area = MessageArea(rq.Offset / int32_t(MsgHeader::kSize));
+    if (area < 0 || size_t(area) >= c.MsgAreas.size() || c.MsgAreas[area].AreaType != kAreaUucp) {
+        WriteServerLog("KP: Message #%ld is not in an Internet-mail area, line skipped", long(h.MsgNumber));
+        return false;
+    }
+    if (!h.ToName.empty() && h.ToName[0] == '-') {
+        WriteServerLog("KP: Address %s of message #%ld begins with '-', line skipped", h.ToName, long(h.MsgNumber));
+        return false;
+    }
+    TemplateCodes values = {{'A', rq.Alias}, {'F', rq.Name}, {'T', h.ToName}};
+    std::string why;
+    if (!SplitCommandTemplate(c.MailerArgs, values, true, mailer, why)) {
+        WriteServerLog("KP: Mailer arguments of message #%ld refused (%s), line skipped", long(h.MsgNumber), why);
+        return false;
+    }
+    mailer.insert(mailer.begin(), c.MailerPath);
+    return true;
+}
+
 int PipeToMailer(const Outgoing& out) {
     std::string body;
     // Without its text a message is not sent at all: a mailer, once started,
@@ -132,7 +157,7 @@ int PipeToMailer(const Outgoing& out) {
     if (!ReadMailText(out.Header, body)) return kNoText;
     TemplateCodes codes = {{'A', out.Request.Alias}, {'F', out.Request.Name}};
     std::string extra = ExpandTemplate(Config().ExtraHeader, codes, true);
-    return DeliverMail(out.Command, MailHeaders(out.FromLine, extra, out.Header.Subject) + body + out.Signature);
+    return DeliverMail(out.Mailer, MailHeaders(out.FromLine, extra, out.Header.Subject) + body + out.Signature);
 }
 
 // Sends the message of one request line and marks it.  kAllSent, a failure
@@ -148,9 +173,7 @@ int SendOne(const MailRequest& rq) {
     const ConfigRecord& c = Config();
     TemplateCodes plain = {{'A', rq.Alias}, {'F', rq.Name}};
     if (!c.FromTemplate.empty()) out.FromLine = "From: " + ExpandTemplate(c.FromTemplate, plain, true);
-    TemplateCodes quoted = {
-        {'A', ShellQuote(rq.Alias)}, {'F', ShellQuote(rq.Name)}, {'T', ShellQuote(out.Header.ToName)}};
-    out.Command = ShellQuote(c.MailerPath) + " " + ExpandTemplate(c.MailerArgs, quoted, true);
+    if (!MayLeaveThroughMailer(rq, out.Header, out.Mailer)) return kLineSkipped;
     out.Signature = Signature(rq);
 
     int r = (out.Header.MailFlags & MAIL_FILE_ATTACHED) ? SendSharParts(out) : PipeToMailer(out);
@@ -199,32 +222,6 @@ bool ParseRequestLine(std::string_view line, MailRequest& out) {
     return true;
 }
 
-std::string ExpandTemplate(std::string_view text, const TemplateCodes& codes, bool anyCase) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        char letter = text[i + 1];
-        const std::string* value = nullptr;
-        for (const auto& [code, v] : codes) {
-            bool same = anyCase ? std::toupper(static_cast<unsigned char>(letter)) ==
-                                      std::toupper(static_cast<unsigned char>(code))
-                                : letter == code;
-            if (same) value = &v;
-        }
-        if (value != nullptr) {
-            out += *value;
-        } else {
-            out += '%';
-            out += letter;
-        }
-        ++i;
-    }
-    return out;
-}
-
 std::string MailHeaders(const std::string& fromLine, const std::string& extraHeader, const std::string& subject) {
     std::string h;
     if (!fromLine.empty()) h += OneLine(fromLine) + "\n";
@@ -234,26 +231,75 @@ std::string MailHeaders(const std::string& fromLine, const std::string& extraHea
     return h;
 }
 
-int DeliverMail(const std::string& command, const std::string& mail) {
-    FILE* p = popen(command.c_str(), "w");
-    if (p == nullptr) {
-        WriteServerLog("KP: Cannot execute mailer (Cmd:%s)", command);
-        return kMailerFailed;
+ProgramRun RunWithoutShell(const std::vector<std::string>& argv, const std::string& dir, const std::string* input) {
+    ProgramRun run;
+    if (argv.empty()) return run;
+    // The write end of the report pipe closes on exec: a byte read from it
+    // means the program never started.
+    int report[2], feed[2] = {-1, -1};
+    if (pipe2(report, O_CLOEXEC) != 0) return run;
+    if (input != nullptr && pipe2(feed, O_CLOEXEC) != 0) {
+        close(report[0]);
+        close(report[1]);
+        return run;
     }
-    bool written;
-    int status;
-    {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        bool ready = (input == nullptr || dup2(feed[0], 0) == 0) && (dir.empty() || chdir(dir.c_str()) == 0);
+        if (ready) execvp(args[0], args.data());
+        int err = errno;
+        ssize_t ignored = write(report[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    if (input != nullptr) close(feed[0]);
+    if (pid < 0) {
+        close(report[0]);
+        if (input != nullptr) close(feed[1]);
+        return run;
+    }
+    int err = 0;
+    ssize_t n;
+    while ((n = read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    run.started = n == 0;
+    if (input != nullptr) {
         SigpipeIgnored guard;
-        written = std::fwrite(mail.data(), 1, mail.size(), p) == mail.size() && std::fflush(p) == 0;
-        status = pclose(p);
+        size_t done = 0;
+        while (run.started && done < input->size()) {
+            ssize_t w = write(feed[1], input->data() + done, input->size() - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) break;
+            done += size_t(w);
+        }
+        run.inputTaken = done == input->size();
+        close(feed[1]);
     }
-    if (!written) {
-        WriteServerLog("KP: Cannot write the mail into the mailer (Cmd:%s)", command);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+int DeliverMail(const std::vector<std::string>& mailer, const std::string& mail) {
+    ProgramRun run = RunWithoutShell(mailer, "", &mail);
+    if (!run.started) {
+        WriteServerLog("KP: Cannot execute mailer (Cmd:%s)", JoinWords(mailer));
         return kMailerFailed;
     }
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        int code = status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        WriteServerLog("KP: Mailer failed with status %d (Cmd:%s)", code, command);
+    if (!run.inputTaken) {
+        WriteServerLog("KP: Cannot write the mail into the mailer (Cmd:%s)", JoinWords(mailer));
+        return kMailerFailed;
+    }
+    if (run.status != 0) {
+        WriteServerLog("KP: Mailer failed with status %d (Cmd:%s)", run.status, JoinWords(mailer));
         return kMailerFailed;
     }
     return kAllSent;

@@ -13,8 +13,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+#include "common/command_words.h"
 
 namespace kv::post {
 
@@ -47,13 +48,6 @@ struct MailRequest {
 // Splits a request line: exactly four fields, a message number above 0 and
 // an offset that is a whole number of headers.  False when it is not one.
 bool ParseRequestLine(std::string_view line, MailRequest& out);
-
-// Replaces "%c" for each code letter c by its value (letters taken in either
-// case when anyCase is set); any other "%x", and a '%' that ends the text,
-// stay as they are.  Values are inserted as given: quote them beforehand
-// when the result goes to a shell.
-using TemplateCodes = std::vector<std::pair<char, std::string>>;
-std::string ExpandTemplate(std::string_view text, const TemplateCodes& codes, bool anyCase);
 
 // The whole program after "-v": loads the configuration, sets up the
 // standard streams and works through the request file.  Returns the exit

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/msg_records.h"
 #include "tools/kvpost/sender.h"
@@ -14,7 +15,7 @@ struct Outgoing {
     MailRequest Request;
     MsgHeader Header;
     std::string FromLine;    // "From: ..." or empty
-    std::string Command;     // mailer command line, every value quoted
+    std::vector<std::string> Mailer;  // the mailer's argument vector, MailerPath first
     std::string Signature;   // "\n--\n..." or empty
 };
 
@@ -25,10 +26,22 @@ inline constexpr int kLineSkipped = -1;
 // empty, X-Mailer, Subject and the empty line.
 std::string MailHeaders(const std::string& fromLine, const std::string& extraHeader, const std::string& subject);
 
-// Writes a whole mail into the mailer command (through the shell) and waits
-// for it.  kAllSent only when every byte was taken and the mailer ended
-// with status 0; otherwise the failure is logged and kMailerFailed returned.
-int DeliverMail(const std::string& command, const std::string& mail);
+// How a program run without a shell went.
+struct ProgramRun {
+    bool started = false;     // the program was executed
+    bool inputTaken = true;   // every byte of the input was written into it
+    int status = -1;          // its exit status, 128 + signal when a signal ended it
+};
+
+// Runs argv[0] (looked up in PATH when it holds no '/') with the arguments
+// argv, in dir, with input on its standard input when input is given, and
+// waits for it.  No shell ever sees the words.
+ProgramRun RunWithoutShell(const std::vector<std::string>& argv, const std::string& dir, const std::string* input);
+
+// Writes a whole mail into the mailer and waits for it.  kAllSent only when
+// every byte was taken and the mailer ended with status 0; otherwise the
+// failure is logged and kMailerFailed returned.
+int DeliverMail(const std::vector<std::string>& mailer, const std::string& mail);
 
 // Sends the attached file of a message as shell-archive parts, one mail per
 // part.  kAllSent, kLineSkipped (the file may not be sent) or kMailerFailed.

@@ -1,17 +1,11 @@
 // An attached file leaves as a shell archive cut into parts, one mail per
 // part, so that the recipient's mailer never meets one huge message.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <vector>
 
 #include "common/runtime.h"
-#include "common/shell_quote.h"
 #include "fmt/format.h"
 #include "server/server_log.h"
 #include "tools/kvpost/sender_internal.h"
@@ -36,47 +30,6 @@ bool ResolveAttachment(const std::string& subject, fs::path& file) {
     return w == work.end() && f != file.end();
 }
 
-// Runs a command through /bin/sh in dir and waits for it.  A pipe whose
-// write end closes on exec tells a shell that never started from one that
-// ran and failed.  True when the command ended with status 0.
-bool RunShell(const std::string& command, const std::string& dir) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        WriteServerLog("kvpost: Cannot pipe ()");
-        return false;
-    }
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
-        WriteServerLog("kvpost: exec of /bin/sh failed");
-        return false;
-    }
-    if (pid == 0) {
-        close(report[0]);
-        signal(SIGPIPE, SIG_DFL);
-        if (chdir(dir.c_str()) == 0) execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        int err = errno;
-        ssize_t ignored = write(report[1], &err, sizeof err);
-        (void)ignored;
-        _exit(127);
-    }
-    close(report[1]);
-    int err = 0;
-    ssize_t n;
-    while ((n = read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
-    }
-    close(report[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (n > 0) {
-        WriteServerLog("kvpost: exec of /bin/sh failed");
-        return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 std::vector<fs::path> PartFiles(const std::string& dir) {
     std::vector<fs::path> parts;
     std::error_code ec;
@@ -94,7 +47,7 @@ int MailParts(const Outgoing& out, const std::vector<fs::path>& parts) {
             return kMailerFailed;
         }
         std::string subject = fmt::format("File transmission (part {} of {})", i + 1, parts.size());
-        if (DeliverMail(out.Command, MailHeaders(out.FromLine, "", subject) + bytes + out.Signature) != kAllSent) {
+        if (DeliverMail(out.Mailer, MailHeaders(out.FromLine, "", subject) + bytes + out.Signature) != kAllSent) {
             WriteServerLog("kvpost: Problem to send the file %s", parts[i].string());
             return kMailerFailed;
         }
@@ -117,9 +70,15 @@ int SendSharParts(const Outgoing& out) {
         return kMailerFailed;
     }
     int result = kMailerFailed;
-    std::string command = ExpandTemplate(Config().SharCommand, {{'f', ShellQuote(file.string())}}, false);
-    if (!RunShell(command, dir)) {
-        WriteServerLog("KP: Shell archive command failed (Cmd:%s)", command);
+    std::vector<std::string> shar;
+    std::string why;
+    ProgramRun run;
+    if (!SplitCommandTemplate(Config().SharCommand, {{'f', file.string()}}, false, shar, why) || shar.empty()) {
+        WriteServerLog("KP: Shell archive command refused (%s)", why.empty() ? "empty" : why);
+    } else if (run = RunWithoutShell(shar, dir, nullptr); !run.started) {
+        WriteServerLog("kvpost: exec of %s failed", shar[0]);
+    } else if (run.status != 0) {
+        WriteServerLog("KP: Shell archive command failed (Cmd:%s)", JoinWords(shar));
     } else if (auto parts = PartFiles(dir); parts.empty()) {
         WriteServerLog("Cannot find SHAR file to send!");
     } else {
