@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/strings.h"
+
 namespace kv {
 namespace {
 
@@ -31,6 +33,10 @@ MsgText TextFromBuffer(std::string_view pid, std::string_view buffer) {
         start = i + 1;
     }
     return t;
+}
+
+void BlankHeaderControlBytes(MsgHeader& h) {
+    for (std::string* text : {&h.FromName, &h.ToName, &h.Subject, &h.DateText, &h.TimeText}) BlankControlBytes(*text);
 }
 
 std::string EncodeMsgText(const MsgText& text) {

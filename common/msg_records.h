@@ -176,6 +176,11 @@ inline constexpr char kTextEndByte = 0x1A;  // ends a text on disk and in memory
 // space cut, a last line without its line feed kept.
 MsgText TextFromBuffer(std::string_view pid, std::string_view buffer);
 
+// The header's texts (names, subject, date and time) with their control
+// bytes blanked (BlankControlBytes), in place: what a header from outside
+// may show on a caller's terminal.
+void BlankHeaderControlBytes(MsgHeader& h);
+
 // The bytes of a MsgText on disk.
 std::string EncodeMsgText(const MsgText& text);
 

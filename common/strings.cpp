@@ -43,4 +43,12 @@ std::string& CapitalizeName(std::string& name) {
     return name;
 }
 
+std::string& BlankControlBytes(std::string& text) {
+    for (char& c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && c != '\t') || b == 0x7F) c = ' ';
+    }
+    return text;
+}
+
 }  // namespace kv

@@ -15,6 +15,7 @@
 
 #include "common/msgbase.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 #include "common/users.h"
 #include "server/server_log.h"
 #include "server/server_settings.h"
@@ -244,7 +245,8 @@ bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int3
     MsgText text;
     text.Pid = kServerPid;
     text.Lines.reserve(body.size());
-    for (const std::string& piece : body) {
+    for (std::string piece : body) {
+        BlankControlBytes(piece);
         std::string line;
         for (char c : piece) {
             if (c == '\t') line.append(8, ' ');
@@ -258,6 +260,7 @@ bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int3
     h.FromName = mail.FromName;
     h.ToName = mail.ToName;
     h.Subject = mail.Subject;
+    BlankHeaderControlBytes(h);
     h.DateText = mail.DateText;
     h.TimeText = mail.TimeText;
     h.WrittenAt = h.ImportedAt = int32_t(Now());

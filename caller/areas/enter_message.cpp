@@ -472,6 +472,16 @@ int EnterMessage(const std::string& argument, const MsgHeader* source, int forwa
         return 0;
     }
 
+    // The answered or forwarded header is shown, quoted and copied from
+    // here on: mail stored before the gateway blanked control bytes may
+    // still hold escape sequences.
+    MsgHeader shown;
+    if (source != nullptr) {
+        shown = *source;
+        BlankHeaderControlBytes(shown);
+        source = &shown;
+    }
+
     CallState& c = Call();
     c.AcceptHighChars = Area(area).AcceptHighAscii != 0 && c.AnsiOn;
     SetLineStatus(c.LineNumber, kLineWriting, 1);

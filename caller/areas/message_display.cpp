@@ -139,8 +139,12 @@ std::string MessageAreaName(int area) {
     return TrimRight(name);
 }
 
-int ShowMessageHeader(const MsgHeader& h, std::string_view hotKeys, DisplayState& state, bool full,
+int ShowMessageHeader(const MsgHeader& stored, std::string_view hotKeys, DisplayState& state, bool full,
                       std::string_view readerKeys) {
+    // Mail stored before the gateway blanked control bytes may still hold
+    // escape sequences in its names and subject.
+    MsgHeader h = stored;
+    BlankHeaderControlBytes(h);
     if (full && (Call().User.Options & USER_CLEAR_SCREEN) && state.pageMode == kPagePrompted) {
         EraseScreen();
         state.lines = 0;
