@@ -36,7 +36,7 @@ const uint8_t* TooMany() {
 size_t SharedMemorySize() { return kSegmentSize; }
 
 const uint8_t* AttachSharedMemory() {
-    int id = shmget(kSegmentKey, SharedMemorySize(), 0666);
+    int id = shmget(kSegmentKey, SharedMemorySize(), 0660);
     if (id < 0) return NoServer();
     struct shmid_ds ds;
     if (shmctl(id, IPC_STAT, &ds) != 0) return NoServer();

@@ -93,7 +93,7 @@ bool AddLastReadRecord(int32_t user, LastReadRecord& record) {
         LogService(fmt::format("Message base: no last-read record for user {}", user));
         return false;
     }
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
     if (fd < 0) {
         LogService(fmt::format("Message base: cannot open {}: {}", path, std::strerror(errno)));
         return false;

@@ -46,7 +46,7 @@ void LogShortRecord(const std::string& path, int64_t record, size_t got, size_t 
 Fd OpenBaseFile(const char* file, int flags, std::string& path, bool quietWhenMissing = false) {
     path = MsgBasePath(file);
     if (path.empty()) return Fd(-1);
-    Fd fd(::open(path.c_str(), flags | O_CLOEXEC, 0666));
+    Fd fd(::open(path.c_str(), flags | O_CLOEXEC, 0660));
     if (!fd.ok() && !(quietWhenMissing && errno == ENOENT)) LogFailure("open", path, errno);
     return fd;
 }
@@ -318,7 +318,7 @@ MsgBaseLock::MsgBaseLock() {
     if (s.depth == 0) {
         std::string path = MsgBasePath(kMsgLockFile);
         if (path.empty()) return;
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
         if (fd < 0) {
             LogFailure("open", path, errno);
             return;
@@ -368,7 +368,7 @@ bool AppendMessageText(const MsgText& text, int32_t& offset) {
 int CreateMessageInfo(const std::string& path) {
     MsgBaseLock lock;
     if (!lock) return -1;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
     if (fd < 0) {
         LogFailure("create", path, errno);
         return -1;

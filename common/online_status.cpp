@@ -64,7 +64,7 @@ bool CreateOnlineFile() {
     // mkstemp makes the file private; it gets the mode a plain create would.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    bool ok = ::fchmod(fd, 0660 & ~mask) == 0;
     size_t done = 0;
     while (ok && done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -1,5 +1,7 @@
 #include "common/runtime.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -77,5 +79,7 @@ std::tm LocalNow() {
     localtime_r(&t, &tm);
     return tm;
 }
+
+void KeepNewFilesFromOthers() { umask(umask(0) | S_IRWXO); }
 
 }  // namespace kv

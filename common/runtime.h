@@ -42,4 +42,10 @@ void SetClock(ClockFn fn);
 time_t Now();
 std::tm LocalNow();
 
+// Adds every permission of other users to the umask.  The board's programs
+// run as the board's user or group; what they create (the message base, the
+// user file with its passwords, logs, the pipe) is no business of anyone
+// else on the machine.  Each program calls it before it creates anything.
+void KeepNewFilesFromOthers();
+
 }  // namespace kv

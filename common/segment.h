@@ -1,7 +1,7 @@
 // The shared segment that kvhubd builds and every caller program reads, and
 // the record of the command pipe.
 //
-// SharedSegment (key 1138, 118696 bytes, mode 0666), little-endian:
+// SharedSegment (key 1138, 118696 bytes, mode 0660), little-endian:
 //   offset  width  content
 //   0       28     SegmentHeader
 //   28      50668  ConfigRecord slot

@@ -139,7 +139,7 @@ std::string UsersPath() { return DataPath(kUsersFile); }
 
 UsersFileLock::UsersFileLock() {
     std::string path = DataPath(kUsersLockFile);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
     if (fd < 0) {
         LogLine("Cannot open the lock file %s: %s", path, std::strerror(errno));
         return;
@@ -254,7 +254,7 @@ int AppendUserRecord(const UserRecord& record) {
     std::string path = UsersPath();
     UsersFileLock lock;
     if (!lock.held()) return -1;
-    Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0660));
     struct stat st {};
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
         LogLine("Cannot append to %s: %s", path, std::strerror(errno));

@@ -23,7 +23,7 @@ int CreateFifo() {
     std::string path = FifoPath();
     unlink(path.c_str());
     // chmod as well: mknod's mode passes through the umask.
-    if (mknod(path.c_str(), S_IFIFO | 0666, 0) != 0 || chmod(path.c_str(), 0666) != 0) {
+    if (mknod(path.c_str(), S_IFIFO | 0660, 0) != 0 || chmod(path.c_str(), 0660) != 0) {
         std::fprintf(stderr, "Cannot create FIFO %s\n", path.c_str());
         return 0;
     }

@@ -10,7 +10,7 @@ namespace kv::server {
 
 std::string FifoPath();
 
-// Makes the FIFO afresh (mode 0666 whatever the umask) and opens it for
+// Makes the FIFO afresh (mode 0660 whatever the umask) and opens it for
 // reading without blocking.  Prints the failure text; returns 1 or 0.
 int CreateFifo();
 

@@ -285,7 +285,7 @@ void LogRequest(const ServerCommand& cmd, const char* what) {
 // Appends a request line to "outgoing.bbs" for the next outgoing pass.
 bool QueueRequest(const ServerCommand& cmd, const std::string& line) {
     std::string path = MailDirPath(kOutgoingFile);
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0660);
     if (fd < 0) {
         WriteServerLog("Mail not sent, cannot open %s", path);
         return false;

@@ -30,7 +30,7 @@ void WriteServerLogLine(std::string_view message) {
     std::string out;
     // Whoever creates the file writes the banner; O_EXCL settles a race
     // between the server and a mail sender starting a fresh log.
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0640);
     if (fd >= 0) {
         out = FormatChecked("*\n* @(#)%s %s\n* LOG FILE CREATED: %s %s\n*\n\n", kServerLogName, kNoticeText, date,
                             time);

@@ -156,6 +156,7 @@ void CloseServer(StopReason why) {
 int ServerMain(int argc, char** argv) {
     ServerSettings& s = Settings();
     s.StartTime = Now();
+    KeepNewFilesFromOthers();
     InstallTermHandler();
     if (int status = ParseServerOptions(argc, argv, s); status >= 0) return status;
     if (!OpenServer(s)) return 1;

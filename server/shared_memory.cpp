@@ -32,11 +32,11 @@ SegmentHeader ReadHeader() {
 }  // namespace
 
 int CreateSharedMemory() {
-    if (shmget(kSegmentKey, kSegmentSize, 0666) >= 0) {
+    if (shmget(kSegmentKey, kSegmentSize, 0660) >= 0) {
         std::fputs("Another instance of the server seems to be running\n", stderr);
         return 0;
     }
-    g_segmentId = shmget(kSegmentKey, kSegmentSize, IPC_CREAT | IPC_EXCL | 0666);
+    g_segmentId = shmget(kSegmentKey, kSegmentSize, IPC_CREAT | IPC_EXCL | 0660);
     if (g_segmentId < 0) {
         std::fputs("Cannot get a valid SHARED MEMORY identifier\n", stderr);
         return 0;

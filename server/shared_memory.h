@@ -10,7 +10,7 @@
 namespace kv::server {
 
 // Refuses when a segment with the key exists (another server), else
-// creates (0666) and attaches it.  Prints the failure text; returns 1 or 0.
+// creates (0660: the board's user and group only) and attaches it.  Prints the failure text; returns 1 or 0.
 int CreateSharedMemory();
 
 // Writes the header and the configuration copy (from the record that

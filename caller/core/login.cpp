@@ -45,7 +45,7 @@ std::string Trimmed(std::string s) {
 // so a reader never meets half a record.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size) {
     std::string tmp = path + ".tmp" + std::to_string(getpid());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
     if (fd < 0) return false;
     size_t done = 0;
     while (done < size) {

@@ -247,6 +247,7 @@ void StartConsoleMonitor() {
 
 int CallerMain(int argc, char** argv) {
     CallState& c = Call();
+    KeepNewFilesFromOthers();
     InstallCallHandlers();
     InstallCallerServices();
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/config_record.h"
+#include "common/runtime.h"
 #include "sample/tools/builders.h"
 #include "sample/tools/key_values.h"
 
@@ -67,6 +68,7 @@ int CmdBoard(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
+    kv::KeepNewFilesFromOthers();
     std::string cmd = argv[1];
     if (cmd == "set") return CmdSet(argc, argv);
     if (cmd == "texts") return CmdTexts(argc, argv);

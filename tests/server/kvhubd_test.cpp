@@ -62,7 +62,7 @@ TEST_F(ServerTest, RefusesBadOptionsWithTheirTexts) {
 
 TEST_F(ServerTest, StartsWithSegmentPipeAndLogThenHalts) {
     TempBoard b;
-    mode_t oldMask = umask(077);  // the pipe is 0666 all the same
+    mode_t oldMask = umask(077);  // the pipe is 0660 all the same
     pid_t pid = StartServer(b);
     umask(oldMask);
     ASSERT_GT(pid, 0) << last_.err;
@@ -75,7 +75,7 @@ TEST_F(ServerTest, StartsWithSegmentPipeAndLogThenHalts) {
     shmid_ds ds{};
     ASSERT_EQ(shmctl(id, IPC_STAT, &ds), 0);
     EXPECT_EQ(ds.shm_segsz, 118696u);
-    EXPECT_EQ(ds.shm_perm.mode & 0777, 0666u);
+    EXPECT_EQ(ds.shm_perm.mode & 0777, 0660u);
     EXPECT_EQ(ds.shm_nattch, 1u);
     {
         Attachment seg;
@@ -100,8 +100,10 @@ TEST_F(ServerTest, StartsWithSegmentPipeAndLogThenHalts) {
     struct stat st{};
     ASSERT_EQ(stat((b.DataDir() / "kivopipe.bbs").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0666u);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
 
+    ASSERT_EQ(stat((b.DataDir() / "server.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0007, 0u);
     std::string log = ServerLog(b);
     ASSERT_EQ(log.rfind("*\n* @(#)server.log ", 0), 0u) << log;
     EXPECT_NE(log.find("\n* LOG FILE CREATED: "), std::string::npos);

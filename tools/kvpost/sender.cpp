@@ -352,6 +352,7 @@ int SendRequestFile(const std::string& path) {
 }
 
 int SenderMain(const std::vector<std::string>& args) {
+    KeepNewFilesFromOthers();
     if (LoadConfig() != 1) return kNoConfig;
     // The shared library's own failures land in the same log, marked as ours.
     SetLogWriter([](std::string_view line) { WriteServerLogLine("KP: " + std::string(line)); });

@@ -181,7 +181,7 @@ bool NewBaseFile::Create() {
         return false;
     }
     struct stat st;
-    mode_t mode = stat((dir_ + "/" + name_).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    mode_t mode = stat((dir_ + "/" + name_).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0660;
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0) {
         PruneLogF("Cannot create %s: %s", path_, std::strerror(errno));

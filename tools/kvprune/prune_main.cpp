@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/runtime.h"
 #include "tools/kvprune/maintenance.h"
 #include "tools/kvprune/options.h"
 #include "tools/kvprune/prune_config.h"
@@ -10,6 +11,7 @@
 namespace kv::prune {
 
 int PruneMain(const std::vector<std::string>& args) {
+    KeepNewFilesFromOthers();
     PruneOptions opts;
     OptionOutcome outcome = ParseOptions(args, opts);
     if (outcome.kind == OptionOutcome::kUsage) {
