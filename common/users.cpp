@@ -250,10 +250,11 @@ bool WriteUserRecord(int n, const UserRecord& record) {
     return true;
 }
 
-int AppendUserRecord(const UserRecord& record) {
+namespace {
+
+// The append itself; the caller holds the lock.
+int AppendLocked(const UserRecord& record) {
     std::string path = UsersPath();
-    UsersFileLock lock;
-    if (!lock.held()) return -1;
     Fd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0660));
     struct stat st {};
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
@@ -281,6 +282,34 @@ int AppendUserRecord(const UserRecord& record) {
         return -1;
     }
     return int(end / kRecord) - 1;
+}
+
+}  // namespace
+
+int AppendUserRecord(const UserRecord& record) {
+    UsersFileLock lock;
+    if (!lock.held()) return -1;
+    return AppendLocked(record);
+}
+
+int AppendNewUser(const UserRecord& record) {
+    UsersFileLock lock;
+    if (!lock.held()) return -1;
+    bool taken = false;
+    int err = 0;
+    bool read = Scan(
+        [&](int, const UserRecord& r) {
+            taken = r.Name == record.Name || (!record.Alias.empty() && r.Alias == record.Alias);
+            return !taken;
+        },
+        err);
+    // No file yet: the first user has nobody to clash with.
+    if (!read && err != ENOENT) {
+        LogLine("Cannot read %s: %s", UsersPath(), std::strerror(err));
+        return -1;
+    }
+    if (taken) return kNameTaken;
+    return AppendLocked(record);
 }
 
 int UpdateUserCount() {

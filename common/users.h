@@ -69,6 +69,11 @@ bool ReadUserRecord(int n, UserRecord& record);
 bool WriteUserRecord(int n, const UserRecord& record);
 // Appends the record under the lock; its user number, or -1 (logged).
 int AppendUserRecord(const UserRecord& record);
+// A new user's append: the name (and the alias, when there is one) is
+// looked for again under the lock, so that two lines registering one name
+// at once make one record.  kNameTaken when another record holds it.
+constexpr int kNameTaken = -2;
+int AppendNewUser(const UserRecord& record);
 
 // Records in the file (0 when it is empty or missing), and the last number.
 int UpdateUserCount();

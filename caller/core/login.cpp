@@ -113,38 +113,47 @@ int LoginSteps() {
     UserRecord& user = c.User;
     std::string name;
 
-    if (!c.FastLogon) {
-        name = AskName();
-        c.AnsiOn = true;
-        LogText(36, name, GetLineSpeed(), c.DeviceName);
-        if (IsTrashWord(1, name)) {
-            DisplayFile(1, GetText(630));
-            LogText(40);
-            return -1;
-        }
-    } else {
-        LogText(37);
-        if (!ReadUserRecord(0, user)) {
-            LogText(38);
-            return -1;
-        }
-        name = user.Name;
-        c.CurrentUserNumber = 0;
-    }
-    c.CallerName = name;
-
-    if (!c.FastLogon) {
-        c.CurrentUserNumber = FindUser(name, user);
-        if (c.CurrentUserNumber < 0) {
-            if (cfg.ClosedSystem) {
-                LogText(707);
-                ShowRefusal(655, 706);
+    // A name that another line registers while this caller answers the
+    // new-user questions sends the caller back to the name prompt.
+    for (bool asking = true; asking;) {
+        asking = false;
+        if (!c.FastLogon) {
+            name = AskName();
+            c.AnsiOn = true;
+            LogText(36, name, GetLineSpeed(), c.DeviceName);
+            if (IsTrashWord(1, name)) {
+                DisplayFile(1, GetText(630));
+                LogText(40);
                 return -1;
             }
-            LogText(39);
-            DisplayFile(1, GetText(629));
-            if (!RegisterNewUser(name)) return -1;
-            c.LoggedIn = 2;
+        } else {
+            LogText(37);
+            if (!ReadUserRecord(0, user)) {
+                LogText(38);
+                return -1;
+            }
+            name = user.Name;
+            c.CurrentUserNumber = 0;
+        }
+        c.CallerName = name;
+
+        if (!c.FastLogon) {
+            c.CurrentUserNumber = FindUser(name, user);
+            if (c.CurrentUserNumber < 0) {
+                if (cfg.ClosedSystem) {
+                    LogText(707);
+                    ShowRefusal(655, 706);
+                    return -1;
+                }
+                LogText(39);
+                DisplayFile(1, GetText(629));
+                Registration r = RegisterNewUser(name);
+                if (r == Registration::kDeclined) return -1;
+                if (r == Registration::kNameTaken)
+                    asking = true;
+                else
+                    c.LoggedIn = 2;
+            }
         }
     }
 

@@ -224,7 +224,7 @@ bool AskPassword() {
     return ok;
 }
 
-bool RegisterNewUser(const std::string& name) {
+Registration RegisterNewUser(const std::string& name) {
     CallState& c = Call();
     bool registered = false;
     for (;;) {
@@ -242,14 +242,19 @@ bool RegisterNewUser(const std::string& name) {
     if (!registered) {
         LogText(63);
         DisplayFile(1, GetText(648));
-        return false;
+        return Registration::kDeclined;
     }
     DisplayFile(1, GetText(649));
     SetNewUserDefaults(Call().User, CanReadMessageArea, CanListFileArea);
-    int number = AppendUserRecord(Call().User);
+    int number = AppendNewUser(Call().User);
+    if (number == kNameTaken) {
+        LogText(961, name);
+        Warn(GetText(960));
+        return Registration::kNameTaken;
+    }
     if (number < 0) {
         ShowNewUserNotice();
-        return true;
+        return Registration::kRegistered;
     }
     LogText(64);
     c.CurrentUserNumber = number;
@@ -261,7 +266,7 @@ bool RegisterNewUser(const std::string& name) {
         sleep(3);
     }
     RunQuestionnaire("newuser");
-    return true;
+    return Registration::kRegistered;
 }
 
 void ShowNewUserNotice() {

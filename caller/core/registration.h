@@ -56,9 +56,12 @@ bool AskPassword();
 // Asks a new caller to register, appends the record and gives the new user
 // a last-read record at the number where the record landed.  False when the
 // caller did not register.  When the record could not be saved the caller
-// is told so and the call goes on without a user number (true): nothing of
-// this call is ever written over another user's record.
-bool RegisterNewUser(const std::string& name);
+// is told so and the call goes on without a user number (kRegistered):
+// nothing of this call is ever written over another user's record.  When
+// another line registered the same name meanwhile, the caller is told so and
+// nothing is written (kNameTaken): the log-in asks for a name again.
+enum class Registration { kRegistered, kDeclined, kNameTaken };
+Registration RegisterNewUser(const std::string& name);
 
 // What a new caller is told when the record could not be saved.
 void ShowNewUserNotice();

@@ -170,5 +170,45 @@ TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
     EXPECT_EQ(LastReadSize(), lastRead + 2 * 400);
 }
 
+// Both callers register one name at once: the name is looked for again
+// under the lock, so one of them is sent back to the name prompt and the
+// file holds the name once.
+TEST_F(LoginTest, OneNameRegisteredOnTwoLinesAtOnceIsStoredOnce) {
+    UseShortQuestions(board());
+    StartBoard();
+    auto a = Dial();
+    auto b = Dial();
+    StartRegistration(*a, "eve doe");
+    StartRegistration(*b, "eve doe");
+    AnswerShortQuestions(*a, "aville", "applepie");
+    AnswerShortQuestions(*b, "btown", "bluebell");
+    ASSERT_TRUE(a->Expect("Is all this right?"));
+    ASSERT_TRUE(b->Expect("Is all this right?"));
+    a->Send("y");
+    b->Send("y");
+    Caller* loser = nullptr;
+    for (int waited = 0; loser == nullptr && waited < 8000; waited += 20) {
+        for (Caller* c : {a.get(), b.get()})
+            if (c->session().Output().find("registered on another line") != std::string::npos) loser = c;
+        a->session().Pump(10);
+        b->session().Pump(10);
+    }
+    ASSERT_NE(loser, nullptr) << a->Rest() << b->Rest();
+    Caller* winner = loser == a.get() ? b.get() : a.get();
+    StartRegistration(*loser, "eve other");
+    AnswerShortQuestions(*loser, "ctown", "cheddar");
+    ASSERT_TRUE(loser->Answer("Is all this right?", "y"));
+    ASSERT_TRUE(loser->LogOffAtMenu()) << loser->Rest();
+    ASSERT_TRUE(winner->LogOffAtMenu()) << winner->Rest();
+    EXPECT_EQ(a->Wait(), 1) << a->Rest();
+    EXPECT_EQ(b->Wait(), 1) << b->Rest();
+
+    ASSERT_EQ(UserCount(), 4u);
+    std::set<std::string> names = {User(2).Name, User(3).Name};
+    EXPECT_EQ(names, (std::set<std::string>{"Eve Doe", "Eve Other"}));
+    EXPECT_NE(CallerLog().find("Name Eve Doe registered on another line meanwhile"), std::string::npos)
+        << CallerLog();
+}
+
 }  // namespace
 }  // namespace kv::test
