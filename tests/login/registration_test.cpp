@@ -24,6 +24,18 @@ void AnswerShortQuestions(Caller& c, const std::string& location, const std::str
     ASSERT_TRUE(c.Answer("Type it once more", password + "\r"));
 }
 
+// Two callers register, and both confirm at the same moment.
+void ConfirmAtOnce(Caller& a, const std::string& nameA, Caller& b, const std::string& nameB) {
+    StartRegistration(a, nameA);
+    StartRegistration(b, nameB);
+    AnswerShortQuestions(a, "aville", "applepie");
+    AnswerShortQuestions(b, "btown", "bluebell");
+    ASSERT_TRUE(a.Expect("Is all this right?"));
+    ASSERT_TRUE(b.Expect("Is all this right?"));
+    a.Send("y");
+    b.Send("y");
+}
+
 void UseShortQuestions(TempBoard& b) {
     for (const char* key : {"NewUserAnsi", "NewUserColor", "NewUserClearScreen", "NewUserPause"}) b.Set(key, "1");
     b.Set("AskHomePhone", "0");
@@ -150,14 +162,7 @@ TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
     size_t lastRead = LastReadSize();
     auto a = Dial();
     auto b = Dial();
-    StartRegistration(*a, "anna alpha");
-    StartRegistration(*b, "bert beta");
-    AnswerShortQuestions(*a, "aville", "applepie");
-    AnswerShortQuestions(*b, "btown", "bluebell");
-    ASSERT_TRUE(a->Expect("Is all this right?"));
-    ASSERT_TRUE(b->Expect("Is all this right?"));
-    a->Send("y");
-    b->Send("y");
+    ConfirmAtOnce(*a, "anna alpha", *b, "bert beta");
     ASSERT_TRUE(a->LogOffAtMenu()) << a->Rest();
     ASSERT_TRUE(b->LogOffAtMenu()) << b->Rest();
     EXPECT_EQ(a->Wait(), 1) << a->Rest();
@@ -178,14 +183,7 @@ TEST_F(LoginTest, OneNameRegisteredOnTwoLinesAtOnceIsStoredOnce) {
     StartBoard();
     auto a = Dial();
     auto b = Dial();
-    StartRegistration(*a, "eve doe");
-    StartRegistration(*b, "eve doe");
-    AnswerShortQuestions(*a, "aville", "applepie");
-    AnswerShortQuestions(*b, "btown", "bluebell");
-    ASSERT_TRUE(a->Expect("Is all this right?"));
-    ASSERT_TRUE(b->Expect("Is all this right?"));
-    a->Send("y");
-    b->Send("y");
+    ConfirmAtOnce(*a, "eve doe", *b, "eve doe");
     Caller* loser = nullptr;
     for (int waited = 0; loser == nullptr && waited < 8000; waited += 20) {
         for (Caller* c : {a.get(), b.get()})
