@@ -175,7 +175,7 @@ int MoveFile(const std::string& source, const std::string& destination) {
 }
 
 int TouchFile(const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0660);
     if (fd < 0) return 0;
     bool ok = futimens(fd, nullptr) == 0;
     ok = close(fd) == 0 && ok;
@@ -195,7 +195,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents) {
     } else {
         mode_t mask = umask(0);
         umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0660 & ~mask;
     }
     bool ok = WriteAll(fd, contents.data(), contents.size()) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     int err = errno;
