@@ -304,7 +304,17 @@ INSTANTIATE_TEST_SUITE_P(
                       MailCase{"between the levels, asked, yes", 500, true, "y", true},
                       MailCase{"between the levels, asked, no", 500, true, "n", false},
                       MailCase{"at AlwaysSendLevel: sent without a question", 1000, false, "", true}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& info) {
+        // "between the levels, asked, yes" is named BetweenTheLevelsAskedYes.
+        std::string name;
+        bool upper = true;
+        for (const char* p = info.param.what; *p != '\0'; ++p) {
+            bool alnum = std::isalnum(static_cast<unsigned char>(*p)) != 0;
+            if (alnum) name += upper ? char(std::toupper(static_cast<unsigned char>(*p))) : *p;
+            upper = !alnum;
+        }
+        return name;
+    });
 
 // Shell syntax in an address never gets past the question; nothing is
 // stored and the server gets no request.

@@ -21,6 +21,8 @@ struct PurgeCase {
     std::vector<int32_t> survivors;
     const char* logged;
 };
+// A case shows as its name, never as a dump of its bytes.
+void PrintTo(const PurgeCase& c, std::ostream* os) { *os << c.name; }
 
 PostSpec At(int area, int daysAgo, uint8_t status = 0) {
     PostSpec p;

@@ -210,7 +210,8 @@ TEST_P(HiddenLine, ShownToTheSysopWithMinusFOnly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(RemoteSysopMenus, HiddenLine, ::testing::Values("0", "1"));
+INSTANTIATE_TEST_SUITE_P(RemoteSysopMenus, HiddenLine, ::testing::Values("0", "1"),
+                         [](const auto& info) { return std::string(info.param[0] == '1' ? "On" : "Off"); });
 
 TEST_F(MenuCall, CallReturnRestartAndGoToThroughTheStack) {
     ASSERT_NO_FATAL_FAILURE(Start());

@@ -1,0 +1,123 @@
+// The run command as a new sysop uses it: run the board, write something,
+// end the call, run it again and find it there; and a second terminal that
+// joins a running board as the next line of the same server.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "tests/support/board.h"
+#include "tests/support/caller_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::test {
+namespace {
+
+class RunBoard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kvrunXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        scratch_ = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(scratch_, ec);
+    }
+
+    fs::path Board() const { return scratch_ / "board"; }
+
+    // One run of the command on a terminal of its own, with the programs of
+    // this build.
+    std::unique_ptr<Caller> Run() {
+        PtyOptions o;
+        o.argv = {"/bin/bash", SourcePath("scripts/run-board.sh"), "--built",
+                  fs::path(KV_BIN_DIR).parent_path().string()};
+        o.env = {"KV_BOARD=" + Board().string()};
+        return std::make_unique<Caller>(o);
+    }
+
+    // The server a run recorded, or 0 when none runs.
+    int Server() const {
+        std::ifstream in(Board() / ".run-board" / "server.pid");
+        int pid = 0;
+        in >> pid;
+        return pid > 0 && kill(pid, 0) == 0 ? pid : 0;
+    }
+
+    fs::path scratch_;
+};
+
+constexpr const char* kEditorMenu = "[d/e/r/i/l/h/c/s/a] : ";
+
+TEST_F(RunBoard, ASecondRunKeepsWhatTheFirstOneWrote) {
+    {
+        auto sam = Run();
+        ASSERT_TRUE(sam->Expect("Sample board built in " + Board().string())) << sam->Rest();
+        sam->LogInAs("sam sysop", "lighthouse");
+        ASSERT_TRUE(sam->Answer("Your choice: ", "m")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer(": ", "e")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("To: ", "terry tester\r")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("Subject: ", "Kept\r")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("Make the message private?", "y")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("Change the heading before writing?", "n")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("  1: ", "Still here tomorrow.\r")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer("  2: ", "\r")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer(kEditorMenu, "s")) << sam->Rest();
+        ASSERT_TRUE(sam->Answer(": ", "q")) << sam->Rest();
+        ASSERT_TRUE(sam->LogOffAtMenu()) << sam->Rest();
+        ASSERT_TRUE(sam->Expect("The server is stopped.")) << sam->Rest();
+        EXPECT_EQ(sam->Wait(), 0) << sam->Rest();
+    }
+    EXPECT_EQ(Server(), 0);
+    {
+        auto terry = Run();
+        terry->LogInAs("terry tester", "keyboard");
+        EXPECT_EQ(terry->session().Output().find("Sample board built"), std::string::npos);
+        ASSERT_TRUE(terry->Expect("Mail waiting for you:")) << terry->Rest();
+        ASSERT_TRUE(terry->Answer("Read your mail now", "y")) << terry->Rest();
+        ASSERT_TRUE(terry->Answer("Stop after each message", "y")) << terry->Rest();
+        ASSERT_TRUE(terry->Expect("Still here tomorrow.")) << terry->Rest();
+        ASSERT_TRUE(terry->Answer("]ause? ", "s")) << terry->Rest();
+        ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+        EXPECT_EQ(terry->Wait(), 0) << terry->Rest();
+    }
+}
+
+TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
+    auto first = Run();
+    ASSERT_TRUE(first->Expect("is line 0.")) << first->Rest();
+    int server = Server();
+    ASSERT_GT(server, 0);
+    first->LogInAs("sam sysop", "lighthouse");
+    ASSERT_TRUE(first->Expect("Your choice: ")) << first->Rest();
+
+    auto second = Run();
+    ASSERT_TRUE(second->Expect("Joining the board in " + Board().string() + " (server PID " +
+                               std::to_string(server) + ")."))
+        << second->Rest();
+    ASSERT_TRUE(second->Expect("is line 2.")) << second->Rest();  // after the build's own line and the console
+    second->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(second->Expect("Your choice: ")) << second->Rest();
+
+    // The first call ends; the server stays for the second.
+    first->Send("g");
+    EXPECT_EQ(first->Wait(), 0) << first->Rest();
+    EXPECT_EQ(first->session().Output().find("The server is stopped."), std::string::npos);
+    EXPECT_EQ(Server(), server);
+
+    second->Send("g");
+    ASSERT_TRUE(second->Expect("The server is stopped.")) << second->Rest();
+    EXPECT_EQ(second->Wait(), 0) << second->Rest();
+    EXPECT_EQ(Server(), 0);
+    std::ifstream lines(Board() / "system" / "bbsline.ctl");
+    std::string all((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
+    EXPECT_NE(all.find(second->session().SlavePath().substr(5) + ",0,0\n"), std::string::npos) << all;
+}
+
+}  // namespace
+}  // namespace kv::test
