@@ -24,7 +24,7 @@ built=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --fresh) fresh=1 ;;
-    --built) built=${2:?--built needs a directory}; shift ;;
+    --built) built=$(realpath "${2:?--built needs a directory}"); shift ;;
     *) echo "usage: $0 [--fresh] [--built DIR]" >&2; exit 2 ;;
   esac
   shift
