@@ -1,9 +1,9 @@
 // Quoting of values that go into a command line run by /bin/sh.
 //
-// Some commands come from the sysop as templates (the mailer, the shell
-// archiver) and must go through the shell; every value put into such a
-// template is quoted, so that whatever a caller or a mail typed stays one
-// word and never becomes shell syntax.
+// The mailer and the shell archiver run without a shell (command_words.h).
+// A command that must keep the shell (a sysop's door command) gets every
+// value quoted with this, so that whatever a caller or a mail typed stays
+// one word and never becomes shell syntax.
 #pragma once
 
 #include <string>
