@@ -75,7 +75,7 @@ int MillisLeft(Clock::time_point deadline) {
 
 }  // namespace
 
-PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
+PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols), utf8_(o.utf8) {
     if (o.argv.empty()) throw std::runtime_error("PtySession: no program");
 
     // The line's modes as a freshly opened terminal has them, at the speed
@@ -97,6 +97,7 @@ PtySession::PtySession(const PtyOptions& o) : rows_(o.rows), cols_(o.cols) {
     std::map<std::string, std::string> envMap = {
         {"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"TERM", "xterm"}, {"LANG", "C"}};
     if (const char* home = std::getenv("HOME")) envMap["HOME"] = home;
+    if (o.utf8) envMap["LANG"] = "C.UTF-8";
     for (const auto& e : o.env) {
         size_t eq = e.find('=');
         envMap[e.substr(0, eq)] = eq == std::string::npos ? "" : e.substr(eq + 1);
@@ -167,16 +168,20 @@ void PtySession::Send(std::string_view keys) {
 
 void PtySession::Feed(const char* bytes, size_t n) {
     output_.append(bytes, n);
-    std::string utf8;
-    for (size_t i = 0; i < n; ++i) {
-        uint8_t b = uint8_t(bytes[i]);
-        if (b < 0x80) {
-            utf8 += char(b);
-        } else {
-            AppendUtf8(utf8, kCp437High[b - 0x80]);
+    if (utf8_) {
+        vterm_input_write(vt_, bytes, n);
+    } else {
+        std::string utf8;
+        for (size_t i = 0; i < n; ++i) {
+            uint8_t b = uint8_t(bytes[i]);
+            if (b < 0x80) {
+                utf8 += char(b);
+            } else {
+                AppendUtf8(utf8, kCp437High[b - 0x80]);
+            }
         }
+        vterm_input_write(vt_, utf8.data(), utf8.size());
     }
-    vterm_input_write(vt_, utf8.data(), utf8.size());
     VTermPos pos;
     vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
     cursorRow_ = pos.row;

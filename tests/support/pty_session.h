@@ -43,6 +43,8 @@ struct PtyOptions {
     std::vector<std::string> env;         // "NAME=value", added to (or replacing) the base set
     speed_t speed = B38400;               // line speed of the terminal (B300, B2400, ...)
     int rows = 24, cols = 80;
+    // The terminal decodes UTF-8 rather than code page 437.
+    bool utf8 = false;
     // Called with the line's name below /dev/ ("pts/7") once the line is
     // open and before the program starts: a test writes it into
     // "bbsline.ctl" there.
@@ -116,6 +118,7 @@ private:
     VTerm* vt_ = nullptr;
     VTermScreen* screen_ = nullptr;
     int rows_ = 24, cols_ = 80;
+    bool utf8_ = false;
     int cursorRow_ = 0, cursorCol_ = 0;
 };
 

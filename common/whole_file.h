@@ -1,0 +1,30 @@
+// Whole-file rewrites: the new contents go to a temporary file beside the
+// target (a name from mkstemp), are synced, and the temporary is renamed
+// over the target.  A reader meets the old file or the new one, never half
+// of either; a failure at any step leaves the old file as it was.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// A temporary file beside target, open for writing: fd and its name.
+struct TempFile {
+    int fd = -1;
+    std::string path;
+};
+// Makes one ("<target>.XXXXXX"); fd -1 and why filled on failure.
+TempFile MakeTempBeside(const std::string& target, std::string* why = nullptr);
+// Writes all of data, retrying short writes; false with errno set.
+bool WriteAllTo(int fd, std::string_view data);
+// Syncs and closes the temporary, then renames it over target.  On failure
+// the temporary is removed and why says what failed.
+bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why = nullptr);
+// Closes and removes an unfinished temporary.
+void DiscardTemp(TempFile& tmp);
+
+// The whole sequence for one file.
+bool WriteFileWhole(const std::string& target, std::string_view data, std::string* why = nullptr);
+
+}  // namespace kv

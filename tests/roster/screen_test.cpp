@@ -1,0 +1,153 @@
+// kvroster as the sysop meets it: start-up, the setup menu, the widgets one
+// by one, and the ways the program ends.
+#include <filesystem>
+#include <fstream>
+
+#include "common/record_io.h"
+#include "roster/settings.h"
+#include "tests/roster/roster_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::test {
+namespace {
+
+TEST_F(RosterTest, StartsOnTheMainScreenAndLeavesOnConfirmation) {
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText("kvroster v1.0"));
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    EXPECT_TRUE(s->WaitForText("<PgUp/PgDn/Home/End> | <Arrows/Tab/-/+> Move | <Enter> Select | <Esc> Quit"));
+    EXPECT_NE(s->Screen().find(" Num   Name                 Password             Location "), std::string::npos);
+    EXPECT_EQ(s->Cell(5, 1).text, "├");  // the rule under the current-record line
+    // Esc, then 'N' stays; '-' on the first row wraps to the fourth.
+    s->Send("\x1b");
+    ASSERT_TRUE(s->WaitForText("About to leave kvroster"));
+    s->Send("n");
+    ASSERT_TRUE(s->WaitForText("Browse the list to select a record"));
+    s->Send("-");
+    ASSERT_TRUE(s->WaitForText("Move a record"));
+    Quit(*s);
+    EXPECT_FALSE(fs::exists(board.DataDir() / "kvconfig.kvr")) << "never saved without the setup menu";
+}
+
+TEST_F(RosterTest, SetupSavesAChangedSettingOnYes) {
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    s->Send("+");  // " Setup " begins the second row
+    ASSERT_TRUE(s->WaitForText("Configure the program"));
+    s->Send("\r");
+    ASSERT_TRUE(s->WaitForText("Kvroster Configuration Utility"));
+    s->Send("\x1bOD\x1bOD");  // to "  Misc."
+    ASSERT_TRUE(s->WaitForText("Miscellaneous parameters"));
+    s->Send("\r");
+    ASSERT_TRUE(s->WaitForText("Show password in view mode  : Yes"));
+    s->Send("\r");  // toggles the password display
+    ASSERT_TRUE(s->WaitForText("Show password in view mode  : No"));
+    s->Send(" \r\r");  // the default layout two steps on
+    ASSERT_TRUE(s->WaitForText("Name, Level, FlagA, FlagB, FlagC, FlagD"));
+    s->Send("\x1b");
+    s->Send("\x1b");  // leaves the setup menu
+    ASSERT_TRUE(s->WaitForText("Do you want to save the configuration"));
+    EXPECT_TRUE(s->WaitForText("Your choice [Y/n]"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("<Esc> Quit"));
+    Quit(*s);
+
+    std::ifstream in(board.DataDir() / "kvconfig.kvr", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), roster::RosterSettings::kSize);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    EXPECT_EQ(p[3105], 0);  // ShowPassword
+    EXPECT_EQ(p[2922], 2);  // DefaultLayout
+    EXPECT_EQ(GetLE32(p + 2924), 5u);
+}
+
+TEST_F(RosterTest, AFlagDescriptionIsEditedAndKeptOnNo) {
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    s->Send("+\r");
+    ASSERT_TRUE(s->WaitForText("Kvroster Configuration Utility"));
+    s->Send("\r");
+    ASSERT_TRUE(s->WaitForText("Selected flag : A"));
+    s->Send("\x1b[6~");  // PgDn: set B
+    ASSERT_TRUE(s->WaitForText("Selected flag : B"));
+    s->Send("\x1bOB\rCan read mail\r");
+    ASSERT_TRUE(s->WaitForText("bit 2: Can read mail"));
+    s->Send("\x1b\x1b");
+    ASSERT_TRUE(s->WaitForText("Do you want to save the configuration"));
+    s->Send("n");
+    ASSERT_TRUE(s->WaitForText("<Esc> Quit"));
+    Quit(*s);
+    EXPECT_FALSE(fs::exists(board.DataDir() / "kvconfig.kvr"));
+}
+
+TEST_F(RosterTest, WidgetsAnswerTheirKeys) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string keys;
+        std::string shown;   // on screen before the keys go in
+        std::string result;  // the probe's RESULT line
+    } cases[] = {
+        {{"line", "2", "1", "0", "8", ""}, "1a2/12/31\r", "", "RESULT 1 [12/12/31]"},
+        {{"line", "0", "0", "0", "8", "abc"}, "\x1b\x1b", "abc", "RESULT 0 [<ESC>]"},
+        {{"prompt", "4", "7"}, "5\r", "Jump to which record? (0..9)", "RESULT 1 [75]"},
+        {{"choice", "1", "Delete ^Marked^ or Selected user", "YN"}, "\r", "Your choice [Y/n]", "RESULT 89 []"},
+        {{"choice", "1", "Quit/Mark/Unmark/Selected/Current", "QMUSC"}, "x\x1bOAu", "Your choice [QMUSC]",
+         "RESULT 85 []"},
+        {{"choice", "0", "No record matching your criteria", ""}, "z", "Hit any key to continue:", "RESULT 122 []"},
+        {{"pick", "16", "10"}, "\x1bOF\x1bOA\r", "Item 09", "RESULT 14 []"},
+        {{"pick", "16", "10"}, "]]\x1b", "Item 00", "RESULT -1 []"},
+        {{"area", "0"}, "\x1bOB\x1bOB\r", "Messages area", "RESULT 3 []"},
+        {{"bits", "1"}, "r \r", "First flag of B", "RESULT 1 [3]"},
+        {{"bits", "1"}, " \x1b", "First flag of B", "RESULT 0 [1]"},
+        {{"number", "64000", "10"}, "70000\r", "10", "RESULT 1 [64000]"},
+        {{"number", "64000", "10"}, "\r", "10", "RESULT 0 [10]"},
+        {{"quit"}, "x\r", "Are you sure [Y/n] :", "RESULT -2 []"},
+        {{"quit"}, "n", "About to leave kvroster", "RESULT 0 []"},
+    };
+    // Areas 1, 2 and 4 defined: the third entry is area 4 (index 3).
+    board.Set("MsgAreas[2].AreaDefined", "0");
+    for (int a = 4; a < 100; ++a) board.Set("MsgAreas[" + std::to_string(a) + "].AreaDefined", "0");
+    for (const Case& c : cases) {
+        auto s = Probe(c.args);
+        if (!c.shown.empty()) {
+            EXPECT_TRUE(s->WaitForText(c.shown)) << c.args[0] << " " << c.keys;
+        }
+        s->Send(c.keys);
+        EXPECT_TRUE(s->WaitForText(c.result)) << c.args[0] << " " << c.keys << "\n" << s->Screen();
+        EXPECT_EQ(s->Wait(), 0);
+    }
+}
+
+TEST_F(RosterTest, ATooSmallTerminalIsRefusedWithAMessage) {
+    auto s = Start({}, 20, 80);
+    EXPECT_TRUE(s->WaitForText("at least 80 columns and 24 lines"));
+    EXPECT_EQ(s->Wait(), 1);
+}
+
+TEST_F(RosterTest, AHangUpEndsTheProgram) {
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    s->Hangup();
+    EXPECT_EQ(s->Wait(), 1);
+}
+
+TEST_F(RosterTest, VersionAndAMissingConfiguration) {
+    RunResult v = RunProgram({ProgramPath("kvroster"), "-x", "-v"}, board.root());
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out.rfind("kvroster v1.0", 0), 0u) << v.out;
+    RunResult none = RunProgram({ProgramPath("kvroster")}, board.DataDir(), {"KIVOCNF=/nonexistent"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "Cannot load kivo configuration\n");
+}
+
+TEST_F(RosterTest, NoUsersFileIsRefused) {
+    fs::remove(board.DataDir() / "users.bbs");
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText("You must use 'Kivo' at least once before using 'Kvroster'"));
+    s->Send(" ");
+    EXPECT_EQ(s->Wait(), 0);
+}
+
+}  // namespace
+}  // namespace kv::test
