@@ -43,7 +43,5 @@ void TypeTextFile(const std::string&) {}
 
 void WhoIsOnline() {}
 void RequestChat() {}
-void ReadNews() {}
-void SubscribeNewsGroups(int) {}
 
 }  // namespace kv::caller

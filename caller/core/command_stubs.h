@@ -64,11 +64,9 @@ void SysopRemoveFile(const std::string& argument);      // 62
 
 void TypeTextFile(const std::string& argument);         // 38
 
-// --- other lines, news ---------------------------------------------------------
+// --- other lines ------------------------------------------------------------------
 
 void WhoIsOnline();                                     // 52
 void RequestChat();                                     // 54
-void ReadNews();                                        // 63
-void SubscribeNewsGroups(int mode);                     // 64
 
 }  // namespace kv::caller

@@ -4,6 +4,7 @@
 
 #include "caller/areas/enter_message.h"
 #include "caller/areas/mail_check.h"
+#include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"
 #include "caller/areas/reader_stubs.h"
 #include "caller/core/command_stubs.h"
