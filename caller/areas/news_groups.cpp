@@ -399,6 +399,9 @@ int ChooseNewsAlias() {
     for (;;) {
         PutColorText("Enter your alias (min 2 char.) : ", false, false, 0, kColorPrompt);
         SetColorPair(kColorNormal);
+        // The input ends by itself once it holds 8 characters, so a start
+        // text that long would answer for the caller: one place stays free.
+        if (suggestion.size() >= kAliasMax) suggestion.resize(kAliasMax - 1);
         std::string alias = EditAnswer(suggestion, int(kAliasMax));
         PutLine();
         LowerCase(alias);

@@ -15,6 +15,7 @@
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
+#include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"

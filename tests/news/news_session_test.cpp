@@ -1,0 +1,170 @@
+// The news reader as a caller meets it on the sample board: a spool of two
+// groups written here, an alias chosen, groups subscribed, articles marked
+// and read, the caller's news file read back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/news_records.h"
+#include "tests/support/caller_fixture.h"
+
+namespace kv::test {
+namespace {
+
+struct Article {
+    const char* group;
+    int number;
+    std::string from, subject, extra, body;
+};
+
+class NewsSession : public CallerTest {
+protected:
+    // Two groups: "test.one" with articles 1-3 (the third written by a
+    // stranger with odd header fields) and "test.two" with 1, 2 and 10.
+    void WriteSpool() {
+        std::vector<Article> articles = {
+            {"test/one", 1, "alice@example.org (Alice Able)", "First of one", "", "Body of article one."},
+            {"test/one", 2, "Bob Baker <bob@example.org>", "Second of one", "", "Body of article two."},
+            {"test/one", 3, "\"Mallory <m@example.org>", std::string(2000, 'S'),
+             "Organization: \x1b[31mEvil\x07 Inc\n", "Body of article three."},
+            {"test/two", 1, "carol@example.org (Carol Cole)", "Two first", "", "Carol writes."},
+            {"test/two", 2, "dave@example.org (Dave Dunn)", "Two second", "", "Dave writes."},
+            {"test/two", 10, "erin@example.org (Erin Eve)", "Two tenth", "", "Erin writes."},
+        };
+        std::string spool = board().config().NewsSpool;
+        for (const Article& a : articles) {
+            std::string text = "From: " + a.from + "\nNewsgroups: " + std::string(a.group) +
+                               "\nSubject: " + a.subject + "\nDate: Sat, 9 Mar 1996 10:00:00 GMT\n" + a.extra +
+                               "Lines: 1\n\n" + a.body + "\n";
+            board().WriteFile(spool + "/" + a.group + "/" + std::to_string(a.number), text);
+        }
+        std::string master;
+        for (auto [path, count, highest] : {std::tuple{"test/one", 3u, 3u}, std::tuple{"test/two", 3u, 10u}}) {
+            NewsGroupRecord g;
+            g.Path = path, g.Count = count, g.Highest = highest;
+            auto bytes = EncodeRecord(g);
+            master.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        }
+        board().WriteFile(board().config().NewsDir + "/master.bbs", master);
+    }
+
+    // Terry without an alias and without page pauses.
+    void PrepareTerry() {
+        UserRecord terry = User(1);
+        terry.Alias.clear();
+        terry.Options = uint8_t(terry.Options & ~USER_PAGE_BREAK);
+        PutUser(1, terry);
+    }
+
+    struct NewsFileContents {
+        NewsInfoHeader header;
+        std::vector<NewsSubscription> subs;
+        size_t size = 0;
+    };
+    NewsFileContents ReadNewsFile(const std::string& alias) {
+        NewsFileContents c;
+        std::string bytes = board().ReadFile(board().config().NewsDir + "/" + alias + ".bbs");
+        c.size = bytes.size();
+        if (bytes.size() < NewsInfoHeader::kSize) return c;
+        auto p = reinterpret_cast<const uint8_t*>(bytes.data());
+        DecodeRecord(p, c.header);
+        for (size_t i = 0; i < c.header.Subscribed && NewsInfoHeader::kSize + (i + 1) * 8 <= bytes.size(); ++i) {
+            NewsSubscription s;
+            DecodeRecord(p + NewsInfoHeader::kSize + i * 8, s);
+            c.subs.push_back(s);
+        }
+        return c;
+    }
+};
+
+constexpr const char* kGroupQuestion = "read now [Y/n/:/?] : ";
+constexpr const char* kListPrompt = "Enter your command";
+
+TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
+    WriteSpool();
+    PrepareTerry();
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "r")) << terry->Rest();
+
+    // The alias: the suggestion erased, a path refused, a forbidden one refused.
+    ASSERT_TRUE(terry->Expect("Enter your alias (min 2 char.) : ")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("ttester")) << terry->Rest();
+    terry->Send(std::string(7, '\x7f') + "../users\r");
+    ASSERT_TRUE(terry->Expect("Only letters, digits")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Enter your alias")) << terry->Rest();
+    terry->Send(std::string(7, '\x7f') + "Sysop\r");
+    ASSERT_TRUE(terry->Expect("Usage of this alias is prohibed.")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Enter your alias")) << terry->Rest();
+    terry->Send(std::string(5, '\x7f') + "terry\r");
+
+    // No groups yet: the selection screen comes first.
+    ASSERT_TRUE(terry->Expect("USENET News Groups Selection")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("test.two")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    terry->Send("1-2\r");
+    ASSERT_TRUE(terry->Expect(">>test.two")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    terry->Send("q");
+
+    // Group one: rows a-c marked, b unmarked again, the marked ones read.
+    ASSERT_TRUE(terry->Expect("USENET News Reading")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, "y")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Articles selection (3/3)")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Alice Able")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("03/09/96")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    terry->Send("a-c\r");
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    terry->Send("b\r");
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    terry->Send(" ");
+    ASSERT_TRUE(terry->Answer("Stop after each message", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Body of article one.")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Body of article three.")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    terry->Send("\\");
+
+    // Group two: its articles in numeric order, all read.
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, "y")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Two first")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Two second")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Two tenth")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    terry->Send("a-c ");
+    ASSERT_TRUE(terry->Answer("Stop after each message", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Erin writes.")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kListPrompt, "\\")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("No more news!")) << terry->Rest();
+
+    // Read again: nothing new, and back at the menu.
+    ASSERT_TRUE(terry->Answer("News: ", "r")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("USENET News Reading")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("No more news!")) << terry->Rest();
+    EXPECT_EQ(terry->Rest().find(kGroupQuestion), std::string::npos);
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+
+    const std::string& out = terry->session().Output();
+    EXPECT_EQ(out.find("Body of article two."), std::string::npos) << "an unmarked article was read";
+    EXPECT_EQ(out.find("\x1b[31mEvil"), std::string::npos) << "an article's escape reached the terminal";
+    EXPECT_NE(out.find(" [31mEvil  Inc"), std::string::npos);
+    EXPECT_EQ(out.find(std::string(600, 'S')), std::string::npos) << "a header line was not cut";
+
+    EXPECT_EQ(User(1).Alias, "terry");
+    NewsFileContents news = ReadNewsFile("terry");
+    EXPECT_EQ(news.header.Subscribed, 2);
+    EXPECT_EQ(news.header.Date, "00/00/00");
+    ASSERT_EQ(news.subs.size(), 2u);
+    EXPECT_EQ(news.subs[0].Group, 0u);
+    EXPECT_EQ(news.subs[0].LastRead, 3u);
+    EXPECT_EQ(news.subs[1].Group, 1u);
+    EXPECT_EQ(news.subs[1].LastRead, 10u);
+}
+
+}  // namespace
+}  // namespace kv::test
