@@ -60,7 +60,7 @@ bool CreateNewsFile(const std::string& path) {
     if (fd < 0) return false;
     uint8_t bytes[NewsInfoHeader::kSize];
     EncodeRecord(FreshNewsHeader(), bytes);
-    bool ok = ::write(fd, bytes, sizeof bytes) == ssize_t(sizeof bytes) && ::fchmod(fd, 0644) == 0 &&
+    bool ok = ::write(fd, bytes, sizeof bytes) == ssize_t(sizeof bytes) && ::fchmod(fd, 0660) == 0 &&
               ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::link(name.data(), path.c_str()) == 0;

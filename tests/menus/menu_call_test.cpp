@@ -98,6 +98,7 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
         "  U  Your settings",
         "  B  Bulletins",
         "  P  Page the sysop    C  Your call status",
+        "  N  USENET news",
         "",
         "  G  Goodbye (log off)",
         "[60 min left] Your choice:",
@@ -115,9 +116,9 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
     EXPECT_TRUE(s.Cell(3, 2).bold);
     EXPECT_EQ(s.Cell(3, 5).fg, kWhite);
     EXPECT_FALSE(s.Cell(3, 5).bold);
-    EXPECT_EQ(s.Cell(10, 0).fg, kYellow);   // "[60 min left]"
-    EXPECT_EQ(s.Cell(10, 14).fg, kGreen);   // "Your choice:"
-    EXPECT_TRUE(s.Cell(10, 14).bold);
+    EXPECT_EQ(s.Cell(11, 0).fg, kYellow);   // "[60 min left]"
+    EXPECT_EQ(s.Cell(11, 14).fg, kGreen);   // "Your choice:"
+    EXPECT_TRUE(s.Cell(11, 14).bold);
 
     // Keys of hidden lines choose nothing; code 9 leaves with the goodbye screen.
     s.Send("s");
