@@ -1,4 +1,4 @@
-// Who may use a message area, and the list a caller picks an area from.
+// Who may use a message area, and the lists a caller picks an area from.
 //
 // Every message command asks CanUseMessageArea before it reads, writes or
 // acts as the area's sysop, and lets the caller choose an area through
@@ -25,5 +25,10 @@ int CanUseMessageArea(int area, int kind);
 // is listed only to a caller with sysop rights there.  Returns the area
 // typed, from 1, or 0 when none was chosen (or a refused one was typed).
 int ChooseMessageArea(int kind, bool clear, bool title, bool scan);
+
+// The same list over the file areas the caller may list (CanUseFileArea),
+// the caller's current file area standing out.  The area typed, from 1,
+// or 0.
+int ChooseFileArea(bool clear, bool title);
 
 }  // namespace kv::caller

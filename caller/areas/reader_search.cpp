@@ -67,13 +67,13 @@ private:
     std::array<uint8_t, kBlock * MsgIndexRecord::kSize> block_{};
 };
 
+}  // namespace
+
 bool AreaMatches(int selector, int area) {
     if (selector == kAnyArea) return true;
     if (selector == area) return true;
     return selector == kAllSelectedAreas && area >= 0 && IsAreaSelected(Call().User.ScanAreas, area);
 }
-
-}  // namespace
 
 bool MessageVisible(const MsgHeader& h) {
     if (h.Status & MSG_DELETED) return false;

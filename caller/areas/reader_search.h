@@ -31,6 +31,10 @@ constexpr int32_t kNotFound = -101;    // no such message (the numbers passed it
 constexpr int32_t kNotVisible = -102;  // there, but not for this caller; or the file ended
 constexpr int32_t kSearchFailed = -103;  // "msgidx.bbs" unreadable, or the file's start passed
 
+// Whether an index record's area (negative when deleted) belongs to the
+// selector.
+bool AreaMatches(int selector, int area);
+
 // Whether the caller may see the message at a position: its header reads,
 // it is not deleted, the caller may read its area, and a private message
 // only to its sender, its recipient (names compared exactly) and a caller
