@@ -3,8 +3,8 @@
 
 #include <functional>
 
+#include "caller/areas/message_delete.h"
 #include "caller/areas/message_display.h"
-#include "caller/areas/reader_stubs.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/limits.h"

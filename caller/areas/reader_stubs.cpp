@@ -3,12 +3,8 @@
 
 namespace kv::caller {
 
-int DeleteMessage(MsgHeader&, int32_t) { return 0; }
 void PrintOrSaveMessage(const MsgHeader&) {}
 bool EditMessageHeader(MsgHeader&, int32_t) { return false; }
 void EditAuthorRecord(const MsgHeader&) {}
-
-void ScanMessages(const MessageList*, int, int32_t, int, int) {}
-int SearchMessages(int, int32_t, const std::string&, char, MessageList&, const std::string&) { return 0; }
 
 }  // namespace kv::caller

@@ -22,13 +22,6 @@ void ChangeDataPhone() {}
 void ToggleAnsi() {}
 void SetClearScreenCodes() {}
 
-void DeleteMessageByNumber(const std::string&) {}
-void SelectScanAreas() {}
-void ShowAreaSummary() {}
-void SetAllScanAreas() {}
-int ChooseCurrentArea(int) { return 0; }
-void SwitchMessageFile(const std::string&) {}
-
 void SysopMoveFile(const std::string&) {}
 void ListFiles(const std::string&, int) {}
 void DownloadFiles(const std::string&, int) {}

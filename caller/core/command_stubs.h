@@ -38,16 +38,6 @@ void ChangeDataPhone();                                 // 58
 void ToggleAnsi();                                      // 59
 void SetClearScreenCodes();                             // 60
 
-// --- messages ----------------------------------------------------------------
-
-void DeleteMessageByNumber(const std::string& argument);   // 26
-void SelectScanAreas();                                 // 28
-void ShowAreaSummary();                                 // 43
-void SetAllScanAreas();                                 // 44
-// code 49 (message area) or 50 (file area); the area chosen from 1, or 0.
-int ChooseCurrentArea(int code);
-void SwitchMessageFile(const std::string& argument);    // 61
-
 // --- files -------------------------------------------------------------------
 
 void SysopMoveFile(const std::string& argument);        // 29

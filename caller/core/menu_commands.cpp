@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "caller/areas/area_choice.h"
 #include "caller/areas/enter_message.h"
+#include "caller/areas/message_delete.h"
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"

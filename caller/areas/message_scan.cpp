@@ -1,0 +1,263 @@
+// Text search, header scan and one-line list.
+#include "caller/areas/message_scan.h"
+
+#include <fstream>
+#include <vector>
+
+#include "caller/areas/area_access.h"
+#include "caller/areas/message_display.h"
+#include "caller/areas/reader.h"
+#include "caller/areas/reader_search.h"
+#include "caller/core/activity_log.h"
+#include "caller/core/call_state.h"
+#include "caller/core/menus.h"
+#include "caller/core/prompts.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+#include "common/msgbase.h"
+#include "common/runtime.h"
+#include "common/strings.h"
+
+namespace kv::caller {
+
+namespace {
+
+// Places of the scan keys (text 386).
+enum ScanKey : size_t { kScanStop = 0, kScanPause = 1, kScanMark = 2, kScanNext = 3 };
+
+// A search hit list holds one entry less than the marked list.
+constexpr size_t kSearchHitsMax = kMarkedListMax - 1;
+
+// Waits for any key while a listing polls without blocking.
+void PauseForKey() {
+    SetNonBlocking(false);
+    GetKey();
+    SetNonBlocking(true);
+}
+
+// Whether the search may show the header to this caller: live, in the
+// areas searched, in an area the caller may read, and a private one only
+// to its sender and recipient.
+bool Searchable(const MsgHeader& h, int area) {
+    if (h.Status & MSG_DELETED) return false;
+    if (!AreaMatches(area, h.MsgArea) || !CanUseMessageArea(h.MsgArea, kAreaRead)) return false;
+    if (!(h.Status & MSG_PRIVATE)) return true;
+    const std::string& me = Call().User.Name;
+    return me == h.ToName || me == h.FromName;
+}
+
+void PutAt(std::string& line, size_t column, const std::string& text, size_t width) {
+    line.replace(column, std::min(width, text.size()), text.substr(0, width));
+}
+
+}  // namespace
+
+int SearchMessages(int area, int32_t start, const std::string& text, char fieldKey, MessageList& result,
+                   const std::string& fieldKeys) {
+    std::string path = MsgBasePath(kMsgHeaderFile);
+    std::ifstream in(path, std::ios::binary);
+    if (path.empty() || !in) {
+        LogText(341, kMsgHeaderFile);
+        return 0;
+    }
+    if (start < 0 || !in.seekg(std::streamoff(start) * std::streamoff(MsgHeader::kSize))) return 0;
+    size_t field = fieldKeys.find(fieldKey);
+    if (field > 2) return 0;
+
+    std::string wanted = text;
+    UpperCase(wanted);
+    const std::string stopKeys = GetText(200);
+    std::vector<int32_t> hits;
+    bool aborted = false, full = false;
+    char bytes[MsgHeader::kSize];
+    SetNonBlocking(true);
+    for (int32_t pos = start; !aborted && !full && in.read(bytes, sizeof bytes); ++pos) {
+        MsgHeader h;
+        DecodeRecord(reinterpret_cast<const uint8_t*>(bytes), h);
+        if (Searchable(h, area)) {
+            std::string value = field == 0 ? h.Subject : field == 1 ? h.FromName : h.ToName;
+            if (UpperCase(value).find(wanted) != std::string::npos) {
+                hits.push_back(pos);
+                if (hits.size() == kSearchHitsMax) {
+                    full = true;
+                    SetNonBlocking(false);
+                    PutColorText(GetText(684), false, false, 0, kColorWarning);
+                    GetKey();
+                    PutLine();
+                    SetColorPair(kColorNormal);
+                    SetNonBlocking(true);
+                }
+            }
+        }
+        int key = 255;
+        if (HotKeyPressed(key, 2, stopKeys) && key == 0) aborted = true;
+    }
+    SetNonBlocking(false);
+    if (aborted) hits.clear();
+    result.positions = hits;
+    return result.count();
+}
+
+int ShowMessageListLine(const MsgHeader& h, int& counter, int& pageMode) {
+    if (counter == -1) {
+        if (Call().User.Options & USER_CLEAR_SCREEN) EraseScreen();
+        SetColorPair(kColorTitle);
+        PutLine(GetText(389));
+        SetColorPair(kColorHighlight);
+        PutLine(std::string(79, '-'));
+        counter = 3;
+    }
+    std::string line(80, ' ');
+    PutAt(line, 0, FormatChecked("%-5ld ", long(h.MsgNumber)), 6);
+    PutAt(line, 6, h.ToName, 23);
+    PutAt(line, 30, h.FromName, 23);
+    PutAt(line, 54, h.Subject, 22);
+    TrimRight(line);
+
+    const std::string keys = GetText(200);
+    int key = 0;
+    SetColorPair(kColorNormal);
+    SetNonBlocking(true);
+    for (char c : line) {
+        PutChar(uint8_t(c));
+        int index = 255;
+        if (HotKeyPressed(index, 2, keys)) {
+            if (index == 1) {
+                PauseForKey();
+            } else {
+                key = static_cast<unsigned char>(keys[0]);
+                break;
+            }
+        }
+    }
+    PutLine();
+    SetNonBlocking(false);
+    if (key == 0 && pageMode == kPagePrompted) {
+        uint16_t lines = uint16_t(counter < 0 ? 0 : counter);
+        int answer = CheckPageFull(lines);
+        counter = lines;
+        if (answer == Call().NoKey && !keys.empty())
+            key = static_cast<unsigned char>(keys[0]);
+        else if (answer == '=')
+            pageMode = kPagePromptedNoStops;
+    }
+    ++counter;
+    return key;
+}
+
+int MessageListMore() {
+    const std::string keys = GetText(386);
+    if (keys.size() < 4) return 0;
+    int answer = 0;
+    SetColorPair(kColorPrompt);
+    SetNonBlocking(true);
+    for (char c : GetText(390)) {
+        PutChar(uint8_t(c));
+        int index = 255;
+        if (HotKeyPressed(index, 4, keys)) {
+            if (size_t(index) == kScanPause) {
+                PauseForKey();
+            } else {
+                answer = static_cast<unsigned char>(keys[size_t(index)]);
+                break;
+            }
+        }
+    }
+    SetNonBlocking(false);
+    SetColorPair(kColorNormal);
+    while (answer == 0) {
+        int k = GetKey();
+        if (k == '\r' || k == '\n') {
+            answer = static_cast<unsigned char>(keys[kScanNext]);
+        } else {
+            char up = ToUpperChar(char(k));
+            if (up != ' ' && keys.find(up) != std::string::npos) answer = static_cast<unsigned char>(up);
+        }
+    }
+    if (answer == keys[kScanMark])
+        PutLine(GetText(52));
+    else if (answer == keys[kScanNext])
+        PutLine(GetText(53));
+    else
+        PutLine("Stop");
+    PutLine();
+    return answer;
+}
+
+void ScanMessages(const MessageList* list, int area, int32_t start, int direction, int style) {
+    const std::string scanKeys = GetText(386);
+    const std::string listKeys = GetText(200);
+    if (scanKeys.size() < 4 || listKeys.empty()) return;
+
+    // A list is scanned from a copy: marking may change the marked list.
+    std::vector<int32_t> entries;
+    size_t entry = 0;
+    int32_t current = start;
+    if (list) {
+        entries = list->positions;
+        // Entries deleted or hidden since the list was made never show.
+        while (entry < entries.size() && !MessageVisible(entries[entry])) ++entry;
+        if (entry == entries.size()) return;
+        current = entries[entry];
+    }
+
+    DisplayState shown;
+    bool marking = false;
+    if (style == 1) {
+        shown.pageMode = kPageStops;
+        marking = ChoicePrompt(GetText(384), true, true, true, false, GetText(35)) == Call().YesKey;
+        if (marking && !MarkedList().positions.empty() &&
+            ChoicePrompt(GetText(385), true, true, true, false, GetText(35)) == Call().YesKey)
+            MarkedList().positions.clear();
+    } else {
+        shown.pageMode = kPagePrompted;
+    }
+    const std::string& hotKeys = marking ? scanKeys : listKeys;
+    const int stopKey = static_cast<unsigned char>(scanKeys[kScanStop]);
+    int counter = -1;
+
+    for (;;) {
+        MsgHeader h;
+        if (!ReadMessageHeader(h, current)) {
+            LogText(387, current, area);
+            return;
+        }
+        int key;
+        if (style == 1) {
+            shown.lines = uint16_t(++counter);
+            key = ShowMessageHeader(h, hotKeys, shown, false, scanKeys);
+            counter = shown.lines;
+        } else {
+            key = ShowMessageListLine(h, counter, shown.pageMode);
+        }
+        if (key == stopKey) return;
+        if (marking && key != static_cast<unsigned char>(scanKeys[kScanNext])) {
+            counter = 0;
+            if (key == 0) key = MessageListMore();
+            if (key == static_cast<unsigned char>(scanKeys[kScanMark]) && !MarkedList().Holds(current))
+                MarkedList().positions.push_back(current);
+            if (key == stopKey) return;
+            // A full marked list ends the scan there and then.
+            if (MarkedList().positions.size() >= kMarkedListMax) return;
+        }
+
+        int32_t next = -1;
+        if (list) {
+            while (++entry < entries.size() && !MessageVisible(entries[entry])) {
+            }
+            if (entry < entries.size()) next = entries[entry];
+        } else {
+            next = direction == kForward ? FindNextMessage(area, h.MsgNumber, false)
+                                         : FindPrevMessage(area, h.MsgNumber, current, false);
+        }
+        if (next < 0) break;
+        current = next;
+    }
+    SetColorPair(kColorPrompt);
+    PutString(GetText(388));
+    GetKey();
+    PutLine();
+    ResetAttributes();
+}
+
+}  // namespace kv::caller
