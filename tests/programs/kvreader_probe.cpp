@@ -6,6 +6,7 @@
 //             ansi color screen=N options=N
 //   steps     read=ARGUMENT[,STYLE]   the read command (menu codes 23-25)
 //             mail                    the mail check (menu code 22)
+//             cmd=CODE[:ARGUMENT]     any menu command, as a menu line runs it
 // Runs in a board's root: the configuration from kvconfig.bbs there, the
 // texts from sample/texts.  The caller's last-read record is read first and
 // written back after the last step, as log-in and log-off do; then "done"
@@ -15,10 +16,10 @@
 
 #include "caller/areas/mail_check.h"
 #include "caller/areas/read_command.h"
-#include "caller/areas/reader_stubs.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/menu_commands.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
@@ -66,6 +67,11 @@ int main(int argc, char** argv) {
             size_t comma = val.find(',');
             int style = comma == std::string::npos ? 0 : std::atoi(val.c_str() + comma + 1);
             ReadMessagesCommand(val.substr(0, comma), style);
+        } else if (step == "cmd") {
+            size_t colon = val.find(':');
+            MenuRecord line;
+            if (colon != std::string::npos) line.Argument = val.substr(colon + 1);
+            DoMenuCommand(std::atoi(val.c_str()), line);
         } else if (step == "mail") {
             PutLine("mail=" + std::to_string(CheckMail()));
         }

@@ -21,8 +21,6 @@
 namespace kv::test {
 namespace {
 
-constexpr int kTerry = 1, kSam = 0, kUrsula = 2;
-
 // Area 0 "General" and area 1 "Private mail" of the sample board.
 //   record  number  area  what
 //   0       1       0     public, Sam to All
@@ -43,97 +41,6 @@ std::vector<TestMessage> ModesBase() {
     m[6].number = 7, m[6].area = 1, m[6].to = "Terry Tester", m[6].status |= MSG_PRIVATE;
     return m;
 }
-
-class ReaderSession : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetConfig(board.config());
-        UserRecord u;
-        ClearUserRecord(u);
-        u.Name = "Ursula User";
-        u.Password = "Umbrella";
-        u.SecurityLevel = 10;
-        u.ScreenLength = 24;
-        ASSERT_EQ(AppendUserRecord(u), kUrsula);
-        LastReadRecord none;
-        ASSERT_TRUE(AddLastReadRecord(kUrsula, none));
-    }
-
-    // The probe for a caller, plain (no ANSI) unless settings say so.
-    PtySession& Start(int user, std::vector<std::string> steps, std::vector<std::string> settings = {"options=0"}) {
-        PtyOptions o;
-        o.argv = {ProgramPath("../testbin/kvreader_probe"), "user=" + std::to_string(user)};
-        o.argv.insert(o.argv.end(), settings.begin(), settings.end());
-        o.argv.insert(o.argv.end(), steps.begin(), steps.end());
-        o.dir = board.root();
-        session = std::make_unique<PtySession>(o);
-        return *session;
-    }
-
-    // Waits for text, then types keys.
-    bool Answer(const std::string& text, const std::string& keys) {
-        if (!session->WaitForText(text)) {
-            ADD_FAILURE() << "no \"" << text << "\" on the screen:\n" << session->Screen();
-            return false;
-        }
-        session->Send(keys);
-        return true;
-    }
-
-    // The numbers of the message headers shown, in order.
-    std::vector<int> Shown() const {
-        static const std::regex header("Message #([0-9]+) in ");
-        std::vector<int> numbers;
-        const std::string& out = session->Output();
-        for (std::sregex_iterator it(out.begin(), out.end(), header), end; it != end; ++it)
-            numbers.push_back(std::stoi((*it)[1]));
-        return numbers;
-    }
-
-    // Waits until one of the texts shows; its index, or -1.
-    int WaitForAny(const std::vector<std::string>& texts, int timeoutMs = 6000) {
-        bool open = true;
-        for (int waited = 0; waited <= timeoutMs; waited += 20) {
-            std::string screen = session->Screen();
-            for (size_t i = 0; i < texts.size(); ++i)
-                if (screen.find(texts[i]) != std::string::npos) return int(i);
-            if (!open) break;
-            open = session->Pump(20);
-        }
-        return -1;
-    }
-
-    // Runs the read command in the caller's area with one mode (non-stop
-    // where the mode asks) and returns the numbers shown.
-    std::vector<int> ReadMode(int user, const std::string& mode, const std::string& number = "") {
-        Start(user, {"read=/M"});
-        EXPECT_TRUE(Answer("Reading mode", mode));
-        if (mode == "F" || mode == "B") {
-            EXPECT_TRUE(Answer("from message number", number + "\r"));
-        } else if (mode == "O") {
-            EXPECT_TRUE(Answer("Message number", number + "\r"));
-        }
-        switch (WaitForAny({"Stop after each message", "[P]ause?", "done"})) {
-            case 0:
-                session->Send("n");
-                EXPECT_TRUE(Answer("No more messages.", " "));
-                break;
-            case 1:
-                session->Send("S");
-                break;
-            case 2:
-                break;
-            default:
-                ADD_FAILURE() << session->Screen();
-        }
-        EXPECT_TRUE(session->WaitForText("done", 8000)) << session->Screen();
-        EXPECT_EQ(session->Wait(), 0);
-        return Shown();
-    }
-
-    TempBoard board;
-    std::unique_ptr<PtySession> session;
-};
 
 TEST_F(ReaderSession, EachModeShowsItsMessagesAndKeepsPrivateOnesFromOthers) {
     WriteBase(ModesBase());
