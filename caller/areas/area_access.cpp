@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "caller/areas/file_areas.h"
 #include "caller/core/call_state.h"
-#include "caller/core/command_stubs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
@@ -157,8 +157,8 @@ int ChooseMessageArea(int kind, bool clear, bool title, bool scan) {
 int ChooseFileArea(bool clear, bool title) {
     AreaList list{kFileAreaCount,
                   [](int a) { return Config().FileAreas[size_t(a)].AreaDefined != 0; },
-                  [](int a) { return CanUseFileArea(a, 0) != 0; },
-                  [](int a) { return CanUseFileArea(a, 0) != 0; },
+                  [](int a) { return CanUseFileArea(a, kFileList) != 0; },
+                  [](int a) { return CanUseFileArea(a, kFileList) != 0; },
                   [](int a) {
                       std::string name = Config().FileAreas[size_t(a)].AreaName;
                       TrimRight(name);
