@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fmt/format.h>
 
 #include "common/dates.h"
+#include "common/msgbase_swap.h"
 #include "common/msgbase_texts.h"
 #include "common/runtime.h"
 
@@ -226,12 +228,14 @@ void Restore(const BaseSnapshot& s) {
     }
 }
 
-// An append that died between its records (a killed process, a full
-// disk) leaves at most one record too many in some of the three parallel
-// files, or part of one.  Those belong to a message without a header that
-// nobody can have read; cutting them off keeps record i of the three files
-// describing one message.  Anything further out of step is not ours to
-// guess at: the append is refused until the base is repaired.
+// An append writes the recipient entry, the index entry and the header,
+// in that order, one write each.  One that died between them (a killed
+// process) leaves the first few of those records of one message, the last
+// perhaps in part, beyond the headers: a message without a header that
+// nobody can have read, cut off here so that record i of the three files
+// describes one message again.  Files out of step in any other way (a
+// torn maintenance run, somebody's copy) are not ours to guess at: cutting
+// them could drop real records, so the append is refused and logged.
 bool BringParallelFilesInStep(BaseSnapshot& s) {
     struct Part {
         const char* file;
@@ -240,21 +244,36 @@ bool BringParallelFilesInStep(BaseSnapshot& s) {
     } parts[] = {{kMsgToIndexFile, s.toIndex, MsgToIndexRecord::kSize},
                  {kMsgIndexFile, s.index, MsgIndexRecord::kSize},
                  {kMsgHeaderFile, s.header, MsgHeader::kSize}};
-    off_t whole = -1;
-    for (const auto& p : parts) {
-        off_t n = p.size < 0 ? 0 : p.size / p.width;
-        if (whole < 0 || n < whole) whole = n;
-    }
+    const off_t whole = (s.header < 0 ? 0 : s.header) / MsgHeader::kSize;
+    // Each file's bytes beyond the headers' count, in the order written: a
+    // crashed append leaves whole records before a part, then nothing.
+    bool sound = true, laterMayHold = true;
     bool cut = false;
     for (const auto& p : parts) {
-        off_t size = p.size < 0 ? 0 : p.size;
-        if (size == whole * p.width) continue;
-        if (size > (whole + 1) * p.width) {
-            LogService(fmt::format("Message base: {}, {} and {} are out of step; nothing appended until repaired",
-                                   kMsgToIndexFile, kMsgIndexFile, kMsgHeaderFile));
-            return false;
-        }
-        cut = true;
+        off_t extra = (p.size < 0 ? 0 : p.size) - whole * p.width;
+        if (extra < 0 || extra > p.width || (extra > 0 && !laterMayHold)) sound = false;
+        laterMayHold = extra == p.width;
+        cut = cut || extra > 0;
+    }
+    // Counts alone cannot tell a dead append from an old index beside a
+    // shorter new header file: the last message both files hold must be
+    // the same one, and the unfinished one must come after it.
+    if (sound && cut && whole > 0) {
+        MsgIndexRecord lastIndex, extraIndex;
+        MsgHeader lastHeader;
+        if (!ReadRecord(kMsgIndexFile, whole - 1, lastIndex) || !ReadRecord(kMsgHeaderFile, whole - 1, lastHeader) ||
+            std::abs(lastIndex.MsgNumber) != std::abs(lastHeader.MsgNumber))
+            sound = false;
+        else if (s.index >= (whole + 1) * off_t(MsgIndexRecord::kSize) &&
+                 (!ReadRecord(kMsgIndexFile, whole, extraIndex) || extraIndex.MsgNumber <= std::abs(lastHeader.MsgNumber)))
+            sound = false;
+    }
+    if (!sound) {
+        LogService(fmt::format("Message base: {} ({} bytes), {} ({} bytes) and {} ({} bytes) are out of step; "
+                               "nothing appended until repaired",
+                               kMsgToIndexFile, static_cast<long long>(s.toIndex), kMsgIndexFile,
+                               static_cast<long long>(s.index), kMsgHeaderFile, static_cast<long long>(s.header)));
+        return false;
     }
     if (!cut) return true;
     for (auto& p : parts) {
@@ -331,6 +350,17 @@ MsgBaseLock::MsgBaseLock() {
         s.owner = me;
         s.fd = fd;
         s.path = path;
+        s.depth = 1;
+        // A maintenance run killed in the middle of its swap is finished
+        // before anybody reads or writes the base; a base that cannot be
+        // made whole stays locked to everyone.
+        if (!CompletePendingSwap()) {
+            LockRegion(fd, 0, 0, 0);
+            ::close(fd);
+            s = LockState{};
+            return;
+        }
+        s.depth = 0;
     }
     ++s.depth;
     held_ = true;

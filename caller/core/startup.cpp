@@ -21,6 +21,7 @@
 #include "common/attach.h"
 #include "common/dates.h"
 #include "common/files.h"
+#include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/users.h"
@@ -306,6 +307,11 @@ int CallerMain(int argc, char** argv) {
         EndCall();
     }
     c.LineRegistered = true;
+    // With the line marked, kvprune will not start a pack or a renumbering;
+    // one that runs already holds the base lock to its end, so the call
+    // waits for it here, and finishes one that was killed halfway, before
+    // any message is read.
+    { MsgBaseLock waitForMaintenance; }
 
     RotateCallersLog();
     ClearUserRecord();

@@ -1,9 +1,12 @@
 #include "tools/kvprune/base_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +18,6 @@ namespace kv::prune {
 namespace {
 
 constexpr size_t kWriteChunk = 1 << 20;
-constexpr const char* kNewSuffix = ".new";
 
 void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
@@ -72,14 +74,6 @@ bool WriteRecordAt(int fd, const std::string& path, const R& r, size_t record) {
 }
 
 int OpenFile(const std::string& path, int flags) { return open(path.c_str(), flags | O_CLOEXEC); }
-
-bool SyncDirectory(const std::string& dir) {
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
-}
 
 }  // namespace
 
@@ -150,6 +144,16 @@ bool ReopenMessageFiles(OpenBase& base) {
     return true;
 }
 
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into) {
+    int fd = OpenFile(path, O_RDONLY);
+    if (fd < 0) return false;
+    bool ok = ReadAll(fd, into);
+    int err = errno;
+    close(fd);
+    errno = err;
+    return ok;
+}
+
 bool WriteIndexRecord(OpenBase& base, size_t record) {
     return WriteRecordAt(base.indexFd, base.Path(kMsgIndexFile), base.index[record], record);
 }
@@ -165,32 +169,33 @@ bool WriteHeaderRecord(OpenBase& base, size_t record) {
 bool WriteInfoRecord(OpenBase& base) { return WriteRecordAt(base.infoFd, base.Path(kMsgInfoFile), base.info, 0); }
 
 NewBaseFile::NewBaseFile(const std::string& dir, const char* name)
-    : dir_(dir), path_(dir + "/" + name + kNewSuffix), name_(name) {}
+    : dir_(dir), target_(dir + "/" + name), name_(name) {}
 
 NewBaseFile::~NewBaseFile() {
     if (fd_ >= 0) close(fd_);
-    // Swapped in, the name is gone; otherwise nothing of a failed run stays.
-    if (created_) unlink(path_.c_str());
+    // Handed to the journal, the file is the swap's; otherwise nothing of a
+    // failed run stays.
+    if (created_ && !handedOver_) unlink(path_.c_str());
 }
 
 bool NewBaseFile::Create() {
-    // A "<name>.new" left by a run that died is ours to replace: nobody else
-    // writes these names while we hold the base lock.
-    if (unlink(path_.c_str()) != 0 && errno != ENOENT) {
-        PruneLogF("Cannot remove %s: %s", path_, std::strerror(errno));
-        return false;
-    }
-    struct stat st;
-    mode_t mode = stat((dir_ + "/" + name_).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0660;
-    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    path_ = target_ + ".XXXXXX";
+    fd_ = mkstemp(path_.data());
     if (fd_ < 0) {
         PruneLogF("Cannot create %s: %s", path_, std::strerror(errno));
         return false;
     }
     created_ = true;
-    fchmod(fd_, mode);  // the umask must not narrow what the original allowed
+    // The umask must not narrow what the original allowed.
+    struct stat st;
+    fchmod(fd_, stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0660);
     buf_.reserve(kWriteChunk);
     return true;
+}
+
+SwapStep NewBaseFile::Step(const std::string& backup) {
+    handedOver_ = true;
+    return {path_, target_, backup};
 }
 
 bool NewBaseFile::WriteOut(const char* p, size_t n) {
@@ -239,43 +244,37 @@ bool NewBaseFile::Finish() {
     return true;
 }
 
-bool SwapInNewFiles(const std::string& dir, const std::vector<const char*>& names, const char* suffix,
-                    bool keepOld) {
-    auto plain = [&](const char* n) { return dir + "/" + n; };
-    auto old = [&](const char* n) { return dir + "/" + n + suffix; };
-    auto fresh = [&](const char* n) { return dir + "/" + n + kNewSuffix; };
-    auto dropAll = [&](size_t from, bool olds) {
-        for (size_t i = from; i < names.size(); ++i) {
-            unlink(fresh(names[i]).c_str());
-            if (olds) unlink(old(names[i]).c_str());
-        }
-    };
+bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, bool keepBackups,
+                    const std::vector<HighestReadFix>* fixes) {
+    std::string fixFile;
+    if (fixes && !fixes->empty()) {
+        fixFile = WriteHighestReadFixes(Config().MsgBaseDir, *fixes);
+        if (fixFile.empty()) return false;
+    }
+    std::vector<SwapStep> steps;
+    for (NewBaseFile* f : files) steps.push_back(f->Step(keepBackups ? f->target() + ".B" : std::string()));
+    if (CommitBaseSwap(steps, fixFile)) return true;
+    for (const SwapStep& s : steps) unlink(s.fresh.c_str());
+    if (!fixFile.empty()) unlink(fixFile.c_str());
+    return false;
+}
 
-    // Keep every original under its old name first, so that the plain name
-    // never goes missing and a failed rename below can be undone.
-    for (size_t i = 0; i < names.size(); ++i) {
-        const char* n = names[i];
-        if ((unlink(old(n).c_str()) != 0 && errno != ENOENT) || link(plain(n).c_str(), old(n).c_str()) != 0) {
-            PruneLogF("Cannot keep %s as %s: %s", plain(n), old(n), std::strerror(errno));
-            for (size_t j = 0; j < i; ++j) unlink(old(names[j]).c_str());
-            dropAll(0, false);
-            return false;
+void RemoveLeftoverFiles(const std::string& dir, const std::vector<const char*>& names) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (dirent* e = readdir(d)) {
+        std::string_view n = e->d_name;
+        for (const char* name : names) {
+            std::string_view base = name;
+            // mkstemp's names: the file's name, a dot and six characters.
+            if (n.size() == base.size() + 7 && n.substr(0, base.size()) == base && n[base.size()] == '.' &&
+                std::all_of(n.begin() + long(base.size()) + 1, n.end(), [](char c) { return std::isalnum((unsigned char)c); })) {
+                std::string path = dir + "/" + std::string(n);
+                if (unlink(path.c_str()) == 0) PruneLogF("Removed %s, left by an interrupted run", path);
+            }
         }
     }
-    for (size_t i = 0; i < names.size(); ++i) {
-        const char* n = names[i];
-        if (rename(fresh(n).c_str(), plain(n).c_str()) != 0) {
-            PruneLogF("Cannot rename %s to %s: %s", fresh(n), plain(n), std::strerror(errno));
-            for (size_t j = 0; j < i; ++j) rename(old(names[j]).c_str(), plain(names[j]).c_str());
-            dropAll(i, true);
-            SyncDirectory(dir);
-            return false;
-        }
-    }
-    if (!keepOld)
-        for (const char* n : names) unlink(old(n).c_str());
-    SyncDirectory(dir);
-    return true;
+    closedir(d);
 }
 
 }  // namespace kv::prune

@@ -2,15 +2,16 @@
 // text files open, their records in memory, and the ways to write them back.
 //
 // Single records are rewritten in place (the purge marks a message at a
-// time); whole files are written under temporary names in MsgBaseDir and
-// swapped in only when every one of them was written, so that a failure on
-// the way leaves the base as it was.
+// time); whole files are written under temporary names and swapped in
+// together through the journal only when every one of them was written, so
+// that a failure or a crash on the way leaves the base as it was.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "common/msg_records.h"
+#include "common/msgbase_swap.h"
 
 namespace kv::prune {
 
@@ -41,13 +42,18 @@ bool OpenMessageInfo(OpenBase& base);
 // the first that fails prints its "Cannot open ..." line on standard error.
 bool OpenMessageFiles(OpenBase& base);
 
+// The whole file; false (errno set) when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into);
+
 // Rewrites one record in place; a failure is logged with the path.
 bool WriteIndexRecord(OpenBase& base, size_t record);
 bool WriteRecipientRecord(OpenBase& base, size_t record);
 bool WriteHeaderRecord(OpenBase& base, size_t record);
 bool WriteInfoRecord(OpenBase& base);
 
-// A new version of one file of the base, written under "<name>.new".
+// A new version of one file (the base's, or "lastread.bbs"), written under
+// a temporary name from mkstemp beside it and swapped in with the others
+// of its set through the journal (common/msgbase_swap.h).
 class NewBaseFile {
 public:
     NewBaseFile(const std::string& dir, const char* name);
@@ -60,14 +66,18 @@ public:
     bool Finish();                       // flushed, synced and closed
     long Offset() const { return long(written_); }  // bytes written so far
     const char* name() const { return name_; }
+    const std::string& target() const { return target_; }
+    // The step that puts it in place, the old version kept under backup
+    // (a full path) when one is given; from then on the journal owns it.
+    SwapStep Step(const std::string& backup = {});
 
 private:
     bool WriteOut(const char* p, size_t n);
     bool Flush();
-    std::string dir_, path_;
+    std::string dir_, target_, path_;
     const char* name_;
     int fd_ = -1;
-    bool created_ = false, failed_ = false;
+    bool created_ = false, failed_ = false, handedOver_ = false;
     unsigned long written_ = 0;
     std::vector<char> buf_;
 };
@@ -80,12 +90,15 @@ bool WriteRecords(NewBaseFile& out, const std::vector<R>& records) {
     return out.Write(bytes.data(), bytes.size()) && out.Finish();
 }
 
-// Swaps finished new files in for the plain names, in the order given.
-// Each original stays reachable as "<name><suffix>" until all are in, so a
-// rename that fails puts the originals back.  Without keepOld the old
-// versions are removed afterwards.
-bool SwapInNewFiles(const std::string& dir, const std::vector<const char*>& names, const char* suffix,
-                    bool keepOld);
+// Swaps finished new files in together (see common/msgbase_swap.h), with
+// the users' highest-read fixes when given; the old versions are kept as
+// "<name>.B" with keepBackups, else they go.  False when nothing changed.
+bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, bool keepBackups,
+                    const std::vector<HighestReadFix>* fixes = nullptr);
+
+// Removes the temporary files that a run killed before its swap left in
+// dir beside the files named.
+void RemoveLeftoverFiles(const std::string& dir, const std::vector<const char*>& names);
 
 // Closes and reopens the four files after a swap (the records in memory
 // are the caller's to set).

@@ -66,9 +66,12 @@ using AreaNumbers = std::vector<std::pair<int32_t, int32_t>>;
 // number; in an area without messages 0.
 uint32_t RemapLastReadValue(const AreaNumbers& area, uint32_t oldValue);
 
-// Rewrites every user's last-read record and highest-read number after a
-// renumbering.  A user who cannot be repaired is logged and skipped; false
-// when any was.
-bool RemapLastRead(const std::vector<RenumberEntry>& map);
+// Every user's last-read record and highest-read number under the new
+// numbers: a new "lastread.bbs" (written tells whether it could be) and
+// the highest-read fixes, both for the renumbering's swap.  A user who
+// cannot be repaired is logged and keeps the old numbers; false when any
+// was.
+bool RemapLastRead(const std::vector<RenumberEntry>& map, NewBaseFile& lastReadFile,
+                   std::vector<HighestReadFix>& fixes, bool& written);
 
 }  // namespace kv::prune

@@ -23,6 +23,7 @@ constexpr const char* kUsageLines[] = {
     "    -z    - do not add Kvprune v0.1 kludge line while packing files.\n",
     "    -v    - print out version info.\n",
     "    -o    - use info from kvconfig.bbs.\n",
+    "    -w    - wait until no caller is on line to pack or renumber.\n",
 };
 
 // A count given on the command line: decimal digits only, so that "-d-5" or
@@ -112,6 +113,7 @@ OptionOutcome ParseOptions(const std::vector<std::string>& args, PruneOptions& o
         case 'n': opts.renumber = true; break;
         case 'z': opts.pidLine = false; break;
         case 'o': opts.useAreaLimits = true; break;
+        case 'w': opts.waitForLines = true; break;
         case 'D': break;
         case 'v': return {OptionOutcome::kVersion, 0, ""};
         default: return Usage(2, std::string("Bad argument -> ") + letter);

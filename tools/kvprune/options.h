@@ -22,6 +22,7 @@ struct PruneOptions {
     bool keepBackups = true;                 // -k clears it
     bool renumber = false;                   // -n
     bool pidLine = true;                     // -z clears it
+    bool waitForLines = false;               // -w: wait while callers are on line
 };
 
 // What the command line asks for: a run, or an exit with a status after the

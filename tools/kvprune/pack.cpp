@@ -1,5 +1,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -130,10 +131,13 @@ bool PackMessageBase(OpenBase& base, const PruneOptions& opts) {
         ok = ok && recipientFile.Create() && WriteRecords(recipientFile, recipients);
         ok = ok && headerFile.Create() && WriteRecords(headerFile, headers);
         // Until here the base is untouched; the new files go in together.
-        ok = ok && SwapInNewFiles(base.dir, {kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgTextFile}, ".B",
-                                  opts.keepBackups);
+        ok = ok && SwapInNewFiles({&headerFile, &indexFile, &recipientFile, &text}, opts.keepBackups);
     }
     if (!ok) return false;
+    // Without backups none stays, not even an earlier run's.
+    if (!opts.keepBackups)
+        for (const char* f : {kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgTextFile})
+            unlink((base.Path(f) + ".B").c_str());
     base.index = std::move(index);
     base.recipients = std::move(recipients);
     base.headers = std::move(headers);

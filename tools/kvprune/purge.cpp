@@ -1,7 +1,13 @@
+#include <unistd.h>
+
 #include <cstdio>
+#include <optional>
 
 #include "common/dates.h"
 #include "common/files.h"
+#include "common/lastread.h"
+#include "common/msgbase_swap.h"
+#include "common/online_status.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "tools/kvprune/maintenance.h"
@@ -10,6 +16,8 @@
 
 namespace kv::prune {
 namespace {
+
+constexpr useconds_t kLineWaitMicros = 500 * 1000;
 
 bool InArea(int area) { return area >= 0 && area < kMsgAreaCount; }
 
@@ -64,6 +72,56 @@ void SetNumberRange(OpenBase& base) {
         }
 }
 
+// Files a pack or a renumbering writes anew, and the journal's own.
+const std::vector<const char*> kRewrittenFiles = {kMsgTextFile, kMsgIndexFile, kMsgToIndexFile, kMsgHeaderFile,
+                                                  kLastReadFile, kSwapJournalFile, "highread.fix"};
+
+// The first line whose kivo still runs, or -1; -2 when "online.ctl"
+// exists but cannot be read.
+int BusyLine() {
+    std::string path = OnlinePath();
+    if (path.empty() || access(path.c_str(), F_OK) != 0) return -1;
+    std::vector<OnlineEntry> entries;
+    std::string why;
+    if (!ReadOnlineFile(entries, &why)) {
+        PruneLogF("Cannot read %s: %s", path, why);
+        return -2;
+    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (LineInUse(entries[i])) return int(i);
+    return -1;
+}
+
+// Takes the base lock for the run.  A pack or a renumbering moves messages
+// to other places and numbers under a reader's feet, so it starts only
+// while no caller program runs; the lock is taken first, so that a kivo
+// starting meanwhile waits for the run at its own start.  With -w the run
+// waits, the lock given back meanwhile, for the lines to empty.
+bool LockForRun(const PruneOptions& opts, std::optional<MsgBaseLock>& lock) {
+    bool told = false;
+    for (;;) {
+        lock.emplace();
+        if (!*lock) {
+            std::fputs("Cannot lock the message base\n", stderr);
+            return false;
+        }
+        if (!opts.pack && !opts.renumber) return true;
+        int line = BusyLine();
+        if (line == -1) return true;
+        if (line == -2 || !opts.waitForLines) {
+            std::string why = line == -2 ? std::string("cannot tell who is on line")
+                                         : fmt::sprintf("a caller is on line %d", line);
+            std::fprintf(stderr, "Cannot pack or renumber the messages while %s\n", why.c_str());
+            PruneLogF("Cannot pack or renumber the messages while %s", why);
+            return false;
+        }
+        if (!told) PruneLogF("Waiting for line %d to be free before packing or renumbering", line);
+        told = true;
+        lock.reset();
+        usleep(kLineWaitMicros);
+    }
+}
+
 }  // namespace
 
 AreaCounts CountLiveMessages(const OpenBase& base) {
@@ -96,11 +154,9 @@ int PurgeMessages(const PruneOptions& opts) {
     }
     // Nobody appends, deletes or marks a message while the files are
     // rewritten underneath: the lock is held to the end of the run.
-    MsgBaseLock lock;
-    if (!lock) {
-        std::fputs("Cannot lock the message base\n", stderr);
-        return 1;
-    }
+    std::optional<MsgBaseLock> lock;
+    if (!LockForRun(opts, lock)) return 1;
+    if (opts.pack || opts.renumber) RemoveLeftoverFiles(base.dir, kRewrittenFiles);
     if (opts.verbose) LogFileSizes(base);
     if (!OpenMessageInfo(base) || !OpenMessageFiles(base)) return 1;
 

@@ -1,7 +1,10 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 
+#include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/users.h"
 #include "tools/kvprune/maintenance.h"
@@ -48,16 +51,21 @@ long RenumberMessages(OpenBase& base, const PruneOptions& opts, bool& usersOk) {
         h.LatestReply = NewLink(newOf, h.LatestReply);
     }
 
-    NewBaseFile indexFile(base.dir, kMsgIndexFile), headerFile(base.dir, kMsgHeaderFile);
+    // The numbers, the links and the users' last-read numbers change as one.
+    NewBaseFile indexFile(base.dir, kMsgIndexFile), headerFile(base.dir, kMsgHeaderFile),
+        lastReadFile(base.dir, kLastReadFile);
+    std::vector<HighestReadFix> fixes;
     if (!indexFile.Create() || !WriteRecords(indexFile, index) || !headerFile.Create() ||
-        !WriteRecords(headerFile, headers) ||
-        !SwapInNewFiles(base.dir, {kMsgHeaderFile, kMsgIndexFile}, ".old", false))
+        !WriteRecords(headerFile, headers))
         return -1;
+    std::vector<NewBaseFile*> files = {&headerFile, &indexFile};
+    bool lastReadOk = false;
+    usersOk = RemapLastRead(map, lastReadFile, fixes, lastReadOk);
+    if (lastReadOk) files.push_back(&lastReadFile);
+    if (!SwapInNewFiles(files, false, &fixes)) return -1;
     base.index = std::move(index);
     base.headers = std::move(headers);
     if (!ReopenMessageFiles(base)) return -1;
-
-    usersOk = RemapLastRead(map);
     return long(next) - 1;
 }
 
@@ -70,13 +78,21 @@ uint32_t RemapLastReadValue(const AreaNumbers& area, uint32_t oldValue) {
     return uint32_t(it->second - 1);
 }
 
-bool RemapLastRead(const std::vector<RenumberEntry>& map) {
+bool RemapLastRead(const std::vector<RenumberEntry>& map, NewBaseFile& lastReadFile,
+                   std::vector<HighestReadFix>& fixes, bool& written) {
+    written = false;
     std::array<AreaNumbers, kMsgAreaCount> byArea;
     for (const RenumberEntry& m : map)
         if (m.area >= 0 && m.area < kMsgAreaCount && m.oldNumber > 0)
             byArea[size_t(m.area)].emplace_back(m.oldNumber, m.newNumber);
     for (AreaNumbers& a : byArea) std::stable_sort(a.begin(), a.end(), [](auto& x, auto& y) { return x.first < y.first; });
 
+    std::vector<uint8_t> records;
+    const std::string path = MsgBasePath(kLastReadFile);
+    if (!ReadWholeFile(path, records)) {
+        PruneLogF("Cannot read %s: %s", path, std::strerror(errno));
+        return false;
+    }
     bool ok = true;
     int users = UpdateUserCount();
     for (int u = 0; u < users; ++u) {
@@ -87,14 +103,15 @@ bool RemapLastRead(const std::vector<RenumberEntry>& map) {
             continue;
         }
         if (user.HighestRead == 0) continue;
-        LastReadRecord lr;
-        std::string why;
-        if (!LastReadIO(u, lr, LastReadDirection::kRead, &why)) {
-            PruneLogF("Cannot read last-read record #%ld: %s", long(u), why);
+        if ((size_t(u) + 1) * LastReadRecord::kSize > records.size()) {
+            PruneLogF("Cannot read last-read record #%ld: %s holds no such record", long(u), path);
             PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
             ok = false;
             continue;
         }
+        uint8_t* at = records.data() + size_t(u) * LastReadRecord::kSize;
+        LastReadRecord lr;
+        DecodeRecord(at, lr);
         uint32_t highest = 0;
         for (int a = 0; a < kMsgAreaCount; ++a) {
             uint32_t& v = lr.LastRead[size_t(a)];
@@ -102,19 +119,11 @@ bool RemapLastRead(const std::vector<RenumberEntry>& map) {
             v = RemapLastReadValue(byArea[size_t(a)], v);
             highest = std::max(highest, v);
         }
-        user.HighestRead = int32_t(highest);
-        if (!LastReadIO(u, lr, LastReadDirection::kWrite, &why)) {
-            PruneLogF("Cannot write last-read record #%ld: %s", long(u), why);
-            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
-            ok = false;
-            continue;
-        }
-        if (!WriteUserRecord(u, user)) {
-            PruneLogF("Cannot repair last-read numbers of user #%ld", long(u));
-            ok = false;
-        }
+        EncodeRecord(lr, at);
+        fixes.push_back({u, int32_t(highest)});
     }
-    return ok;
+    written = lastReadFile.Create() && lastReadFile.Write(records.data(), records.size()) && lastReadFile.Finish();
+    return ok && written;
 }
 
 }  // namespace kv::prune
