@@ -273,6 +273,27 @@ TEST_F(MsgBaseTest, UnfinishedAppendIsCutOffBeforeTheNext) {
     EXPECT_EQ(ReadMsgBase(dir()).messages.size(), 3u);
 }
 
+// A packed header file beside the old index and recipient files (a torn
+// maintenance run) has the counts of a dead append, but the last message
+// of both files is not the same one: refused, not cut.
+TEST_F(MsgBaseTest, OldIndexBesideAShorterHeaderFileIsRefused) {
+    ASSERT_EQ(Post("Joe Caller", {"one"}), 1);
+    ASSERT_EQ(Post("Sue Other", {"two"}), 2);
+    ASSERT_EQ(Post("Bob Third", {"three"}), 3);
+    MsgIndexRecord first;
+    ASSERT_TRUE(ReadMessageIndex(first, 0));
+    first.MsgNumber = -first.MsgNumber;
+    ASSERT_TRUE(WriteMessageIndex(first, 0));
+    const std::string headers = ReadBaseFile(dir(), kMsgHeaderFile);
+    board.WriteFile(dir() / kMsgHeaderFile, headers.substr(MsgHeader::kSize));  // messages 2 and 3
+
+    const std::string index = ReadBaseFile(dir(), kMsgIndexFile), to = ReadBaseFile(dir(), kMsgToIndexFile);
+    EXPECT_EQ(Post("Refused", {"no"}), 0);
+    EXPECT_TRUE(Logged("out of step"));
+    EXPECT_EQ(ReadBaseFile(dir(), kMsgIndexFile), index);
+    EXPECT_EQ(ReadBaseFile(dir(), kMsgToIndexFile), to);
+}
+
 TEST_F(MsgBaseTest, BadAreaOrNoDirectoryFails) {
     EXPECT_EQ(Post("Joe Caller", {"x"}, 100), 0);
     EXPECT_TRUE(Logged("no message area 100"));
