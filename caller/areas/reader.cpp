@@ -23,6 +23,15 @@ namespace kv::caller {
 namespace {
 
 
+constexpr int kPassOver = -2;
+
+// Whether two copies of a header are of one message.  The number alone
+// does not tell: a renumbering gives it to another message.
+bool SameMessage(const MsgHeader& a, const MsgHeader& b) {
+    return a.MsgNumber == b.MsgNumber && a.WrittenAt == b.WrittenAt && a.FromName == b.FromName &&
+           a.Subject == b.Subject;
+}
+
 void PauseSeconds(int seconds) { PutColorText("", false, false, seconds, kColorNormal); }
 
 // Changes the header at index as the file holds it now, under the base
@@ -32,7 +41,9 @@ void PauseSeconds(int seconds) { PutColorText("", false, false, seconds, kColorN
 bool ChangeHeader(int32_t index, MsgHeader& header, const std::function<void(MsgHeader&)>& change) {
     MsgBaseLock lock;
     MsgHeader fresh;
-    if (!lock || !ReadMessageHeader(fresh, index)) {
+    // Another message at the place (the base packed meanwhile) is not the
+    // one to change.
+    if (!lock || !ReadMessageHeader(fresh, index) || !SameMessage(fresh, header)) {
         LogText(380, index, int(header.MsgArea));
         return false;
     }
@@ -83,6 +94,25 @@ public:
         return true;
     }
 
+    // The message shown is passed over: the next one in the reading
+    // direction from it.
+    bool PassOver() {
+        if (list_) return SeekVisibleEntry(entry_ + (direction_ == kForward ? 1 : -1), direction_);
+        return Step(direction_);
+    }
+
+    // Whether the place still holds the message shown and the caller may
+    // still see it, read afresh into header_.  A place read again (after a
+    // pause, at "again", before a reply quotes it) may hold another message
+    // by then: a delete, or a base packed and renumbered, moves them.
+    bool StillShown() {
+        MsgHeader fresh;
+        if (!ReadMessageHeader(fresh, current_) || !SameMessage(fresh, header_) || !MessageVisible(fresh))
+            return false;
+        header_ = fresh;
+        return true;
+    }
+
     // After a delete: the list's entry at the same place (the marked list
     // lost the deleted one, another list still holds it and skips it), or
     // the next message from the deleted number.
@@ -94,6 +124,21 @@ public:
     void Run(int32_t start);
 
 private:
+    // No message left: text 382, then a key in non-stop reading, a pause
+    // in prompted reading.
+    void EndOfMessages() {
+        SetColorPair(kColorNormal);
+        PutLine(GetText(382));
+        if (prompted_) {
+            PauseSeconds(2);
+            return;
+        }
+        SetColorPair(kColorPrompt);
+        PutString(GetText(104));
+        GetKey();
+        PutLine();
+    }
+
     int ShowMessage(bool& stop);
     void CountReading(int key);
     // Runs the command of a key; false when no current message is left.
@@ -114,10 +159,14 @@ private:
 };
 
 // Header and body, and in prompted reading the command; again while the
-// caller asks to see it again.  The key that ended it.
+// caller asks to see it again.  The key that ended it, -1 when the text
+// cannot be read, kPassOver when the message is no longer there to show.
 int Reading::ShowMessage(bool& stop) {
     int key = 0;
+    bool again = false;
     do {
+        if (again && !StillShown()) return kPassOver;
+        again = true;
         key = ShowMessageHeader(header_, allowed_, display_, true, keys_);
         if (key == Key(kReaderControlLines)) {
             showControl_ = !showControl_;
@@ -191,6 +240,8 @@ bool Reading::RunCommand(int key) {
         case kReaderOpposite:
             return Step(direction_ == kForward ? kBackward : kForward);
         case kReaderReply: {
+            // The reply quotes the text the header names now.
+            if (!StillShown()) return PassOver();
             int32_t number = EnterMessage(std::to_string(area + 1), &header_, 0);
             if (number > 0 && header_.LatestReply == 0)
                 ChangeHeader(current_, header_, [&](MsgHeader& h) {
@@ -204,6 +255,7 @@ bool Reading::RunCommand(int key) {
         case kReaderDelete:
             return Delete();
         case kReaderPrintSave:
+            if (!StillShown()) return PassOver();
             PrintOrSaveMessage(header_);
             return true;
         case kReaderNotReceived:
@@ -215,6 +267,7 @@ bool Reading::RunCommand(int key) {
                 });
             return Step(direction_);
         case kReaderEditHeader: {
+            if (!StillShown()) return PassOver();
             MsgHeader edited = header_;
             if (!EditMessageHeader(edited, current_)) return true;
             if (edited.Status & MSG_DELETED) {
@@ -226,9 +279,11 @@ bool Reading::RunCommand(int key) {
             return true;
         }
         case kReaderEditAuthor:
+            if (!StillShown()) return PassOver();
             EditAuthorRecord(header_);
             return true;
         case kReaderForwardCopy:
+            if (!StillShown()) return PassOver();
             if (int to = ChooseMessageArea(kAreaSysop, false, true, false); to > 0)
                 EnterMessage(std::to_string(to), &header_, 1);
             return true;
@@ -263,37 +318,41 @@ void Reading::Run(int32_t start) {
     else
         current_ = start;
     bool stop = false;
+    int32_t shown = -1;  // the place of the message shown last
     while (have && !stop) {
-        if (!ReadMessageHeader(header_, current_)) {
+        MsgHeader fresh;
+        if (!ReadMessageHeader(fresh, current_)) {
             LogText(383, current_);
             return;
         }
-        allowed_ = BuildReaderKeys(prompted_, header_, list_);
-        int key = ShowMessage(stop);
+        // The place shown last, read again, must still hold that message;
+        // and no message shows that the caller may not see.
+        bool moved = current_ == shown && !SameMessage(fresh, header_);
+        if (!moved) header_ = fresh;
+        shown = current_;
+        int key = moved || !MessageVisible(fresh) ? kPassOver : 0;
+        if (key == 0) {
+            allowed_ = BuildReaderKeys(prompted_, header_, list_);
+            key = ShowMessage(stop);
+        }
         if (key == -1) return;
+        if (key == kPassOver) {
+            shown = -1;
+            have = PassOver();
+            if (!have) EndOfMessages();
+            continue;
+        }
         CountReading(key);
 
         if (!prompted_ || stop) {
             if (stop) return;
             have = Step(direction_);
-            if (!have) {
-                SetColorPair(kColorNormal);
-                PutLine(GetText(382));
-                SetColorPair(kColorPrompt);
-                PutString(GetText(104));
-                GetKey();
-                PutLine();
-            }
         } else {
             showControl_ = false;
             display_.pageMode = kPagePrompted;
             have = RunCommand(key);
-            if (!have) {
-                SetColorPair(kColorNormal);
-                PutLine(GetText(382));
-                PauseSeconds(2);
-            }
         }
+        if (!have) EndOfMessages();
         if (have && !CheckTimeLeft()) return;
     }
 }

@@ -378,5 +378,41 @@ TEST_F(ReaderSession, AMessageDeletedSinceTheMailCheckIsNotShownFromTheList) {
     EXPECT_EQ(Shown(), (std::vector<int>{6, 7}));
 }
 
+// While a caller waits at the reader prompt, the base is packed and
+// renumbered under it (as kvprune would, were the line not guarded): the
+// caller's place now holds somebody's private message under the very
+// number shown.  The pause key reads the place again; the message there is
+// passed over, never shown, never counted.
+TEST_F(ReaderSession, APlaceReadAgainThatHoldsAnotherMessageIsPassedOver) {
+    WriteBase(ModesBase());
+    Start(kUrsula, {"read=/M"});
+    ASSERT_TRUE(Answer("Reading mode", "F"));
+    ASSERT_TRUE(Answer("from message number", "6\r"));
+    ASSERT_TRUE(Answer("Stop after each message", "y"));
+    ASSERT_TRUE(session->WaitForText("[P]ause?")) << session->Screen();
+
+    std::vector<TestMessage> packed = ModesBase();
+    packed.erase(packed.begin() + 3);
+    for (size_t i = 0; i < packed.size(); ++i) packed[i].number = int32_t(i + 1);
+    packed[5].lines = {"Secret for Terry"};  // #6 now: private, Sam to Terry
+    TestMessage later;
+    later.number = 7;
+    later.subject = "Later";
+    packed.push_back(later);
+    WriteBase(packed);
+
+    session->Send("P");
+    ASSERT_TRUE(Answer("Later", ""));
+    ASSERT_TRUE(session->WaitForText("[P]ause?")) << session->Screen();
+    session->Send("S");
+    ASSERT_TRUE(session->WaitForText("done"));
+    EXPECT_EQ(session->Wait(), 0);
+    EXPECT_EQ(session->Output().find("Secret for Terry"), std::string::npos);
+    EXPECT_EQ(Shown(), (std::vector<int>{6, 7}));
+    MsgHeader h;
+    ASSERT_TRUE(ReadMessageHeader(h, 5));
+    EXPECT_EQ(h.TimesRead, 0) << "the private message was not counted as read";
+}
+
 }  // namespace
 }  // namespace kv::test
