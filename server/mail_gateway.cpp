@@ -71,9 +71,23 @@ MailboxFormat ConfiguredFormat() {
     return Config().MmdfMailbox ? MailboxFormat::kMmdf : MailboxFormat::kFromLines;
 }
 
+// Copies from the start of an open file to its end.
+bool CopyAll(int from, int to) {
+    if (lseek(from, 0, SEEK_SET) != 0) return false;
+    char buf[64 * 1024];
+    for (;;) {
+        ssize_t n = read(from, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!WriteAll(to, std::string_view(buf, size_t(n)))) return false;
+    }
+}
+
 // Copies the open mailbox whole into "incoming.bbs": a temporary file in
 // MailDir, every write checked, synced and renamed into place.  The old
-// copy of the last pass stays until the new one is complete.
+// copy of the last pass stays until the new one is complete; when it still
+// holds mail not yet posted, the mailbox is appended after that mail.
 bool CopyToIncoming(int from, const std::string& mailbox) {
     std::string target = MailDirPath(kIncomingFile);
     std::string tmp = target + ".XXXXXX";
@@ -82,15 +96,16 @@ bool CopyToIncoming(int from, const std::string& mailbox) {
         WriteServerLog("Cannot create %s: %s", tmp, std::strerror(errno));
         return false;
     }
-    bool ok = lseek(from, 0, SEEK_SET) == 0;
-    char buf[64 * 1024];
-    while (ok) {
-        ssize_t n = read(from, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        ok = WriteAll(to, std::string_view(buf, size_t(n)));
+    bool ok = true;
+    if (Exists(MailDirPath(kPendingFile))) {
+        int pending = open(target.c_str(), O_RDONLY | O_CLOEXEC);
+        ok = pending >= 0 || errno == ENOENT;
+        if (pending >= 0) {
+            ok = CopyAll(pending, to);
+            close(pending);
+        }
     }
+    ok = ok && CopyAll(from, to);
     if (ok) ok = fsync(to) == 0;
     int err = errno;
     if (close(to) != 0 && ok) {
@@ -108,6 +123,64 @@ bool CopyToIncoming(int from, const std::string& mailbox) {
     return ok;
 }
 
+// "incoming.bbs" holds mail not yet posted while the marker exists: from
+// before the mailbox is removed until every mail of it is posted.
+bool MarkPending() {
+    std::string path = MailDirPath(kPendingFile);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || fsync(fd) != 0) {
+        WriteServerLog("Cannot create %s: %s", path, std::strerror(errno));
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// A lock file older than this was left by a process that died holding it.
+constexpr time_t kStaleLockSeconds = 5 * 60;
+
+bool StaleLock(const std::string& lock) {
+    struct stat st;
+    return stat(lock.c_str(), &st) == 0 && Now() - st.st_mtime > kStaleLockSeconds;
+}
+
+// Rewrites "incoming.bbs" to hold only the byte ranges given (the mails
+// that could not be posted), through a temporary file and a rename.
+bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& keep) {
+    std::string target = MailDirPath(kIncomingFile);
+    std::string tmp = target + ".XXXXXX";
+    int to = mkstemp(tmp.data());
+    if (to < 0) {
+        WriteServerLog("Cannot create %s: %s", tmp, std::strerror(errno));
+        return false;
+    }
+    bool ok = true;
+    std::string bytes;
+    for (const auto& [from, end] : keep) {
+        bytes.resize(size_t(end - from));
+        ok = ok && pread(fileno(f), bytes.data(), bytes.size(), off_t(from)) == ssize_t(bytes.size()) &&
+             WriteAll(to, bytes);
+    }
+    ok = ok && fsync(to) == 0;
+    int err = errno;
+    if (close(to) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        // The whole file stays, its posted mails with it: tried again, some
+        // may come twice, none is lost.
+        WriteServerLog("Cannot rewrite %s: %s", target, std::strerror(err));
+        unlink(tmp.c_str());
+    }
+    return ok;
+}
+
 }  // namespace
 
 void SetMailboxLockSleep(SleepFn fn) {
@@ -117,14 +190,20 @@ void SetMailboxLockSleep(SleepFn fn) {
 void ImportIncomingMail() {
     const std::string& mailbox = Config().MailboxPath;
     struct stat st;
-    if (mailbox.empty() || stat(mailbox.c_str(), &st) != 0) return;
+    bool pending = Exists(MailDirPath(kPendingFile));
     // Delivery agents may leave an empty mailbox behind: no mail in it.
-    if (st.st_size == 0) return;
-    WriteServerLog("Processing incoming mail (%ld bytes)", long(st.st_size));
-    switch (MoveMailbox()) {
-    case MoveResult::kMoved: ProcessMailbox(); break;
-    case MoveResult::kRefused: break;
-    case MoveResult::kFailed: WriteServerLog("Cannot move %s to the mail directory", mailbox); break;
+    if (!mailbox.empty() && stat(mailbox.c_str(), &st) == 0 && st.st_size > 0) {
+        WriteServerLog("Processing incoming mail (%ld bytes)", long(st.st_size));
+        switch (MoveMailbox()) {
+        case MoveResult::kMoved: ProcessMailbox(); return;
+        case MoveResult::kRefused: break;
+        case MoveResult::kFailed: WriteServerLog("Cannot move %s to the mail directory", mailbox); break;
+        }
+    }
+    // Mail that an earlier pass could not post is tried again.
+    if (pending) {
+        WriteServerLog("Posting the mail kept in %s", MailDirPath(kIncomingFile));
+        ProcessMailbox();
     }
 }
 
@@ -133,6 +212,10 @@ MoveResult MoveMailbox() {
     std::string lock = mailbox + ".lock";
 
     for (int waits = 0; Exists(lock); ++waits) {
+        if (StaleLock(lock)) {
+            WriteServerLog("Removing stale mail box lock file %s", lock);
+            if (unlink(lock.c_str()) == 0 || errno == ENOENT) continue;
+        }
         if (waits == kMailboxLockWait + 1) {
             WriteServerLog("There is still a lock on mail box after %d seconds", kMailboxLockWait);
             return MoveResult::kFailed;
@@ -156,7 +239,7 @@ MoveResult MoveMailbox() {
     } else {
         if (!MailboxLooksUsable(f, ConfiguredFormat())) {
             result = MoveResult::kRefused;
-        } else if (CopyToIncoming(fileno(f), mailbox)) {
+        } else if (CopyToIncoming(fileno(f), mailbox) && MarkPending()) {
             if (unlink(mailbox.c_str()) == 0) result = MoveResult::kMoved;
             else WriteServerLog("Cannot remove %s: %s", mailbox, std::strerror(errno));
         }
@@ -185,12 +268,19 @@ void ProcessMailbox() {
     in.ReadLine(first);
 
     const int dateOrder = Config().DateOrder;
+    // Each mail's bytes: from its start line up to the next one's (MMDF:
+    // through its closing line); those whose post failed are kept.
+    std::vector<std::pair<uint64_t, uint64_t>> unposted;
+    uint64_t mailStart = 0;
     for (;;) {
         MailHeader header;
         int parsed = ParseMailHeader(in, header, ParseRecipient, dateOrder);
         if (parsed == kHeaderEndOfFile) break;
         std::vector<std::string> body;
         if (!GetBody(in, format, body)) WriteServerLog("Not enough memory to proceed in GetBody()");
+        uint64_t mailEnd = format == MailboxFormat::kMmdf ? in.Offset() : in.LineStart();
+        const std::pair<uint64_t, uint64_t> bytes(mailStart, mailEnd);
+        mailStart = mailEnd;
         int32_t number = 0;
         if (parsed == kHeaderNoRecipient) {
             WriteServerLog("Message to %s not sent, bad header", header.Addressed);
@@ -201,7 +291,18 @@ void ProcessMailbox() {
                            int(Config().MailArea));
         } else {
             WriteServerLog("Posting of a message from %s FAILED", header.FromName);
+            unposted.push_back(bytes);
         }
+    }
+    // Only now is a posted mail gone from the file; one that could not be
+    // posted waits in it for the next pass, and the next mailbox is put
+    // after it.
+    if (unposted.empty()) {
+        if (unlink(MailDirPath(kPendingFile).c_str()) != 0 && errno != ENOENT)
+            WriteServerLog("Cannot remove %s: %s", MailDirPath(kPendingFile), std::strerror(errno));
+    } else {
+        KeepUnposted(f, unposted);
+        WriteServerLog("%ld mail(s) kept in %s for the next pass", long(unposted.size()), path);
     }
     std::fclose(f);
 }

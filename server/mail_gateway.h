@@ -2,10 +2,12 @@
 // callers' mail requests out to the mail sender (normally kvpost).
 //
 // Incoming, on each timed pass: the mailbox (MailboxPath) is taken under its
-// lock file (MailboxPath + ".lock"), checked, copied to "incoming.bbs" in
-// MailDir and only then removed; the copy is split into mails and each mail
-// whose addressee is a user (found by alias in "users.bbs") is appended to
-// the message area MailArea as private e-mail.
+// lock file (MailboxPath + ".lock"; one older than a few minutes is stale
+// and removed), checked, copied to "incoming.bbs" in MailDir and only then
+// removed; the copy is split into mails and each mail whose addressee is a
+// user (found by alias in "users.bbs") is appended to the message area
+// MailArea as private e-mail.  A mail is gone from "incoming.bbs" only once
+// it is posted: one that could not be is kept there for the next pass.
 //
 // Outgoing: a request from the command pipe becomes a MailRequestLine
 // "name|alias|number|header offset".  Code 1 writes it into a one-line file
@@ -26,6 +28,8 @@ namespace kv::server {
 
 inline constexpr const char* kIncomingFile = "incoming.bbs";
 inline constexpr const char* kOutgoingFile = "outgoing.bbs";
+// Present while "incoming.bbs" holds mail not yet posted.
+inline constexpr const char* kPendingFile = "incoming.pnd";
 inline constexpr const char* kServerPid = "kvhubd v0.1b";
 // Seconds the import waits for another holder of the mailbox lock.
 inline constexpr int kMailboxLockWait = 45;
@@ -40,7 +44,9 @@ enum class MoveResult {
 };
 MoveResult MoveMailbox();
 
-// Splits "incoming.bbs" and posts every mail with an addressee.
+// Splits "incoming.bbs" and posts every mail with an addressee.  The mails
+// whose post failed stay in it (the file rewritten without the others) to
+// be tried again at the next pass, which puts a new mailbox after them.
 void ProcessMailbox();
 
 // The name of the user whose alias is alias (compared lower-cased), or ""

@@ -101,10 +101,12 @@ bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0
 
 bool MailboxReader::ReadLine(std::string& line) {
     line.clear();
+    lineStart_ = offset_;
     int c;
     bool any = false;
     while ((c = getc_unlocked(f_)) != EOF) {
         any = true;
+        ++offset_;
         if (c == '\n') break;
         line.push_back(char(c));
         if (line.size() >= kMaxLine) break;

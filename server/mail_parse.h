@@ -12,6 +12,7 @@
 // Line ends may be LF or CRLF; the CR is dropped with the LF.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -36,12 +37,19 @@ constexpr size_t kPieceWidth = 79;
 class MailboxReader {
 public:
     static constexpr size_t kMaxLine = 64 * 1024;
+    // Offsets count from where the file stands when the reader is made.
     explicit MailboxReader(FILE* f) : f_(f) {}
     // False at the end of the file (line is then empty).
     bool ReadLine(std::string& line);
 
+    // Where the line read last began (the end of the file after a read
+    // that found none), and where the next one begins, as byte offsets.
+    uint64_t LineStart() const { return lineStart_; }
+    uint64_t Offset() const { return offset_; }
+
 private:
     FILE* f_;
+    uint64_t lineStart_ = 0, offset_ = 0;
 };
 
 // The first line of a mailbox that the configured format accepts: "From "

@@ -3,9 +3,16 @@
 // that must stay untouched, posting, and the mail requests with a sender
 // script that records what it was given.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
 #include <filesystem>
 
 #include "common/msg_records.h"
@@ -180,12 +187,28 @@ TEST_F(Gateway, PostsEachMailAndLogsWhatItCouldNot) {
     EXPECT_EQ(test::ReadBaseFile(board.MsgBaseDir(), kMsgTextFile).substr(0, 21), "\x01PID: kvhubd v0.1b\nHe");
 }
 
-TEST_F(Gateway, MailAreaOutsideTheBaseIsNotPosted) {
+// Not posted, and kept until the sysop mends the configuration; in an
+// MMDF mailbox each kept mail keeps both its delimiter lines.
+TEST_F(Gateway, MailAreaOutsideTheBaseIsNotPostedUntilMended) {
+    const std::string d = "\x01\x01\x01\x01\n";
+    const std::string alice = d + "From: joe@far.org\nTo: alice@kivo\nSubject: One\n\nHi.\n" + d;
+    const std::string nobody = d + "From: joe@far.org\nTo: nobody@kivo\n\nLost.\n" + d;
+    const std::string bob = d + "From: ann@far.org\nTo: bob@kivo\nSubject: Two\n\nHo.\n" + d;
+    Use("MmdfMailbox", "1");
     Use("MailArea", "100");
-    board.WriteFile(Mailbox(), kOneMail);
+    board.WriteFile(Mailbox(), alice + nobody + bob);
     ImportIncomingMail();
-    EXPECT_TRUE(test::LogHas(Log(), "Posting of a message from joe@far.org (Joe Far) FAILED"));
+    EXPECT_TRUE(test::LogHas(Log(), "Posting of a message from joe@far.org FAILED"));
     EXPECT_TRUE(test::ReadMsgBase(board.MsgBaseDir()).messages.empty());
+    EXPECT_EQ(board.ReadFile(MailFile(kIncomingFile)), alice + bob);
+
+    Use("MailArea", "2");
+    ImportIncomingMail();
+    test::MsgBaseContents base = test::ReadMsgBase(board.MsgBaseDir());
+    ASSERT_EQ(base.messages.size(), 2u);
+    EXPECT_EQ(base.messages[0].header.Subject, "One");
+    EXPECT_EQ(base.messages[1].header.Subject, "Two");
+    EXPECT_FALSE(fs::exists(MailFile(kPendingFile)));
 }
 
 ServerCommand Request(int16_t code) {
@@ -264,6 +287,103 @@ TEST_F(Gateway, QueueAppendsAndTheOutgoingPassHandsTheFileOver) {
     SendQueuedMail();
     EXPECT_EQ(board.ReadFile(record), "ARG " + MailFile(kOutgoingFile).string() +
                                           "\nAlice Martin|alice|17|4288\nBob Tremblay x|alice|18|4288\n");
+}
+
+// One mail each to Alice or Bob, named by n in subject and text.
+std::string MailNumbered(int n) {
+    return "From joe@far.org Sat Mar  9 10:15:00 1996\nFrom: joe@far.org\nTo: " +
+           std::string(n % 2 ? "alice" : "bob") + "@kivo\nSubject: Mail " + std::to_string(n) + "\n\nText " +
+           std::to_string(n) + ".\n";
+}
+
+// The base directory on a small file system of its own (a tmpfs in a
+// private mount namespace), so that a test can fill it up.
+class SmallBaseDisk {
+public:
+    explicit SmallBaseDisk(const fs::path& dir) : dir_(dir) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(dir))
+            files[e.path().filename().string()] = test::ReadBaseFile(dir, e.path().filename().c_str());
+        if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0) return;
+        mounted_ = true;
+        for (const auto& [name, bytes] : files) std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    ~SmallBaseDisk() {
+        if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool ok() const { return mounted_; }
+    // Takes every free block, or gives them back.
+    void Fill() {
+        std::ofstream out(dir_ / "filler", std::ios::binary);
+        std::string block(4096, 'f');
+        while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
+        }
+    }
+    void MakeRoom() { fs::remove(dir_ / "filler"); }
+
+private:
+    fs::path dir_;
+    bool mounted_ = false;
+};
+
+// A full disk under the base for two passes: no mail is lost, the mails
+// wait in "incoming.bbs" (a second mailbox put after them); with room
+// again every mail lands in the base once.
+TEST_F(Gateway, MailThatCannotBePostedWaitsForTheNextPass) {
+    SmallBaseDisk disk(board.MsgBaseDir());
+    if (!disk.ok()) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
+    disk.Fill();
+
+    const std::string unknown = "From y@far.org Sun Mar 10 08:00:00 1996\nTo: nobody@kivo\n\nlost\n";
+    const std::string first = MailNumbered(1) + unknown + MailNumbered(2) + MailNumbered(3);
+    board.WriteFile(Mailbox(), first);
+    ImportIncomingMail();
+    EXPECT_FALSE(fs::exists(Mailbox()));
+    auto log = Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& l) { return l == "Posting of a message from joe@far.org FAILED"; }),
+              3);
+    EXPECT_TRUE(test::LogHas(log, "3 mail(s) kept in " + MailFile(kIncomingFile).string() + " for the next pass"));
+    EXPECT_EQ(board.ReadFile(MailFile(kIncomingFile)), MailNumbered(1) + MailNumbered(2) + MailNumbered(3));
+
+    // Still full: the new mailbox goes after the mail that waits.
+    board.WriteFile(Mailbox(), MailNumbered(4));
+    ImportIncomingMail();
+    EXPECT_EQ(board.ReadFile(MailFile(kIncomingFile)),
+              MailNumbered(1) + MailNumbered(2) + MailNumbered(3) + MailNumbered(4));
+    EXPECT_TRUE(test::ReadMsgBase(board.MsgBaseDir()).messages.empty());
+
+    // Room again, and no new mailbox: the waiting mail is posted.
+    disk.MakeRoom();
+    fs::remove(board.DataDir() / "server.log");
+    ImportIncomingMail();
+    log = Log();
+    EXPECT_TRUE(test::LogHas(log, "Posting the mail kept in " + MailFile(kIncomingFile).string()));
+    test::MsgBaseContents base = test::ReadMsgBase(board.MsgBaseDir());
+    ASSERT_TRUE(base.InStep()) << base.Problem();
+    std::vector<std::string> subjects;
+    for (const auto& m : base.messages) subjects.push_back(m.header.Subject);
+    EXPECT_EQ(subjects, (std::vector<std::string>{"Mail 1", "Mail 2", "Mail 3", "Mail 4"}));
+    EXPECT_FALSE(fs::exists(MailFile(kPendingFile)));
+
+    // Nothing waits now: the next pass does nothing more.
+    ImportIncomingMail();
+    EXPECT_EQ(test::ReadMsgBase(board.MsgBaseDir()).messages.size(), 4u);
+}
+
+// A lock file left by a process that died long ago does not hold the
+// import up for ever.
+TEST_F(Gateway, StaleMailboxLockIsRemoved) {
+    board.WriteFile(Mailbox(), kOneMail);
+    board.WriteFile(Lock(), "");
+    fs::last_write_time(Lock(), fs::file_time_type::clock::now() - std::chrono::minutes(10));
+    ImportIncomingMail();
+    EXPECT_EQ(sleeps, 0);
+    auto log = Log();
+    EXPECT_TRUE(test::LogHas(log, "Removing stale mail box lock file " + Lock().string()));
+    EXPECT_TRUE(test::LogHas(log, "Message #1 posted to Alice Martin in area 2"));
+    EXPECT_FALSE(fs::exists(Lock()));
 }
 
 }  // namespace
