@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -84,29 +85,15 @@ bool CopyAll(int from, int to) {
     }
 }
 
-// Copies the open mailbox whole into "incoming.bbs": a temporary file in
-// MailDir, every write checked, synced and renamed into place.  The old
-// copy of the last pass stays until the new one is complete; when it still
-// holds mail not yet posted, the mailbox is appended after that mail.
-bool CopyToIncoming(int from, const std::string& mailbox) {
+// Writes a new "incoming.bbs" through fill: a temporary file in MailDir,
+// every write checked, synced and renamed into place, so the old file
+// stays until the new one is complete.  False (errno set) on failure.
+bool ReplaceIncoming(const std::function<bool(int to)>& fill) {
     std::string target = MailDirPath(kIncomingFile);
     std::string tmp = target + ".XXXXXX";
     int to = mkstemp(tmp.data());
-    if (to < 0) {
-        WriteServerLog("Cannot create %s: %s", tmp, std::strerror(errno));
-        return false;
-    }
-    bool ok = true;
-    if (Exists(MailDirPath(kPendingFile))) {
-        int pending = open(target.c_str(), O_RDONLY | O_CLOEXEC);
-        ok = pending >= 0 || errno == ENOENT;
-        if (pending >= 0) {
-            ok = CopyAll(pending, to);
-            close(pending);
-        }
-    }
-    ok = ok && CopyAll(from, to);
-    if (ok) ok = fsync(to) == 0;
+    if (to < 0) return false;
+    bool ok = fill(to) && fsync(to) == 0;
     int err = errno;
     if (close(to) != 0 && ok) {
         ok = false;
@@ -116,10 +103,28 @@ bool CopyToIncoming(int from, const std::string& mailbox) {
         ok = false;
         err = errno;
     }
-    if (!ok) {
-        WriteServerLog("Cannot copy %s to %s: %s", mailbox, target, std::strerror(err));
-        unlink(tmp.c_str());
-    }
+    if (!ok) unlink(tmp.c_str());
+    errno = err;
+    return ok;
+}
+
+// Copies the open mailbox whole into "incoming.bbs"; when that still holds
+// mail not yet posted, the mailbox goes after that mail.
+bool CopyToIncoming(int from, const std::string& mailbox) {
+    std::string target = MailDirPath(kIncomingFile);
+    bool ok = ReplaceIncoming([&](int to) {
+        if (Exists(MailDirPath(kPendingFile))) {
+            int pending = open(target.c_str(), O_RDONLY | O_CLOEXEC);
+            if (pending < 0 && errno != ENOENT) return false;
+            if (pending >= 0) {
+                bool copied = CopyAll(pending, to);
+                close(pending);
+                if (!copied) return false;
+            }
+        }
+        return CopyAll(from, to);
+    });
+    if (!ok) WriteServerLog("Cannot copy %s to %s: %s", mailbox, target, std::strerror(errno));
     return ok;
 }
 
@@ -146,38 +151,21 @@ bool StaleLock(const std::string& lock) {
 }
 
 // Rewrites "incoming.bbs" to hold only the byte ranges given (the mails
-// that could not be posted), through a temporary file and a rename.
+// that could not be posted).
 bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& keep) {
-    std::string target = MailDirPath(kIncomingFile);
-    std::string tmp = target + ".XXXXXX";
-    int to = mkstemp(tmp.data());
-    if (to < 0) {
-        WriteServerLog("Cannot create %s: %s", tmp, std::strerror(errno));
-        return false;
-    }
-    bool ok = true;
-    std::string bytes;
-    for (const auto& [from, end] : keep) {
-        bytes.resize(size_t(end - from));
-        ok = ok && pread(fileno(f), bytes.data(), bytes.size(), off_t(from)) == ssize_t(bytes.size()) &&
-             WriteAll(to, bytes);
-    }
-    ok = ok && fsync(to) == 0;
-    int err = errno;
-    if (close(to) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        // The whole file stays, its posted mails with it: tried again, some
-        // may come twice, none is lost.
-        WriteServerLog("Cannot rewrite %s: %s", target, std::strerror(err));
-        unlink(tmp.c_str());
-    }
+    bool ok = ReplaceIncoming([&](int to) {
+        std::string bytes;
+        for (const auto& [from, end] : keep) {
+            bytes.resize(size_t(end - from));
+            if (pread(fileno(f), bytes.data(), bytes.size(), off_t(from)) != ssize_t(bytes.size()) ||
+                !WriteAll(to, bytes))
+                return false;
+        }
+        return true;
+    });
+    // Then the whole file stays, its posted mails with it: tried again,
+    // some may come twice, none is lost.
+    if (!ok) WriteServerLog("Cannot rewrite %s: %s", MailDirPath(kIncomingFile), std::strerror(errno));
     return ok;
 }
 
