@@ -11,11 +11,13 @@
 #include <fmt/format.h>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "common/msgbase.h"
 #include "common/record_io.h"
 #include "common/runtime.h"
 #include "common/users.h"
+#include "common/whole_file.h"
 
 namespace kv {
 namespace {
@@ -37,43 +39,6 @@ bool SyncDirectory(const std::string& dir) {
     bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-bool WriteWhole(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            if (w == 0) errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
-
-// A new file under a name from mkstemp beside target, holding bytes,
-// synced; its path, or "" (logged).
-std::string WriteTempFile(const std::string& target, const std::string& bytes, mode_t mode) {
-    std::string path = target + ".XXXXXX";
-    int fd = ::mkstemp(path.data());
-    if (fd < 0) {
-        LogErrno("create a file beside", target, errno);
-        return {};
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteWhole(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        LogErrno("write", path, err);
-        ::unlink(path.c_str());
-        return {};
-    }
-    return path;
 }
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -203,7 +168,18 @@ std::string WriteHighestReadFixes(const std::string& dir, const std::vector<High
     std::string bytes(fixes.size() * HighestReadFix::kSize, '\0');
     for (size_t i = 0; i < fixes.size(); ++i)
         EncodeRecord(fixes[i], reinterpret_cast<uint8_t*>(bytes.data() + i * HighestReadFix::kSize));
-    return WriteTempFile(dir + "/highread.fix", bytes, 0600);
+    // Synced under its temporary name: the journal names it as it is.
+    std::string why;
+    TempFile tmp = MakeTempBeside(dir + "/highread.fix", &why);
+    if (tmp.fd >= 0 && (!WriteAllTo(tmp.fd, bytes) || ::fsync(tmp.fd) != 0 || ::close(std::exchange(tmp.fd, -1)) != 0)) {
+        why = fmt::format("cannot write {}: {}", tmp.path, std::strerror(errno));
+        DiscardTemp(tmp);
+    }
+    if (tmp.path.empty()) {
+        LogService("Message base: " + why);
+        return {};
+    }
+    return tmp.path;
 }
 
 bool CommitBaseSwap(const std::vector<SwapStep>& steps, const std::string& userFixes) {
@@ -217,12 +193,10 @@ bool CommitBaseSwap(const std::vector<SwapStep>& steps, const std::string& userF
                 return false;
             }
     if (!Journalable(userFixes)) return false;
-    std::string tmp = WriteTempFile(path, EncodeJournal(j), 0600);
-    if (tmp.empty()) return false;
+    std::string why;
     CrashPoint("swap");
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        LogErrno("put in place", path, errno);
-        ::unlink(tmp.c_str());
+    if (!WriteFileWhole(path, EncodeJournal(j), &why)) {
+        LogService("Message base: " + why);
         return false;
     }
     SyncDirectory(DirOf(path));

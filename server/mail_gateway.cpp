@@ -18,6 +18,7 @@
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/users.h"
+#include "common/whole_file.h"
 #include "server/server_log.h"
 #include "server/server_settings.h"
 
@@ -86,26 +87,20 @@ bool CopyAll(int from, int to) {
 }
 
 // Writes a new "incoming.bbs" through fill: a temporary file in MailDir,
-// every write checked, synced and renamed into place, so the old file
-// stays until the new one is complete.  False (errno set) on failure.
+// synced and renamed into place, so the old file stays until the new one
+// is complete.  False (logged) on failure.
 bool ReplaceIncoming(const std::function<bool(int to)>& fill) {
-    std::string target = MailDirPath(kIncomingFile);
-    std::string tmp = target + ".XXXXXX";
-    int to = mkstemp(tmp.data());
-    if (to < 0) return false;
-    bool ok = fill(to) && fsync(to) == 0;
-    int err = errno;
-    if (close(to) != 0 && ok) {
-        ok = false;
-        err = errno;
+    std::string target = MailDirPath(kIncomingFile), why;
+    TempFile tmp = MakeTempBeside(target, &why);
+    if (tmp.fd >= 0 && !fill(tmp.fd)) {
+        why = std::strerror(errno);
+        DiscardTemp(tmp);
     }
-    if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
+    if (tmp.fd < 0 || !CommitTemp(tmp, target, &why)) {
+        WriteServerLog("Cannot write %s: %s", target, why);
+        return false;
     }
-    if (!ok) unlink(tmp.c_str());
-    errno = err;
-    return ok;
+    return true;
 }
 
 // Copies the open mailbox whole into "incoming.bbs"; when that still holds
@@ -124,7 +119,7 @@ bool CopyToIncoming(int from, const std::string& mailbox) {
         }
         return CopyAll(from, to);
     });
-    if (!ok) WriteServerLog("Cannot copy %s to %s: %s", mailbox, target, std::strerror(errno));
+    if (!ok) WriteServerLog("Cannot copy %s to %s", mailbox, target);
     return ok;
 }
 
@@ -163,9 +158,8 @@ bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& kee
         }
         return true;
     });
-    // Then the whole file stays, its posted mails with it: tried again,
-    // some may come twice, none is lost.
-    if (!ok) WriteServerLog("Cannot rewrite %s: %s", MailDirPath(kIncomingFile), std::strerror(errno));
+    // Failing that, the whole file stays, its posted mails with it: tried
+    // again, some may come twice, none is lost.
     return ok;
 }
 
