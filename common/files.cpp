@@ -84,16 +84,6 @@ std::string DirName(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
 
 // Copies a plain file's bytes, mode and times to a temporary name beside
 // target and renames it into place, so the target is never half written.
@@ -113,7 +103,7 @@ bool CopyPlainFile(const std::string& source, const struct stat& st, const std::
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) ok = false;
         if (r <= 0) break;
-        if (!WriteAll(out, buf, size_t(r))) {
+        if (!WriteFully(out, buf, size_t(r))) {
             ok = false;
             break;
         }
@@ -165,6 +155,30 @@ bool MoveAcross(const std::string& source, const std::string& target) {
 
 }  // namespace
 
+bool ReadFully(int fd, void* data, size_t size) {
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t r = read(fd, p, size);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        size -= size_t(r);
+    }
+    return true;
+}
+
+bool WriteFully(int fd, const void* data, size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t w = write(fd, p, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        size -= size_t(w);
+    }
+    return true;
+}
+
 int MoveFile(const std::string& source, const std::string& destination) {
     if (source.empty() || destination.empty()) return 1;
     std::string target = destination;
@@ -197,7 +211,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents) {
         umask(mask);
         mode = 0660 & ~mask;
     }
-    bool ok = WriteAll(fd, contents.data(), contents.size()) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    bool ok = WriteFully(fd, contents.data(), contents.size()) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;

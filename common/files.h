@@ -2,6 +2,7 @@
 // bits of a caller's message-area selection.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <span>
@@ -35,6 +36,11 @@ time_t FileTime(const std::string& path);
 int32_t FreeDiskSpace(const std::string& path);
 // The same figure from a count of free blocks and the block size.
 int32_t FreeSpaceUnits(uint64_t freeBlocks, uint64_t blockSize);
+
+// Reads or writes exactly size bytes, going on after a signal; false at an
+// error or (reading) the end of the file before size bytes.
+bool ReadFully(int fd, void* data, size_t size);
+bool WriteFully(int fd, const void* data, size_t size);
 
 // Moves source to destination, into it when destination is a directory.
 // A rename where it can; across file systems a copy (contents, mode and

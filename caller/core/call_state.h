@@ -17,7 +17,7 @@
 #include <string>
 
 #include "caller/core/last_call.h"
-#include "caller/core/later_stubs.h"
+#include "caller/core/time_log.h"
 #include "common/textfmt.h"
 #include "common/user_record.h"
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "caller/core/call_state.h"
+#include "caller/core/external_programs.h"
 #include "caller/core/later_stubs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
@@ -265,10 +266,7 @@ void RunCommand(Display& d) {
         d.lineStart = true;  // no "|": nothing runs, the line is gone
         return;
     }
-    if (c == '|' && Config().AllowShellEscapes != 0) {
-        BlockingInput handOver;  // the program reads the line as usual
-        RunExternal(0, 0, 0, command);
-    }
+    if (c == '|' && Config().AllowShellEscapes != 0) RunExternal(0, 0, 0, command);
     SkipLine(d);
 }
 

@@ -19,29 +19,6 @@ namespace kv::caller {
 
 void OnChatRequest();   // SIGUSR2
 
-// --- time log ------------------------------------------------------------------
-
-// This line's "timelog.bbs" record as read at log-in; the time-log piece
-// gives it its layout.  An empty Date means no time log was read.
-struct TimeLogRecord {
-    std::string Date;
-};
-// 1 when the record was written back.  Stand-in: 1.
-int UpdateTimeLog(int line, const TimeLogRecord& record);
-// Reads this line's record at log-in, making the file when it is missing;
-// 1 or 0.  Stand-in: today's date, 1.
-int ReadTimeLog(int line, TimeLogRecord& record);
-
-// --- external programs -----------------------------------------------------------
-
-// Runs a command line through the shell; pause, transfer and quiet as the
-// external-program piece defines them.  Its "*" codes put values of the
-// call into the line, and every such value is quoted for the shell there,
-// so a caller's name can never become shell syntax.  1 when the shell ran,
-// 0 when not (the transfer form: the exit status).  Stand-in: the line as
-// it stands, without drop file or "*" codes, through /bin/sh.
-int RunExternal(int pause, int transfer, int quiet, const std::string& command);
-
 // --- questionnaires, watchdog message, mail check, text display ----------------------
 
 // Runs the questionnaire script name (".q-a" in MenuDir).  Stand-in: 1,

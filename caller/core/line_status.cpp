@@ -114,6 +114,7 @@ int ChatKey() {
 uint8_t SysopChatFlag() { return gSysopChat; }
 void SetSysopChatFlag(uint8_t value) { gSysopChat = value; }
 bool PagingFlag() { return gPaging; }
+void SetPagingFlag(bool on) { gPaging = on; }
 
 int RegisterLine(int line) {
     if (!CreateOnlineFile()) return 0;

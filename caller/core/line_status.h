@@ -88,5 +88,7 @@ uint8_t SysopChatFlag();
 void SetSysopChatFlag(uint8_t value);
 // Set while a page rings; the sysop chat clears it (the page was answered).
 bool PagingFlag();
+// An external program's drop file, and its "*#" code, set it too.
+void SetPagingFlag(bool on);
 
 }  // namespace kv::caller

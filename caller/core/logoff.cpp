@@ -9,6 +9,7 @@
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
+#include "caller/core/later_stubs.h"
 #include "caller/core/line_status.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"

@@ -11,6 +11,7 @@
 #include "caller/areas/reader_stubs.h"
 #include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
+#include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/later_stubs.h"
 #include "caller/core/line_status.h"

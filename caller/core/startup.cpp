@@ -11,6 +11,7 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
+#include "caller/core/later_stubs.h"
 #include "caller/core/line_status.h"
 #include "caller/core/login.h"
 #include "caller/core/logoff.h"

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -240,6 +241,34 @@ TEST_F(Move, AcrossFileSystems) {
     EXPECT_EQ(entries, 2);
     EXPECT_TRUE(NoPwned(dir_));
     EXPECT_TRUE(NoPwned(other));
+}
+
+}  // namespace
+
+namespace {
+
+// A writer killed at any moment of ReplaceFileContents leaves the old
+// contents or the new ones, whole, with the file's own mode.
+TEST_F(Files, ReplaceFileContentsKilledAtAnyMomentLeavesOneWholeVersion) {
+    fs::path target = dir_ / "record.bbs";
+    const size_t size = 256 * 1024;
+    Write(target, std::string(size, 'A'));
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::string a(size, 'A'), b(size, 'B');
+            for (int i = 0;; ++i) ReplaceFileContents(target.string(), i % 2 ? a : b);
+        }
+        usleep(useconds_t(1000 + round * 700));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        std::string body = Slurp(target);
+        ASSERT_EQ(body.size(), size) << "round " << round;
+        EXPECT_TRUE(body == std::string(size, 'A') || body == std::string(size, 'B')) << "round " << round;
+        EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
         "  U  Your settings",
         "  B  Bulletins",
         "  P  Page the sysop    C  Your call status",
-        "  N  USENET news",
+        "  N  USENET news       D  Doors",
         "",
         "  G  Goodbye (log off)",
         "[60 min left] Your choice:",

@@ -98,8 +98,10 @@ TEST(DisplayFile, CommandMacroRunsTheSysopsCommandOnlyWhenAllowed) {
     auto s = StartProbe(b, {"caller=$(touch named.flag)", "display=cmd"});
     ASSERT_TRUE(s->WaitForText("display=255"));
     EXPECT_EQ(s->Row(1), "before");
-    EXPECT_EQ(s->Row(2), "between");  // a line without "|" runs nothing and is gone
-    EXPECT_EQ(s->Row(3), "last");
+    // The command gets a line of its own before and after it; a line
+    // without "|" runs nothing and is gone.
+    EXPECT_EQ(s->Row(4), "between") << s->Screen();
+    EXPECT_EQ(s->Row(5), "last");
     EXPECT_EQ(s->Wait(), 0);
     EXPECT_TRUE(fs::exists(b.root() / "ran.flag"));
     EXPECT_FALSE(fs::exists(b.root() / "never.flag"));

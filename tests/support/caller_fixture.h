@@ -83,12 +83,14 @@ public:
     void StartBoard() { ASSERT_GT(StartServer(*board_), 0) << last_.err; }
 
     // A new call on a line of its own (line numbers in dialling order),
-    // kivo started with options.
-    std::unique_ptr<Caller> Dial(const std::vector<std::string>& options = {}) {
+    // kivo started with options and extra environment entries.
+    std::unique_ptr<Caller> Dial(const std::vector<std::string>& options = {},
+                                 const std::vector<std::string>& env = {}) {
         PtyOptions o;
         o.argv = {ProgramPath("kivo")};
         o.argv.insert(o.argv.end(), options.begin(), options.end());
         o.dir = board_->root();
+        o.env = env;
         o.beforeStart = [this](const std::string& device) {
             devices_.push_back(device);
             std::string lines = "# device,speed,delay\n";
