@@ -31,7 +31,7 @@ protected:
     void WriteDoorMenu(const std::vector<std::string>& commands) {
         MenuRecord prompt;
         prompt.Command = 10;
-        prompt.Text = "Door menu: ";
+        prompt.Text = "[~ min left] Door menu: ";
         prompt.LineForeground = 14;
         std::vector<MenuRecord> records = {prompt};
         char key = 'A';
@@ -196,6 +196,42 @@ TEST_F(DoorCall, RefusedCommandsRunNothing) {
     EXPECT_NE(log.find("Command refused, longer than 511 characters: " + door), std::string::npos) << log;
     EXPECT_NE(log.find("Command refused, a * code inside quotes: " + door + " \"*F\""), std::string::npos) << log;
     EXPECT_EQ(log.find("Runs: "), std::string::npos) << log;
+}
+
+// A door that runs two and a half minutes: with "*!" its two whole
+// minutes are given back to the call and taken off the minutes of today.
+TEST_F(DoorCall, CreditedDoorTimeIsGivenBack) {
+    fs::path clock = board().root() / "clock";
+    time_t start = Now();
+    board().WriteFile(clock, std::to_string(start));
+    // The door moves the board's clock on by 150 seconds.
+    std::string door = WriteScript("slow.sh", "echo $(( $(cat '" + clock.string() + "') + 150 )) > '" +
+                                                  clock.string() + ".new'\nmv '" + clock.string() + ".new' '" +
+                                                  clock.string() + "'\n");
+    WriteDoorMenu({door + " *!", door});
+    StartBoard();
+    struct Case {
+        char key;
+        const char* left;   // the menu's minutes left after the door
+        int16_t today;      // the record's minutes today after log-off
+    } cases[] = {{'A', "[60 min left]", 0}, {'B', "[58 min left]", 2}};
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.key);
+        board().WriteFile(clock, std::to_string(start));
+        devices_.clear();
+        auto c = Dial({}, {"KV_TEST_CLOCK_FILE=" + clock.string()});
+        c->LogInAs("terry tester", "keyboard");
+        RunDoor(*c, t.key);
+        ASSERT_TRUE(c->Expect(t.left)) << c->Rest();
+        ASSERT_TRUE(c->Answer("Door menu: ", "g")) << c->Rest();
+        EXPECT_EQ(c->Wait(), 1) << c->Rest();
+        UserRecord terry = User(1);
+        EXPECT_EQ(terry.MinutesToday, t.today);
+        // The next call starts on a fresh day again.
+        terry.MinutesToday = 0;
+        terry.LastCallDate = "01/02/24";
+        PutUser(1, terry);
+    }
 }
 
 // The sample board's door: the location the caller gives the town crier
