@@ -8,7 +8,11 @@
 
 #include "common/runtime.h"
 #include "common/users.h"
+#include "common/lastread.h"
+#include "roster/browse.h"
 #include "roster/menu_bar.h"
+#include "roster/record_form.h"
+#include "roster/session.h"
 #include "roster/screen.h"
 #include "roster/setup.h"
 #include "roster/widgets.h"
@@ -24,28 +28,28 @@ int NotYet() {
 
 std::vector<MenuItem> MainMenuTable() {
     return {
-        {" Browse ", "Browse the list to select a record", NotYet},
-        {" Next ", "Display next page", NotYet},
-        {" Previous ", "Display previous page", NotYet},
-        {" Top ", "Go to fisrt user record", NotYet},
-        {" Bottom ", "Go to last user record", NotYet},
-        {" Comment ", "Edit comment/contrib./UUCP related", NotYet},
+        {" Browse ", "Browse the list to select a record", BrowseList},
+        {" Next ", "Display next page", NextPage},
+        {" Previous ", "Display previous page", PreviousPage},
+        {" Top ", "Go to fisrt user record", TopRecord},
+        {" Bottom ", "Go to last user record", BottomRecord},
+        {" Comment ", "Edit comment/contrib./UUCP related", CommentFromMenu},
         {" Setup ", "Configure the program", RosterSetup},
-        {" Edit ", "Edit selected record", NotYet},
+        {" Edit ", "Edit selected record", EditRecordFromMenu},
         {" Find ", "Find a selected record", NotYet},
         {" Sort ", "Sort the user list", NotYet},
         {" Delete ", "Delete selected/marked users", NotYet},
         {" Pack ", "Rewrite the users database", NotYet},
         {" Add ", "Add a new blank record", NotYet},
         {" Validate ", "Validate selected/marked users", NotYet},
-        {" Last read ", "Edit last read record", NotYet},
-        {" Toggle ", "Toggle selected fields in window", NotYet},
+        {" Last read ", "Edit last read record", LastReadFromMenu},
+        {" Toggle ", "Toggle selected fields in window", NextLayout},
         {" Global ", "Edit fields globally", NotYet},
         {" Reports ", "Make reports to file/screen/printer", NotYet},
         {" Move ", "Move a record", NotYet},
         {" Utils ", "Externals programs and utilities", NotYet},
         {" Stats ", "Show stats about the users base", NotYet},
-        {" Reset ", "Reset user limits", NotYet},
+        {" Reset ", "Reset user limits", ResetLimits},
         {" On-Line ", "Show who is on-line now", NotYet},
         {" Marked ", "Mark/Unmark records", NotYet},
     };
@@ -65,16 +69,35 @@ int RunMainMenu() {
 
 void RedrawMainScreen() {
     TouchAll();
+    BrowseState& b = Browser();
+    b.base.FetchAt(b.currentPos, b.current);
+    if (b.base.count() > 0) ShowCurrentLine(b.currentPos);
+    ShowListPage(b.top);
+    ShowColumnHeader(State().layout);
     ShowHelpLine(kHelpMenu);
 }
 
-void RunUserEditor() {
+bool OpenUserFiles() {
     int fd = open(UsersPath().c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0) return false;
+    close(fd);
+    // A board that never had a caller lacks "lastread.bbs"; it starts empty.
+    std::string lastRead = Config().MsgBaseDir + "/" + kLastReadFile;
+    fd = open(lastRead.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+void RunUserEditor() {
+    if (!OpenUserFiles()) {
         PopupAck(10, 11, "You must use 'Kivo' at least once before using 'Kvroster'");
         return;
     }
-    close(fd);
+    BrowseState& b = Browser();
+    if (!b.base.BuildIndex()) return;
+    ShowColumnHeader(State().layout);
+    ShowRecord(0);
     RunMainMenu();
 }
 

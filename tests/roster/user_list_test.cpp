@@ -1,0 +1,256 @@
+// The user files under kvroster: the list in its layouts, moving through
+// it, the record form's editors with the files read back byte for byte,
+// an empty file, and a caller registering while the sysop edits.
+#include <filesystem>
+#include <fstream>
+
+#include "common/lastread.h"
+#include "common/record_io.h"
+#include "common/user_record.h"
+#include "roster/user_base.h"
+#include "tests/roster/roster_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::test {
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+UserRecord Person(int n) {
+    UserRecord r;
+    r.Name = n == 0 ? "Sam Sysop" : "User " + std::to_string(n);
+    r.Location = "Town " + std::to_string(n);
+    r.Password = "Secret";
+    r.SecurityLevel = n == 0 ? 64000 : 10 + n;
+    r.TotalCalls = uint32_t(100 + n);
+    r.LastCallDate = "24/01/02";
+    r.LastCallTime = "10:11:12";
+    r.Flags = {uint8_t(n), 0, 0, 0x80};
+    r.Options = USER_CLEAR_SCREEN;
+    r.ScreenLength = 24;
+    r.ScanAreas.fill(0xff);
+    r.FirstCallDate = "23/12/31";
+    r.SubscriptionEnd = "00/00/00";
+    if (n == 0) r.Alias = "sysop";
+    return r;
+}
+
+class RosterUsersTest : public RosterTest {
+protected:
+    void WriteUsers(int count) {
+        std::string users, lastread;
+        for (int n = 0; n < count; ++n) {
+            UserBytes b = EncodeUserRecord(Person(n));
+            users.append(reinterpret_cast<const char*>(b.data()), b.size());
+            LastReadRecord lr;
+            lr.LastRead[0] = uint32_t(n);
+            auto lb = EncodeRecord(lr);
+            lastread.append(reinterpret_cast<const char*>(lb.data()), lb.size());
+        }
+        std::ofstream(UsersFile(), std::ios::binary | std::ios::trunc) << users;
+        std::ofstream(LastReadFile(), std::ios::binary | std::ios::trunc) << lastread;
+    }
+    fs::path UsersFile() const { return board.DataDir() / "users.bbs"; }
+    fs::path LastReadFile() const { return board.MsgBaseDir() / "lastread.bbs"; }
+    UserRecord Record(int n) {
+        std::string all = ReadAll(UsersFile());
+        return DecodeUserRecord(reinterpret_cast<const uint8_t*>(all.data()) + size_t(n) * kUserRecordSize);
+    }
+    // Into the browse list from the main menu.
+    std::unique_ptr<PtySession> StartBrowsing() {
+        auto s = Start();
+        EXPECT_TRUE(s->WaitForText(" Browse "));
+        s->Send("\r");
+        EXPECT_TRUE(s->WaitForText("<F2/Find/Tog/Del/Val>"));
+        return s;
+    }
+};
+
+TEST(RosterRows, FieldsStandInTheirColumnsAndAreCutThere) {
+    UserRecord r = Person(3);
+    r.Name = std::string(30, 'N');
+    r.SecurityLevel = 64000;
+    r.TotalCalls = 4000000000u;
+    r.Credit = -5;
+    roster::ListRow row = roster::FormatListRow(true, r, 0);
+    ASSERT_EQ(row.text.size(), 76u);
+    EXPECT_TRUE(row.marked);
+    EXPECT_FALSE(row.deleted);
+    EXPECT_EQ(row.text.substr(3, 24), std::string(23, 'N') + " ");
+    EXPECT_EQ(row.text.substr(27, 10), "64000     ");
+    EXPECT_EQ(row.text.substr(37, 8), "4000000 ") << "a number is cut before the next column";
+    EXPECT_EQ(row.text.substr(45, 18), "24/01/02 10:11:12 ");
+    EXPECT_EQ(row.text.substr(63, 2), "-5");
+    EXPECT_EQ(roster::FormatListRow(false, r, 2).text.substr(36, 8), "11000000");
+    EXPECT_EQ(roster::FormatListRow(false, r, 3).text.substr(33, 8), "No  Yes ");
+    r.Location = std::string(20, 'L');
+    EXPECT_EQ(roster::FormatListRow(false, r, 4).text.substr(27, 18), std::string(17, 'L') + " ");
+}
+
+TEST(RosterRows, AliasSuggestionAndTheWriteBackMerge) {
+    EXPECT_EQ(roster::SuggestAlias("John Smith"), "jsmith");
+    EXPECT_EQ(roster::SuggestAlias("Bartholomew"), "bartholo");
+    EXPECT_EQ(roster::SuggestAlias("Al Longfellowson"), "alongfel");
+
+    UserRecord original = Person(1), edited = original, onDisk = original;
+    edited.Location = "Elsewhere";   // the sysop's change
+    onDisk.TotalCalls += 1;          // a caller's log-off meanwhile
+    onDisk.LastCallTime = "23:59:00";
+    UserRecord merged = roster::MergeEdits(onDisk, original, edited);
+    EXPECT_EQ(merged.Location, "Elsewhere");
+    EXPECT_EQ(merged.TotalCalls, original.TotalCalls + 1);
+    EXPECT_EQ(merged.LastCallTime, "23:59:00");
+}
+
+TEST_F(RosterUsersTest, BrowseShowsEachLayoutPagesAndJumps) {
+    WriteUsers(30);
+    auto s = StartBrowsing();
+    ASSERT_TRUE(s->WaitForText("User 11"));
+    EXPECT_EQ(s->Screen().find("User 12 "), std::string::npos) << "twelve rows from record 0";
+    const char* headers[] = {
+        "U/L K . U/L S . D/L K", "Flag A .. Flag B", "S/L . Del Cls Brk", "Location ........ Data", "Level ... Calls",
+    };
+    for (const char* h : headers) {
+        s->Send("t");
+        EXPECT_TRUE(s->WaitForText(h)) << h;
+    }
+    s->Send("]");  // twelve on
+    ASSERT_TRUE(s->WaitForText(" 12    User 12"));
+    s->Send("}");  // the last record
+    ASSERT_TRUE(s->WaitForText(" 29    User 29"));
+    s->Send("7\r");  // the jump popup, pre-filled with the digit
+    ASSERT_TRUE(s->WaitForText(" 7     User 7 "));
+    s->Send(" ");  // marks 7 and moves on
+    ASSERT_TRUE(s->WaitForText(" 8     User 8 "));
+    EXPECT_NE(s->Screen().find("√ User 7 "), std::string::npos) << s->Screen();
+    s->Send("d");  // record 8 deleted at once
+    ASSERT_TRUE(s->WaitForText("φUser 8 "));
+    EXPECT_EQ(Record(8).Options, USER_CLEAR_SCREEN | USER_DELETED);
+    s->Send("\x1b");
+    Quit(*s);
+}
+
+TEST_F(RosterUsersTest, TheFormEditsEachKindOfFieldAndNothingElse) {
+    WriteUsers(4);
+    const std::string usersBefore = ReadAll(UsersFile()), lastBefore = ReadAll(LastReadFile());
+    auto s = StartBrowsing();
+    s->Send("\x1bOB\r");  // record 1 into the form
+    ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 4"));
+    struct Step {
+        const char* what;
+        std::string keys, expect;
+    } steps[] = {
+        {"location (text)", "\x1bOB\r" + std::string(6, '\x7f') + "far away\r", "Far Away"},  // capitalised
+        {"level (number)", "\t\r70000\r", "64000"},                                 // field 3, clamped
+        {"last date (date text)", "\x1bOB\x1bOB\r" + std::string(8, '\x7f') + "24/02/29\r", "24/02/29"},           // field 7
+        {"screen length (4 bytes)", "\x1bOF\x1bOD\x1bOD\r60\r", "60"},               // field 20
+        {"flags", "f\x1bOB\r \r\x1b", "10000000"},                                  // set B, first bit
+        {"attributes", "a\t\t\t \x1b", "Del Cls Brk Ans"},                          // ANSI on
+        {"scan areas", "c\r", "OFF"},                                       // area 1 off
+    };
+    for (const Step& st : steps) {
+        s->Send(st.keys);
+        EXPECT_TRUE(s->WaitForText(st.expect)) << st.what << "\n" << s->Screen();
+    }
+    s->Send("\x1bl\r77\r\x1b");  // the last-read screen saves by itself
+    ASSERT_TRUE(s->WaitForText("Save the modifications ?"));
+    s->Send("y");
+    s->Send("\x1b");
+    ASSERT_TRUE(s->WaitForText("Save MODIFIED record"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("Browse the list to select a record"));
+    s->Send("\x1b");
+    Quit(*s);
+
+    UserRecord want = Person(1);
+    want.Location = "Far Away";
+    want.SecurityLevel = 64000;
+    want.LastCallDate = "24/02/29";
+    want.ScreenLength = 60;
+    want.Flags[1] = 0x01;
+    want.Options |= USER_ANSI;
+    want.ScanAreas[0] = 0xfe;
+    UserBytes wantBytes = EncodeUserRecord(want);
+    std::string usersAfter = ReadAll(UsersFile());
+    ASSERT_EQ(usersAfter.size(), usersBefore.size());
+    EXPECT_EQ(usersAfter.substr(0, kUserRecordSize), usersBefore.substr(0, kUserRecordSize));
+    EXPECT_EQ(usersAfter.substr(kUserRecordSize, kUserRecordSize),
+              std::string(reinterpret_cast<const char*>(wantBytes.data()), wantBytes.size()));
+    EXPECT_EQ(usersAfter.substr(2 * kUserRecordSize), usersBefore.substr(2 * kUserRecordSize));
+
+    std::string lastAfter = ReadAll(LastReadFile());
+    ASSERT_EQ(lastAfter.size(), lastBefore.size());
+    LastReadRecord lr;
+    DecodeRecord(reinterpret_cast<const uint8_t*>(lastAfter.data()) + 400, lr);
+    EXPECT_EQ(lr.LastRead[0], 77u);
+    EXPECT_EQ(lastAfter.substr(0, 400) + lastAfter.substr(404), lastBefore.substr(0, 400) + lastBefore.substr(404));
+}
+
+TEST_F(RosterUsersTest, AnEmptyUsersFileShowsAnEmptyList) {
+    WriteUsers(0);
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    s->Send("\r");
+    ASSERT_TRUE(s->WaitForText("No user record to browse"));
+    s->Send("\t\r");  // " Next " beeps and does nothing
+    Quit(*s);
+    EXPECT_EQ(fs::file_size(UsersFile()), 0u);
+}
+
+TEST_F(RosterUsersTest, ACallerRegisteringOrLoggingOffMeanwhileIsKept) {
+    WriteUsers(3);
+    auto s = StartBrowsing();
+    s->Send("\x1bOB\r");
+    ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 3"));
+    // Meanwhile a caller registers and user 1 logs off.
+    UserRecord fresh = Person(3);
+    fresh.Name = "New Caller";
+    UserBytes fb = EncodeUserRecord(fresh);
+    std::ofstream(UsersFile(), std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(fb.data()), std::streamsize(fb.size()));
+    {
+        std::fstream f(UsersFile(), std::ios::binary | std::ios::in | std::ios::out);
+        UserRecord after = Person(1);
+        after.TotalCalls = 999;
+        UserBytes ab = EncodeUserRecord(after);
+        f.seekp(kUserRecordSize);
+        f.write(reinterpret_cast<const char*>(ab.data()), std::streamsize(ab.size()));
+    }
+    s->Send("\x1bOB\r" + std::string(6, '\x7f') + "north\r\x1b");
+    ASSERT_TRUE(s->WaitForText("Save MODIFIED record"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("Browse the list to select a record"));
+    s->Send("}");
+    EXPECT_TRUE(s->WaitForText(" 3     New Caller")) << "the new record is in the list";
+    s->Send("\x1b");
+    Quit(*s);
+    ASSERT_EQ(fs::file_size(UsersFile()), 4 * kUserRecordSize);
+    EXPECT_EQ(Record(1).Location, "North");
+    EXPECT_EQ(Record(1).TotalCalls, 999u);
+    EXPECT_EQ(Record(3).Name, "New Caller");
+}
+
+TEST_F(RosterUsersTest, AnAliasInUseElsewhereIsRefused) {
+    WriteUsers(3);
+    auto s = StartBrowsing();
+    s->Send("\x1bOB\x06" "2");  // record 1, then F2 as Ctrl-F and 2
+    ASSERT_TRUE(s->WaitForText("UUCP Alias")) << s->Screen();
+    s->Send("\x1bOB\x1bOB\x1bOB\x1bOB\x1bOB\r");
+    ASSERT_TRUE(s->WaitForText("u1"));  // the suggestion from "User 1"
+    s->Send("\x7f\x7fSYSOP\r");
+    ASSERT_TRUE(s->WaitForText("This ALIAS is already in use (record #0)"));
+    s->Send(" ");
+    s->Send("\r\x1b");  // the suggestion taken
+    ASSERT_TRUE(s->WaitForText("Save MODIFIED record"));
+    s->Send("y\x1b");
+    Quit(*s);
+    EXPECT_EQ(Record(1).Alias, "u1");
+    EXPECT_EQ(Record(0).Alias, "sysop");
+}
+
+}  // namespace
+}  // namespace kv::test
