@@ -363,13 +363,16 @@ struct GroupRow {
 bool ShowGroupRow(NewsFile& master, NewsFile& info, int i, GroupRow& row) {
     const char* what = nullptr;
     uint32_t at = uint32_t(i);
+    int error = 0;
     if (!info.Read(SubscriptionOffset(i), row.subscription)) {
         what = "Le read body a foke";
+        error = info.error();
     } else if (at = row.subscription.Group, !master.Read(GroupOffset(at), row.group)) {
         what = "Le read master a foke";
+        error = master.error();
     }
     if (what) {
-        PutLine(fmt::format("Le Read failed... errno = {}, MasterPos = {} :", info.error() | master.error(), at));
+        PutLine(fmt::format("Le Read failed... errno = {}, MasterPos = {} :", error, at));
         GetKey();
         PutLine(what);
         GetKey();

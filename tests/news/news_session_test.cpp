@@ -166,5 +166,45 @@ TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
     EXPECT_EQ(news.subs[1].LastRead, 10u);
 }
 
+// The group question: keys outside its set ring the bell, a number and
+// Enter jumps, "\\" goes back, skipped groups are offered once more.
+TEST_F(NewsSession, TheGroupQuestionJumpsSkipsAndStartsOverOnce) {
+    WriteSpool();
+    std::string news;
+    auto put = [&](auto record) {
+        auto bytes = EncodeRecord(record);
+        news.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    NewsInfoHeader h = FreshNewsHeader();
+    h.Subscribed = 3;
+    put(h);
+    put(NewsSubscription{0, 0});
+    put(NewsSubscription{1, 2});
+    put(NewsSubscription{0, 0});  // the same group twice: rows are subscriptions
+    board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "r")) << terry->Rest();
+
+    ASSERT_TRUE(terry->Expect(kGroupQuestion)) << terry->Rest();
+    terry->Send("Nq");
+    ASSERT_TRUE(terry->Expect("\a\a")) << terry->Rest();
+    terry->Send("3\r");
+    ASSERT_TRUE(terry->Expect("3     test.one")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, "\\")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("2     test.two")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("This group contain ")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, " ")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Still 11 unread message(s) in 2 newsgroup(s): ", "x")) << terry->Rest();
+    for (int row = 0; row < 3; ++row) ASSERT_TRUE(terry->Answer(kGroupQuestion, "n")) << row << terry->Rest();
+    ASSERT_TRUE(terry->Answer("Still 14 unread message(s) in 3 newsgroup(s): ", "x")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+}
+
 }  // namespace
 }  // namespace kv::test
