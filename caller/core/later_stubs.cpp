@@ -8,7 +8,6 @@ namespace kv::caller {
 void OnChatRequest() {}
 
 int RunQuestionnaire(const std::string&) { return 1; }
-void PostWatchdogMessage(const std::string&) {}
 void ShowFileAndWait(const std::string& name, bool, bool inTextDir) { DisplayFile(inTextDir ? 1 : 0, name); }
 
 void RotateCallersLog() {}

@@ -19,15 +19,11 @@ namespace kv::caller {
 
 void OnChatRequest();   // SIGUSR2
 
-// --- questionnaires, watchdog message, mail check, text display ----------------------
+// --- questionnaires, mail check, text display ----------------------
 
 // Runs the questionnaire script name (".q-a" in MenuDir).  Stand-in: 1,
 // nothing asked.
 int RunQuestionnaire(const std::string& name);
-// Posts the sysop's warning to the owner of the account whose password was
-// tried too often, with the passwords tried (a file, or empty for none).
-// Stand-in: nothing.
-void PostWatchdogMessage(const std::string& triedList);
 // Shows a display file (of TextDir, or a path) and waits for Enter when
 // asked.  Stand-in: the display file alone.
 void ShowFileAndWait(const std::string& name, bool wait, bool inTextDir);

@@ -8,6 +8,7 @@
 
 #include "caller/areas/area_access.h"
 #include "caller/areas/file_areas.h"
+#include "caller/areas/watchdog.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
