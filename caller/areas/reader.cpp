@@ -12,7 +12,9 @@
 #include "caller/areas/enter_message.h"
 #include "caller/core/prompts.h"
 #include "caller/core/registration.h"
-#include "caller/areas/reader_stubs.h"
+#include "caller/areas/author_edit.h"
+#include "caller/areas/header_editor.h"
+#include "caller/areas/message_print.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/msgbase.h"
@@ -270,12 +272,22 @@ bool Reading::RunCommand(int key) {
             if (!StillShown()) return PassOver();
             MsgHeader edited = header_;
             if (!EditMessageHeader(edited, current_)) return true;
-            if (edited.Status & MSG_DELETED) {
+            // The deleted bit is the delete's to set, with everything a
+            // delete changes besides; a deleted message stays deleted.
+            if (header_.Status & MSG_DELETED) {
+                edited.Status |= MSG_DELETED;
+            } else if (edited.Status & MSG_DELETED) {
+                edited.Status &= uint8_t(~MSG_DELETED);
                 header_ = edited;
                 return Delete();
             }
-            // The sysop's edit is the change: it is written as made.
-            ChangeHeader(current_, header_, [&](MsgHeader& h) { h = edited; });
+            // The sysop's edit is the change: it is written as made.  A new
+            // recipient who has not read it yet finds it at the mail check.
+            ChangeHeader(current_, header_, [&](MsgHeader& h) {
+                if (edited.ToName != h.ToName && !(edited.Status & (MSG_RECEIVED | MSG_DELETED)))
+                    WriteRecipientEntry(current_, edited.ToName);
+                h = edited;
+            });
             return true;
         }
         case kReaderEditAuthor:

@@ -7,9 +7,8 @@
 // can see.  Whoever builds one moves its declaration to the header of the
 // new piece and deletes the stand-in from command_stubs.cpp: replaced, not
 // wrapped.  The questionnaire (12) and the file shown with a wait (39, 45,
-// 46) stand with the log-in's stand-ins in later_stubs.h, the message
-// entry (27) with the reader's in caller/areas/reader_stubs.h; those pieces
-// use them too.
+// 46) stand with the log-in's stand-ins in later_stubs.h; those pieces use
+// them too.
 #pragma once
 
 #include <string>

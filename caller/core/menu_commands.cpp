@@ -8,7 +8,6 @@
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"
-#include "caller/areas/reader_stubs.h"
 #include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
