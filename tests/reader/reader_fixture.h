@@ -64,6 +64,7 @@ protected:
         o.argv.insert(o.argv.end(), settings.begin(), settings.end());
         o.argv.insert(o.argv.end(), steps.begin(), steps.end());
         o.dir = board.root();
+        o.env = env;
         session = std::make_unique<PtySession>(o);
         seen = 0;
         return *session;
@@ -152,6 +153,7 @@ protected:
     TempBoard board;
     std::unique_ptr<PtySession> session;
     size_t seen = 0;  // where Next looks from
+    std::vector<std::string> env;  // for the probes started from now on
 };
 
 }  // namespace kv::test
