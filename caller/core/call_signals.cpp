@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "caller/core/call_state.h"
-#include "caller/core/later_stubs.h"
+#include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/logoff.h"
 

@@ -46,7 +46,6 @@ struct CallState {
     uint8_t LoggedIn = 0;             // 0 not yet, 1 logged in, 2 registered in this call
     bool Monitoring = false;          // output is copied to MonitorFd
     int MonitorFd = -1;
-    uint8_t ChatLinkState = 0;        // 2 while chatting with another line
     uint16_t PendingTransfer = kNoTransfer;  // 1000 + protocol of a download, protocol of an upload
     uint16_t AlarmStage = 0;          // 0 before the inactivity warning, 1 after it
     uint8_t TimeUp = 0;               // 0 the time-out is inactivity, 1 the call time is used up

@@ -34,7 +34,4 @@ void SysopRemoveFile(const std::string&) {}
 
 void TypeTextFile(const std::string&) {}
 
-void WhoIsOnline() {}
-void RequestChat() {}
-
 }  // namespace kv::caller

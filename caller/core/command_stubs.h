@@ -53,9 +53,4 @@ void SysopRemoveFile(const std::string& argument);      // 62
 
 void TypeTextFile(const std::string& argument);         // 38
 
-// --- other lines ------------------------------------------------------------------
-
-void WhoIsOnline();                                     // 52
-void RequestChat();                                     // 54
-
 }  // namespace kv::caller

@@ -5,8 +5,6 @@
 
 namespace kv::caller {
 
-void OnChatRequest() {}
-
 int RunQuestionnaire(const std::string&) { return 1; }
 void ShowFileAndWait(const std::string& name, bool, bool inTextDir) { DisplayFile(inTextDir ? 1 : 0, name); }
 

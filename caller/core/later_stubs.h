@@ -13,12 +13,6 @@
 
 namespace kv::caller {
 
-// --- signals of other lines ------------------------------------------------------
-// The signal handlers only record; this runs at the next key wait.  The
-// sysop's signals are line_status.h's.
-
-void OnChatRequest();   // SIGUSR2
-
 // --- questionnaires, mail check, text display ----------------------
 
 // Runs the questionnaire script name (".q-a" in MenuDir).  Stand-in: 1,

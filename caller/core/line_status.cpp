@@ -51,24 +51,12 @@ uint8_t ModeBit(int mode) {
 
 bool ClearScreenWanted() { return (Call().User.Options & USER_CLEAR_SCREEN) != 0; }
 
-// Sleeps, doing the work of any signal that comes meanwhile: the sysop's
-// chat may begin during the pause between two rings.  With whileSet, the
-// pause ends early once that flag is cleared (the chat answered the page).
-void PauseSeconds(int seconds, const bool* whileSet = nullptr) {
-    timespec left{seconds, 0};
-    for (;;) {
-        if (SignalsPending()) ActOnSignals();
-        if (whileSet != nullptr && !*whileSet) return;
-        if (nanosleep(&left, &left) == 0 || errno != EINTR) return;
-    }
-}
-
 // A display file, or when it is missing the fallback text in the warning
 // colour and a pause.
 void DisplayOrWarn(int fileText, int fallbackText, int seconds) {
     if (DisplayFile(1, GetText(fileText)) != -1) return;
     PutColorText(GetText(fallbackText), true, false, 0, kColorWarning);
-    PauseSeconds(seconds);
+    PauseWithSignals(seconds);
 }
 
 std::string ConsolePath() { return "/dev/" + Config().SysopConsole; }
@@ -100,16 +88,23 @@ void WaitEnter() {
     }
 }
 
-// The caller's keys of the sysop chat: one at a time, 0 when a signal came
-// first (the one that ends the chat, perhaps).  Keys typed ahead come first.
+}  // namespace
+
+void PauseWithSignals(int seconds, const bool* whileSet) {
+    timespec left{seconds, 0};
+    for (;;) {
+        if (SignalsPending()) ActOnSignals();
+        if (whileSet != nullptr && !*whileSet) return;
+        if (nanosleep(&left, &left) == 0 || errno != EINTR) return;
+    }
+}
+
 int ChatKey() {
     int k = TryReadKey();
     if (k != 0) return k;
     if (!WaitForInput()) ActOnSignals();
     return 0;
 }
-
-}  // namespace
 
 uint8_t SysopChatFlag() { return gSysopChat; }
 void SetSysopChatFlag(uint8_t value) { gSysopChat = value; }
@@ -185,7 +180,7 @@ void RingSysop() {
     int fd = OpenConsole();
     if (fd < 0) {
         ConsoleFailed();
-        PauseSeconds(2);
+        PauseWithSignals(2);
     } else {
         PutColorText(FormatText(122, Config().SysopName), true, false, 0, kColorHighlight);
         std::string call = FormatText(123, c.CallerName, c.DeviceName);
@@ -200,7 +195,7 @@ void RingSysop() {
                 SetNonBlocking(false);
                 ToConsole(fd, FormatText(125, c.CallerName));
                 PutColorText(GetText(126), true, false, 0, kColorWarning);
-                PauseSeconds(2);
+                PauseWithSignals(2);
                 break;
             }
             if (Config().PageSound == 2) {
@@ -208,7 +203,7 @@ void RingSysop() {
             } else {
                 PlayTones(fd, Config().PageSound);
             }
-            PauseSeconds(4, &gPaging);
+            PauseWithSignals(4, &gPaging);
         }
         if (!aborted) {
             SetNonBlocking(false);
@@ -267,14 +262,7 @@ void SysopChat() {
     if (gChatRunning) return;
     gChatRunning = true;
     CallState& c = Call();
-    // Chatting is not idling: a key wait that the chat interrupted gets its
-    // inactivity count started over afterwards.
-    // (alarm() would round a last half second down to "none".)
-    itimerval timer{};
-    getitimer(ITIMER_REAL, &timer);
-    bool alarmArmed = timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0;
-    alarm(0);
-    if (TakeAlarm()) alarmArmed = true;
+    InactivityPause idle;
     time_t start = Now();
     int fd = OpenConsole();
     if (fd < 0) {
@@ -286,24 +274,24 @@ void SysopChat() {
         SysopChatBanner();
         // Input is read without blocking, so that the signal that ends the
         // chat is seen even when it comes between two reads.
-        int flags = fcntl(0, F_GETFL);
-        if (flags != -1) fcntl(0, F_SETFL, flags | O_NONBLOCK);
-        while (gSysopChat == 1) {
-            int k = ChatKey();
-            if (k == 0) continue;
-            if (k == 8) {
-                PutString("\b \b");
-                ToConsole(fd, "\b \b");
-            } else if (k == '\r') {
-                PutLine();
-                ToConsole(fd, "\r\n");
-            } else {
-                PutChar(uint8_t(k));
-                char b = char(k);
-                ToConsole(fd, std::string_view(&b, 1));
+        {
+            NonBlockingInput input;
+            while (gSysopChat == 1) {
+                int k = ChatKey();
+                if (k == 0) continue;
+                if (k == 8) {
+                    PutString("\b \b");
+                    ToConsole(fd, "\b \b");
+                } else if (k == '\r') {
+                    PutLine();
+                    ToConsole(fd, "\r\n");
+                } else {
+                    PutChar(uint8_t(k));
+                    char b = char(k);
+                    ToConsole(fd, std::string_view(&b, 1));
+                }
             }
         }
-        if (flags != -1) fcntl(0, F_SETFL, flags);
         close(fd);
         DisplayFile(1, GetText(652));
         int minutes = int(SecondsSince(start) / 60);
@@ -313,7 +301,6 @@ void SysopChat() {
         WaitEnter();
         SetColorPair(kColorNormal);
     }
-    if (alarmArmed) RestartInactivityAlarm();
     gChatRunning = false;
 }
 

@@ -79,11 +79,23 @@ void SysopChatBanner();
 // the console monitor start.  Ends a chat, or switches the monitor.
 void ToggleMonitor();
 
+// Sleeps, doing the work of any signal that comes meanwhile.  With
+// whileSet, the pause ends early once that flag is cleared.
+void PauseWithSignals(int seconds, const bool* whileSet = nullptr);
+
+// One key of a chat, read while input does not block: keys typed ahead
+// first; 0 when a signal came first (perhaps the one that ends the chat),
+// its work done.
+int ChatKey();
+
 // Menu command 14: the call's date, calls and minutes.
 void ShowCallStatus();
 
-// The sysop-chat flag: 1 while the sysop chat runs, 2 while a chat with
-// another line runs; SIGUSR1 clears it, which ends either chat.
+// The sysop-chat flag: 1 while the sysop chat runs, kLineChatMarker while
+// a chat with another line runs; SIGUSR1 clears it, which ends either chat.
+// It is the one mark of a running chat: log-off reads it to tell a line
+// chat's partner why this side left.
+constexpr uint8_t kLineChatMarker = 2;
 uint8_t SysopChatFlag();
 void SetSysopChatFlag(uint8_t value);
 // Set while a page rings; the sysop chat clears it (the page was answered).

@@ -1,7 +1,5 @@
 #include "caller/core/logoff.h"
 
-#include <sys/ipc.h>
-#include <sys/sem.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/later_stubs.h"
+#include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
@@ -20,28 +19,6 @@ namespace kv::caller {
 namespace {
 
 constexpr const char* kLogSeparator = "------------------------------------------\n";
-
-union SemaphoreValue {
-    int val;
-    struct semid_ds* buf;
-    unsigned short* array;
-};
-
-// Tells a chat partner on another line why this side left; nothing when no
-// chat semaphores exist.
-void TellChatPartner(int reason) {
-    int id = semget(kChatSemaphoreKey, 2, 0);
-    if (id < 0) return;
-    SemaphoreValue v{};
-    switch (reason) {
-        case kLogOffHangup: v.val = CHAT_HANGUP; break;
-        case kLogOffInterrupt: v.val = CHAT_INTERRUPT; break;
-        case kLogOffTimeout: v.val = CHAT_TIMEOUT; break;
-        default: v.val = CHAT_ENDED; break;
-    }
-    semctl(id, 0, SETVAL, v);
-    semctl(id, 1, SETVAL, v);
-}
 
 void BeginEnd() {
     Call().Ending = true;
@@ -70,7 +47,7 @@ void LogOff(int reason) {
         c.LineRegistered = false;
     }
     if (c.LoggedIn != 0) {
-        if (c.ChatLinkState == 2) TellChatPartner(reason);
+        if (SysopChatFlag() == kLineChatMarker) TellChatPartner(reason);
         if (c.PendingTransfer != kNoTransfer) {
             if (c.PendingTransfer <= 999) {
                 RescueAbortedFiles(2, c.PendingTransfer, reason == kLogOffHangup);

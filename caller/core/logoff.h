@@ -12,10 +12,6 @@
 
 namespace kv::caller {
 
-// Chat partners learn why the other side left through the chat semaphores.
-constexpr int kChatSemaphoreKey = 3870;
-enum ChatEnd { CHAT_ENDED = 0, CHAT_HANGUP = 4, CHAT_INTERRUPT = 5, CHAT_TIMEOUT = 6 };
-
 // reason: LogOffReason.  Ignores SIGINT, SIGQUIT and SIGHUP from here on.
 void LogOff(int reason);
 

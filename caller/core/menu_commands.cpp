@@ -13,6 +13,7 @@
 #include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/later_stubs.h"
+#include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/login.h"
 #include "caller/core/registration.h"

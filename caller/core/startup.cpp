@@ -168,29 +168,40 @@ long RequiredSpeed(int minLogonSpeed) {
     }
 }
 
-long LookupLine() {
-    CallState& c = Call();
-    c.LineNumber = 0;
+bool ReadLineTable(std::vector<LineTableEntry>& lines) {
+    lines.clear();
     std::ifstream in(Config().DataDir + "/bbsline.ctl");
-    if (!in) return 0;
+    if (!in) return false;
     std::string line;
-    while (c.LineNumber <= 255 && std::getline(in, line)) {
+    while (lines.size() < size_t(kOnlineLines) && std::getline(in, line)) {
         if (!line.empty() && line[0] == '#') continue;
         line = line.substr(0, 78);
         TrimRight(line);
         size_t comma = line.find(',');
-        // The whole device name: "tty1" must not take the entry of "tty10".
-        if (!SameNameIgnoringCase(line.substr(0, comma), c.DeviceName)) {
-            ++c.LineNumber;
-            continue;
-        }
-        long speed = 0;
+        LineTableEntry e;
+        e.Device = line.substr(0, comma);
         if (comma != std::string::npos) {
-            speed = std::atol(line.c_str() + comma + 1);
+            e.Speed = std::atol(line.c_str() + comma + 1);
             size_t second = line.find(',', comma + 1);
-            c.OutputDelay = int16_t(second == std::string::npos ? 0 : std::atoi(line.c_str() + second + 1));
+            e.Delay = second == std::string::npos ? 0 : std::atoi(line.c_str() + second + 1);
         }
-        return speed == 0 ? -1 : speed;
+        lines.push_back(e);
+    }
+    return true;
+}
+
+long LookupLine() {
+    CallState& c = Call();
+    c.LineNumber = 0;
+    std::vector<LineTableEntry> lines;
+    ReadLineTable(lines);
+    for (const LineTableEntry& e : lines) {
+        // The whole device name: "tty1" must not take the entry of "tty10".
+        if (SameNameIgnoringCase(e.Device, c.DeviceName)) {
+            c.OutputDelay = int16_t(e.Delay);
+            return e.Speed == 0 ? -1 : e.Speed;
+        }
+        ++c.LineNumber;
     }
     return 0;
 }

@@ -32,6 +32,18 @@ std::string DeviceNameOf(const std::string& ttyPath);
 long GetLineSpeed();
 long SpeedOfCode(tcflag_t cbaud);
 
+// One line of "bbsline.ctl" in DataDir: "device,speed,delay", where the
+// speed is the least the line requires (0 none) and the delay paces its
+// output.  Lines beginning with "#" are comments; the others are the lines
+// 0, 1, 2, ... of the system.
+struct LineTableEntry {
+    std::string Device;  // below "/dev/"
+    long Speed = 0;
+    int Delay = 0;
+};
+// The lines in order (at most 256); false when the file cannot be read.
+bool ReadLineTable(std::vector<LineTableEntry>& lines);
+
 // Finds DeviceName in "bbsline.ctl" (whole name, case ignored): sets
 // LineNumber and OutputDelay and returns the speed the line requires (-1
 // for none), or 0 when the device has no entry.

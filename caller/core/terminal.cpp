@@ -1,6 +1,7 @@
 #include "caller/core/terminal.h"
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -164,6 +165,28 @@ void SetNonBlocking(bool on) {
     } else if (gSavedFlags != -1) {
         fcntl(0, F_SETFL, gSavedFlags);
     }
+}
+
+NonBlockingInput::NonBlockingInput() : saved_(fcntl(0, F_GETFL)) {
+    if (saved_ != -1) fcntl(0, F_SETFL, saved_ | O_NONBLOCK);
+}
+
+NonBlockingInput::~NonBlockingInput() {
+    if (saved_ != -1) fcntl(0, F_SETFL, saved_);
+}
+
+InactivityPause::InactivityPause() {
+    // The timer itself: alarm() would round a last half second down to
+    // "none".
+    itimerval timer{};
+    getitimer(ITIMER_REAL, &timer);
+    armed_ = timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0;
+    alarm(0);
+    if (TakeAlarm()) armed_ = true;
+}
+
+InactivityPause::~InactivityPause() {
+    if (armed_) RestartInactivityAlarm();
 }
 
 void SetInactivityGrace(unsigned seconds) { gGrace = seconds; }

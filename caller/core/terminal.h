@@ -51,6 +51,34 @@ void SetInactivityGrace(unsigned seconds);
 // chat that interrupted it): the wait's inactivity count starts over.
 void RestartInactivityAlarm();
 
+// Standard input without blocking while the object lives; the flags it
+// found come back after.  Unlike SetNonBlocking it nests, so a chat that
+// interrupts a listing leaves the listing's input as it was.
+class NonBlockingInput {
+public:
+    NonBlockingInput();
+    ~NonBlockingInput();
+    NonBlockingInput(const NonBlockingInput&) = delete;
+    NonBlockingInput& operator=(const NonBlockingInput&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+// A chat that a signal started inside a key wait is not idling: the wait's
+// inactivity alarm is stopped while the object lives and, when one was
+// armed, started over afterwards.
+class InactivityPause {
+public:
+    InactivityPause();
+    ~InactivityPause();
+    InactivityPause(const InactivityPause&) = delete;
+    InactivityPause& operator=(const InactivityPause&) = delete;
+
+private:
+    bool armed_ = false;
+};
+
 // The settings of standard input as SetRawMode found them (the line speed
 // is read from there).
 const termios& FirstTtyModes();
