@@ -25,6 +25,7 @@ volatile sig_atomic_t gLost = 0;
 // The handlers also write a byte here, so that a wait on the line wakes
 // up even when the signal came just before the wait began.
 int gWake[2] = {-1, -1};
+unsigned gWorkDone = 0;
 
 void Record(int sig) {
     switch (sig) {
@@ -82,6 +83,8 @@ void InstallCallHandlers() {
 
 bool SignalsPending() { return gHangup || gInterrupt || gMonitor || gChatRequest || gSysopChat; }
 
+unsigned SignalWorkCount() { return gWorkDone; }
+
 void NoteLineLost() {
     gHangup = 1;
     gLost = 1;
@@ -117,6 +120,7 @@ void IgnoreEndSignals() {
 }
 
 void ActOnSignals() {
+    if (SignalsPending()) ++gWorkDone;
     if (gHangup) {
         gHangup = 0;
         if (!Call().Ending) OnHangup();

@@ -24,6 +24,11 @@ void ActOnSignals();
 // True when a signal waits for ActOnSignals.
 bool SignalsPending();
 
+// How many times ActOnSignals has done some work.  A loop that waits for a
+// flag a signal's work changes compares it around a read that may have
+// done that work already (TryReadKey does), rather than wait on.
+unsigned SignalWorkCount();
+
 // The line is gone (end of input or an I/O error on the terminal): handled
 // as a hang-up at the next turn.
 void NoteLineLost();

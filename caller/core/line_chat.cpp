@@ -81,28 +81,6 @@ std::string ChatFile(int line, const char* ending) {
     return Config().DataDir + "/line" + std::to_string(line) + ending;
 }
 
-// Writes a whole small file under a temporary name and renames it into
-// place: the other line never reads half a request.
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += size_t(n);
-    }
-    if (ok) ok = fsync(fd) == 0;
-    if (close(fd) != 0) ok = false;
-    if (ok) ok = rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(tmp.c_str());
-    return ok;
-}
-
 // The first line of a file, at most room characters.  False when it
 // cannot be opened.
 bool ReadFirstLine(const std::string& path, size_t room, std::string& line) {
@@ -139,7 +117,7 @@ union SemaphoreValue {
 };
 
 int OpenChatSemaphores(bool create) {
-    return semget(kChatSemaphoreKey, 2, create ? (IPC_CREAT | 0666) : 0);
+    return semget(kChatSemaphoreKey, 2, create ? (IPC_CREAT | 0660) : 0);
 }
 
 int GetChatValue(int id, int side) {
@@ -365,14 +343,14 @@ int WriteChatRequest(int targetLine, const std::string& message) {
         if (ch == '|') ch = '!';
     std::string line = FormatChecked("%d|%ld|%d|%d|%d|%c|%s|\n", int(c.LineNumber), long(c.CurrentUserNumber), 0,
                                      c.Monitoring ? 1 : 0, ScreenLength(), message.empty() ? 'C' : 'O', text);
-    return WriteWholeFile(ChatFile(targetLine, ".ask"), line) ? 1 : 0;
+    return ReplaceFileContents(ChatFile(targetLine, ".ask"), line) ? 1 : 0;
 }
 
 int WriteChatAnswer(int requesterLine, bool accepted, int screenLength) {
     CallState& c = Call();
     std::string line = FormatChecked("%d|%d|%d|%d|%d|\n", int(c.LineNumber), 0, c.Monitoring ? 1 : 0,
                                      std::min(ScreenLength(), screenLength), accepted ? 1 : 0);
-    return WriteWholeFile(ChatFile(requesterLine, ".rsp"), line) ? 1 : 0;
+    return ReplaceFileContents(ChatFile(requesterLine, ".rsp"), line) ? 1 : 0;
 }
 
 void RemoveOwnAnswer() { unlink(ChatFile(Call().LineNumber, ".rsp").c_str()); }

@@ -100,8 +100,12 @@ void PauseWithSignals(int seconds, const bool* whileSet) {
 }
 
 int ChatKey() {
+    unsigned work = SignalWorkCount();
     int k = TryReadKey();
     if (k != 0) return k;
+    // The read may have done a signal's work already (the end of the
+    // chat): waiting now would wait for a key that never needs to come.
+    if (SignalWorkCount() != work) return 0;
     if (!WaitForInput()) ActOnSignals();
     return 0;
 }

@@ -75,7 +75,7 @@ TEST_F(LineChat, WhoIsOnLineAndOneLineMessages) {
 
     sam->Send("w");
     ASSERT_TRUE(sam->Expect("Callers on the other lines")) << sam->Rest();
-    ASSERT_TRUE(sam->Expect("Press any key to continue...")) << sam->Rest();
+    ASSERT_TRUE(sam->Expect("Press a key to go on.")) << sam->Rest();
     std::string list = sam->session().Screen();
     char row[160];
     std::snprintf(row, sizeof row, "1      %-9.8s%-18.17s%-18.17s%-8.5s%-11.9s%s", devices_[1].c_str(), "Terry Tester",
@@ -100,7 +100,7 @@ TEST_F(LineChat, WhoIsOnLineAndOneLineMessages) {
     ASSERT_TRUE(sam->Expect("A message from another line:")) << sam->Rest();
     ASSERT_TRUE(sam->Expect("Terry Tester from Testville, line 2")) << sam->Rest();
     ASSERT_TRUE(sam->Expect(">> see you!soon")) << sam->Rest();
-    ASSERT_TRUE(sam->Expect("Back to where you were.")) << sam->Rest();
+    ASSERT_TRUE(sam->Expect("Press Enter to go on.")) << sam->Rest();
     EXPECT_FALSE(fs::exists(board().DataDir() / "line0.ask"));
     EXPECT_TRUE(t2->Expect("Your choice: ")) << t2->Rest();
 }
@@ -166,7 +166,7 @@ TEST_F(LineChat, BusyWhileAChatRunsAndTheSysopEndsIt) {
 
     ASSERT_EQ(0, kill(sam->session().pid(), SIGUSR1));
     ASSERT_TRUE(sam->Expect("The sysop ended the chat.")) << sam->Rest();
-    ASSERT_TRUE(sam->Expect("Back to where you were.")) << sam->Rest();
+    ASSERT_TRUE(sam->Expect("Press Enter to go on.")) << sam->Rest();
     EXPECT_EQ(0, ChatValue(1));
     EXPECT_FALSE(Entry(0).Flags & LINE_MONITORED);  // the signal ended the chat only
     t1->Send("x");

@@ -98,6 +98,7 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
         "  U  Your settings",
         "  B  Bulletins",
         "  P  Page the sysop    C  Your call status",
+        "  T  Talk to another line",
         "  N  USENET news       D  Doors",
         "",
         "  G  Goodbye (log off)",
@@ -116,9 +117,9 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
     EXPECT_TRUE(s.Cell(3, 2).bold);
     EXPECT_EQ(s.Cell(3, 5).fg, kWhite);
     EXPECT_FALSE(s.Cell(3, 5).bold);
-    EXPECT_EQ(s.Cell(11, 0).fg, kYellow);   // "[60 min left]"
-    EXPECT_EQ(s.Cell(11, 14).fg, kGreen);   // "Your choice:"
-    EXPECT_TRUE(s.Cell(11, 14).bold);
+    EXPECT_EQ(s.Cell(12, 0).fg, kYellow);   // "[60 min left]"
+    EXPECT_EQ(s.Cell(12, 14).fg, kGreen);   // "Your choice:"
+    EXPECT_TRUE(s.Cell(12, 14).bold);
 
     // Keys of hidden lines choose nothing; code 9 leaves with the goodbye screen.
     s.Send("s");
@@ -219,7 +220,7 @@ TEST_F(MenuCall, CallReturnRestartAndGoToThroughTheStack) {
     PtySession& s = Call(0);
     ASSERT_TRUE(Next("Your choice: "));
     EXPECT_NE(s.Screen().find("  S  Sysop menu"), std::string::npos);
-    EXPECT_EQ(s.Cell(9, 5).fg, kRed);
+    EXPECT_EQ(s.Cell(10, 5).fg, kRed);
     s.Send("s");                       // call: the sysop menu on top
     ASSERT_TRUE(Next("Sysop: "));
     EXPECT_EQ(s.Row(0), " Sysop menu");
