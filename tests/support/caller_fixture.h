@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -28,13 +29,17 @@ public:
     explicit Caller(const PtyOptions& o) : s_(o) {}
     PtySession& session() { return s_; }
     bool Expect(const std::string& text, int timeoutMs = 8000) {
-        for (int waited = 0;; waited += 20) {
+        // By the clock: a pump returns as soon as some output came, and a
+        // screen drawn byte by byte comes in many small pieces.  A loaded
+        // machine gets longer, as every wait of the tests does.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+        for (;;) {
             size_t at = s_.Output().find(text, pos_);
             if (at != std::string::npos) {
                 pos_ = at + text.size();
                 return true;
             }
-            if (waited >= timeoutMs || !s_.Pump(20)) {
+            if (std::chrono::steady_clock::now() >= deadline || !s_.Pump(20)) {
                 at = s_.Output().find(text, pos_);
                 if (at == std::string::npos) return false;
                 pos_ = at + text.size();
