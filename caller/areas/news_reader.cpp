@@ -437,8 +437,9 @@ void WriteSubscriptionIfRead(NewsFile& info, int i, const NewsSubscription& befo
 
 std::string CleanArticleText(std::string_view text) {
     std::string out(text);
-    for (char& c : out)
-        if (uint8_t(c) < 32 || uint8_t(c) == 127) c = ' ';
+    BlankControlBytes(out);
+    // A tab would move the cursor where the wrapping does not count.
+    std::replace(out.begin(), out.end(), '\t', ' ');
     return out;
 }
 

@@ -46,7 +46,7 @@ std::string ShortenAuthor(std::string_view from);
 // the line has no rule or its rule hides it.
 int HeaderRuleIndex(std::string_view line);
 
-// A stranger's text made fit for the terminal: control bytes (and DEL)
+// A stranger's text made fit for the terminal: control bytes, tabs and DEL
 // become blanks.
 std::string CleanArticleText(std::string_view text);
 
