@@ -4,6 +4,8 @@
 
 #include <fmt/printf.h>
 
+#include "roster/commands.h"
+#include "roster/find.h"
 #include "roster/record_form.h"
 #include "roster/screen.h"
 #include "roster/session.h"
@@ -289,7 +291,18 @@ int BrowseList() {
                 ShowListPage(n - cursor);
                 break;
             }
-            if (key == 'F' || key == 'f' || key == 'V' || key == 'v' || key == Ctrl('O') || key == KEY_IC) {
+            if (key == 'F' || key == 'f') {
+                if (FindRecord(true)) {
+                    cursor = 0;
+                    RedrawAfterForm(cursor);
+                }
+                break;
+            }
+            if (key == Ctrl('O') || key == KEY_IC) {
+                AddBlankRecord();
+                break;
+            }
+            if (key == 'V' || key == 'v') {
                 ShowStatusMessage("Not available in this version");
                 break;
             }

@@ -9,7 +9,10 @@
 #include "common/runtime.h"
 #include "common/users.h"
 #include "common/lastread.h"
+#include "common/msgbase.h"
 #include "roster/browse.h"
+#include "roster/commands.h"
+#include "roster/find.h"
 #include "roster/menu_bar.h"
 #include "roster/record_form.h"
 #include "roster/session.h"
@@ -36,22 +39,22 @@ std::vector<MenuItem> MainMenuTable() {
         {" Comment ", "Edit comment/contrib./UUCP related", CommentFromMenu},
         {" Setup ", "Configure the program", RosterSetup},
         {" Edit ", "Edit selected record", EditRecordFromMenu},
-        {" Find ", "Find a selected record", NotYet},
-        {" Sort ", "Sort the user list", NotYet},
-        {" Delete ", "Delete selected/marked users", NotYet},
-        {" Pack ", "Rewrite the users database", NotYet},
-        {" Add ", "Add a new blank record", NotYet},
+        {" Find ", "Find a selected record", FindFromMenu},
+        {" Sort ", "Sort the user list", SortUsers},
+        {" Delete ", "Delete selected/marked users", DeleteUsers},
+        {" Pack ", "Rewrite the users database", PackUsers},
+        {" Add ", "Add a new blank record", AddBlankRecord},
         {" Validate ", "Validate selected/marked users", NotYet},
         {" Last read ", "Edit last read record", LastReadFromMenu},
         {" Toggle ", "Toggle selected fields in window", NextLayout},
-        {" Global ", "Edit fields globally", NotYet},
+        {" Global ", "Edit fields globally", GlobalEdit},
         {" Reports ", "Make reports to file/screen/printer", NotYet},
-        {" Move ", "Move a record", NotYet},
+        {" Move ", "Move a record", MoveUser},
         {" Utils ", "Externals programs and utilities", NotYet},
         {" Stats ", "Show stats about the users base", NotYet},
         {" Reset ", "Reset user limits", ResetLimits},
         {" On-Line ", "Show who is on-line now", NotYet},
-        {" Marked ", "Mark/Unmark records", NotYet},
+        {" Marked ", "Mark/Unmark records", MarkRecords},
     };
 }
 
@@ -90,6 +93,9 @@ bool OpenUserFiles() {
 }
 
 void RunUserEditor() {
+    // A rewrite of the user files that a crash interrupted is finished
+    // (the message-base lock does so) before anything is read.
+    { MsgBaseLock finish; }
     if (!OpenUserFiles()) {
         PopupAck(10, 11, "You must use 'Kivo' at least once before using 'Kvroster'");
         return;

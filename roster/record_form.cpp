@@ -89,18 +89,6 @@ const std::vector<FormField>& FormFields() {
     return fields;
 }
 
-struct Attribute {
-    uint8_t UserRecord::*byte;
-    uint8_t mask;
-};
-const Attribute kAttributes[9] = {
-    {&UserRecord::Options, USER_DELETED},       {&UserRecord::Options, USER_CLEAR_SCREEN},
-    {&UserRecord::Options, USER_PAGE_BREAK},    {&UserRecord::Options, USER_ANSI},
-    {&UserRecord::Options, USER_IGNORE_LIMITS}, {&UserRecord::Options, USER_FULL_EDITOR},
-    {&UserRecord::Options, USER_NO_DISTURB},    {&UserRecord::Options2, USER_HOT_KEYS},
-    {&UserRecord::Options2, USER_NO_ESCAPES},
-};
-
 UserRecord& Current() { return Browser().current; }
 
 void DrawEscapeValues(WINDOW* w) {
@@ -117,7 +105,7 @@ void DrawEscapeValues(WINDOW* w) {
 void DrawAttributes(WINDOW* w) {
     PutText(w, 16, 3, "Del Cls Brk Ans Ign Edi Dis Hot Esc");
     for (int i = 0; i < 9; ++i)
-        PutText(w, 17, 4 + 4 * i, (Current().*kAttributes[i].byte & kAttributes[i].mask) ? "1" : "0", A_BOLD);
+        PutText(w, 17, 4 + 4 * i, HasOption(Current(), i) ? "1" : "0", A_BOLD);
 }
 
 void DrawFlagSets(WINDOW* w) {
@@ -268,7 +256,7 @@ int EditAttributes(WINDOW* w) {
         case kTab: case KEY_RIGHT: at = (at + 1) % 9; break;
         case KEY_LEFT: case KEY_BTAB: at = (at + 8) % 9; break;
         case kEnter: case ' ':
-            Current().*kAttributes[at].byte ^= kAttributes[at].mask;
+            Current().*kOptionBits[at].byte ^= kOptionBits[at].mask;
             edited = 1;
             DrawAttributes(w);
             break;

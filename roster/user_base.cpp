@@ -228,11 +228,7 @@ ListRow FormatListRow(bool marked, const UserRecord& r, int layout) {
         break;
     case 3: {
         cells = {{27, fmt::sprintf("%d", int(r.ScreenLength))}};
-        const bool bits[] = {(r.Options & USER_DELETED) != 0,      (r.Options & USER_CLEAR_SCREEN) != 0,
-                             (r.Options & USER_PAGE_BREAK) != 0,   (r.Options & USER_ANSI) != 0,
-                             (r.Options & USER_IGNORE_LIMITS) != 0, (r.Options & USER_FULL_EDITOR) != 0,
-                             (r.Options & USER_NO_DISTURB) != 0,   (r.Options2 & USER_HOT_KEYS) != 0};
-        for (int i = 0; i < 8; ++i) cells.push_back({33 + 4 * i, yes(bits[i])});
+        for (int i = 0; i < 8; ++i) cells.push_back({33 + 4 * i, yes(HasOption(r, i))});
         cells.push_back({65, n(r.TodayKb)});
         cells.push_back({71, n(r.MinutesToday)});
         break;

@@ -83,6 +83,21 @@ UserRecord MergeEdits(const UserRecord& onDisk, const UserRecord& original, cons
 // The record numbers of the callers on line now.
 std::vector<int32_t> CallersOnLine();
 
+// The option bits in the order the screens show them: "Del Cls Brk Ans
+// Ign Edi Dis Hot Esc".
+struct OptionBit {
+    uint8_t UserRecord::*byte;
+    uint8_t mask;
+};
+inline constexpr OptionBit kOptionBits[9] = {
+    {&UserRecord::Options, USER_DELETED},       {&UserRecord::Options, USER_CLEAR_SCREEN},
+    {&UserRecord::Options, USER_PAGE_BREAK},    {&UserRecord::Options, USER_ANSI},
+    {&UserRecord::Options, USER_IGNORE_LIMITS}, {&UserRecord::Options, USER_FULL_EDITOR},
+    {&UserRecord::Options, USER_NO_DISTURB},    {&UserRecord::Options2, USER_HOT_KEYS},
+    {&UserRecord::Options2, USER_NO_ESCAPES},
+};
+inline bool HasOption(const UserRecord& r, int i) { return (r.*kOptionBits[i].byte & kOptionBits[i].mask) != 0; }
+
 // What the list shows.
 struct ListRow {
     bool marked = false, deleted = false;  // the check and phi glyphs, columns 1 and 2

@@ -1,0 +1,326 @@
+#include "roster/user_ops.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "common/dates.h"
+#include "common/lastread.h"
+#include "common/msgbase.h"
+#include "common/msgbase_swap.h"
+#include "common/online_status.h"
+#include "common/runtime.h"
+#include "common/strings.h"
+#include "common/users.h"
+#include "common/whole_file.h"
+#include "common/wildcard.h"
+#include "roster/roster_log.h"
+#include "roster/screen.h"
+
+namespace kv::roster {
+namespace {
+
+std::string KeyText(const std::string& key, size_t at = 0) {
+    if (key.size() <= at) return {};
+    return std::string(key.c_str() + at);
+}
+
+bool HasWildcard(const std::string& v) { return v.find_first_of("?*") != std::string::npos; }
+
+// The whole of a file, or false with errno.
+bool ReadWhole(const std::string& path, std::string& out) {
+    out.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[64 * 1024];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0) break;
+        out.append(buf, size_t(n));
+    }
+    close(fd);
+    return true;
+}
+
+// A fresh file beside target with the bytes, synced and closed; its name.
+bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& tmp) {
+    std::string why;
+    tmp = MakeTempBeside(target, &why);
+    if (tmp.fd < 0) {
+        RosterLog("Cannot rewrite the user files: %s", why);
+        return false;
+    }
+    if (!WriteAllTo(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
+        RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
+        DiscardTemp(tmp);
+        return false;
+    }
+    int fd = tmp.fd;
+    tmp.fd = -1;
+    if (close(fd) != 0) {
+        RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
+        DiscardTemp(tmp);
+        return false;
+    }
+    return true;
+}
+
+// Year, month, day of a date text in the configured order, as one number.
+long DateValue(const std::string& date, int dateOrder) {
+    if (date.size() < 8) return 0;
+    int a = std::atoi(date.substr(0, 2).c_str()), b = std::atoi(date.substr(3, 2).c_str()),
+        c = std::atoi(date.substr(6, 2).c_str());
+    int y, m, d;
+    if (dateOrder == 0) y = a, m = b, d = c;
+    else if (dateOrder == 1) m = a, d = b, y = c;
+    else d = a, m = b, y = c;
+    return (long(y) * 100 + m) * 100 + d;
+}
+
+long TimeValue(const std::string& time) {
+    if (time.size() < 8) return 0;
+    return (std::atol(time.substr(0, 2).c_str()) * 100 + std::atol(time.substr(3, 2).c_str())) * 100 +
+           std::atol(time.substr(6, 2).c_str());
+}
+
+}  // namespace
+
+bool MatchRecord(const IndexEntry& e, const SearchCriteria& c) {
+    const std::string& v = c.Value;
+    switch (c.Field) {
+    case kFindName: case kFindLocation: case kFindPassword: {
+        std::string key = KeyText(e.Key), cap = v;
+        CapitalizeName(cap);
+        if (HasWildcard(v) && WildMatch(v, key)) return true;
+        return key.find(v) != std::string::npos || key.find(cap) != std::string::npos;
+    }
+    case kFindDataPhone: case kFindHomePhone: {
+        std::string key = KeyText(e.Key);
+        if (HasWildcard(v) && WildMatch(v, key)) return true;
+        return key.find(v) != std::string::npos;
+    }
+    case kFindDate: return KeyText(e.Key, 9).find(v) != std::string::npos;
+    case kFindFlags: return e.Key.size() > c.FlagSet && uint8_t(e.Key[c.FlagSet]) == c.FlagValue;
+    default: {
+        if (c.Field < kFindLevel || c.Field > kFindLastNumber) return false;
+        long n = KeyNumber(e.Key), want = std::strtol(v.c_str(), nullptr, 10);
+        switch (c.Operator) {
+        case kLess: return n < want;
+        case kLessEqual: return n <= want;
+        case kGreater: return n > want;
+        case kGreaterEqual: return n >= want;
+        case kEqual: return n == want;
+        case kDifferent: return n != want;
+        default: return false;
+        }
+    }
+    }
+}
+
+int SearchFrom(const UserBase& base, const SearchCriteria& c, int from) {
+    const int step = c.Direction == 0 ? 1 : -1;
+    for (int i = from + step; i >= 0 && i < base.count(); i += step)
+        if (MatchRecord(base.index()[size_t(i)], c)) return i;
+    return -1;
+}
+
+int MarkMatching(UserBase& base, const SearchCriteria& c) {
+    int marked = 0;
+    for (IndexEntry& e : base.index())
+        if (MatchRecord(e, c)) {
+            e.Marked = 1;
+            ++marked;
+        }
+    return marked;
+}
+
+bool SomeoneOnLine(bool& fileMissing) {
+    std::vector<OnlineEntry> entries;
+    fileMissing = !ReadOnlineFile(entries);
+    for (const OnlineEntry& e : entries)
+        if (LineHoldsCaller(e)) return true;
+    return false;
+}
+
+int SortKeyType(int order) {
+    static const int kTypes[] = {kKeyLevel, kKeyCalls, kKeyPosted, kKeyDate, kKeyLocation};
+    return order >= 0 && order < 5 ? kTypes[order] : -1;
+}
+
+void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const std::vector<std::string>& names) {
+    if (index.size() < 3) return;
+    auto name = [&](const IndexEntry& e) -> const std::string& {
+        static const std::string none;
+        return size_t(e.RecordNumber) < names.size() ? names[size_t(e.RecordNumber)] : none;
+    };
+    auto byKey = [&](const IndexEntry& x, const IndexEntry& y) -> int {
+        if (keyType == kKeyDate) {
+            long dx = DateValue(KeyText(x.Key, 9), dateOrder), dy = DateValue(KeyText(y.Key, 9), dateOrder);
+            if (dx != dy) return dx > dy ? -1 : 1;  // later first
+            long tx = TimeValue(KeyText(x.Key, 18)), ty = TimeValue(KeyText(y.Key, 18));
+            return tx == ty ? 0 : (tx > ty ? -1 : 1);
+        }
+        if (keyType == kKeyLocation) {
+            int r = std::strcmp(KeyText(x.Key).c_str(), KeyText(y.Key).c_str());
+            return r < 0 ? -1 : (r > 0 ? 1 : 0);
+        }
+        int32_t a = KeyNumber(x.Key), b = KeyNumber(y.Key);
+        return a == b ? 0 : (a > b ? -1 : 1);  // larger first
+    };
+    std::stable_sort(index.begin() + 1, index.end(), [&](const IndexEntry& x, const IndexEntry& y) {
+        int k = byKey(x, y);
+        if (k != 0 || keyType == kKeyDate) return k < 0;
+        return name(x) < name(y);
+    });
+}
+
+bool MoveEntry(std::vector<IndexEntry>& index, int a, int b) {
+    const int n = int(index.size());
+    if (a <= 0 || a >= n || b < 0 || b >= n - 1 || a == b + 1 || a == b) return false;
+    IndexEntry e = index[size_t(a)];
+    index.erase(index.begin() + a);
+    int at = a < b ? b : b + 1;  // b shifted down by one when a lay before it
+    index.insert(index.begin() + at, e);
+    return true;
+}
+
+RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
+    RewriteResult result;
+    UsersFileLock usersLock;
+    MsgBaseLock baseLock;
+    if (!usersLock.held() || !baseLock) {
+        RosterLog("Cannot lock the user files for a rewrite");
+        return result;
+    }
+    const std::string usersPath = UsersPath(), lastPath = Config().MsgBaseDir + "/" + kLastReadFile;
+    std::string users, last;
+    if (!ReadWhole(usersPath, users)) {
+        RosterLog("Cannot read %s: %s", usersPath, std::strerror(errno));
+        return result;
+    }
+    // A missing or short "lastread.bbs" reads as zeros for the records it lacks.
+    if (!ReadWhole(lastPath, last) && errno != ENOENT) {
+        RosterLog("Cannot read %s: %s", lastPath, std::strerror(errno));
+        return result;
+    }
+    const int32_t count = int32_t(users.size() / kUserRecordSize);
+
+    // The order given, then whoever registered since it was made.
+    std::vector<int32_t> all;
+    std::set<int32_t> seen;
+    for (int32_t n : order)
+        if (n >= 0 && n < count && seen.insert(n).second) all.push_back(n);
+    for (int32_t n = 0; n < count; ++n)
+        if (seen.insert(n).second) all.push_back(n);
+
+    std::string newUsers, newLast;
+    newUsers.reserve(users.size());
+    newLast.reserve(all.size() * LastReadRecord::kSize);
+    for (size_t pos = 0; pos < all.size(); ++pos) {
+        const int32_t n = all[pos];
+        const char* rec = users.data() + size_t(n) * kUserRecordSize;
+        if (pack && n != 0) {
+            UserRecord r = DecodeUserRecord(reinterpret_cast<const uint8_t*>(rec));
+            if (r.Options & USER_DELETED) {
+                result.dropped.push_back({r.Name, r.Location, int(pos)});
+                continue;
+            }
+        }
+        newUsers.append(rec, kUserRecordSize);
+        std::string lr(LastReadRecord::kSize, '\0');
+        size_t off = size_t(n) * LastReadRecord::kSize;
+        if (off < last.size()) lr.replace(0, std::min(lr.size(), last.size() - off), last, off, LastReadRecord::kSize);
+        newLast += lr;
+    }
+
+    TempFile freshUsers, freshLast;
+    if (!WriteFresh(usersPath, newUsers, freshUsers)) return result;
+    CrashPoint("rewrite");
+    if (!WriteFresh(lastPath, newLast, freshLast)) {
+        DiscardTemp(freshUsers);
+        return result;
+    }
+    CrashPoint("rewrite");
+    const std::vector<SwapStep> steps = {{freshUsers.path, usersPath, usersPath + ".B"},
+                                         {freshLast.path, lastPath, lastPath + ".B"}};
+    if (!CommitBaseSwap(steps, "")) {
+        DiscardTemp(freshUsers);
+        DiscardTemp(freshLast);
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+UserRecord BlankUserRecord() {
+    UserRecord r;
+    ClearUserRecord(r);
+    r.LastCallDate = "00/00/00";
+    r.LastCallTime = "00/00/00";
+    r.Options = USER_CLEAR_SCREEN | USER_PAGE_BREAK;
+    r.Options2 = USER_HOT_KEYS;
+    r.Flags = {};
+    r.ScanAreas.fill(0xff);
+    r.FirstCallDate = DateString();
+    r.Comment1 = "Inserted by Kvroster on " + DateString() + " at " + TimeString();
+    r.Comment2 = kVersionBanner;
+    r.Alias.clear();
+    return r;
+}
+
+int AppendBlankRecord() {
+    int n = AppendUserRecord(BlankUserRecord());
+    if (n < 0) return -1;
+    LastReadRecord lr;
+    if (!AddLastReadRecord(n, lr)) return -1;
+    return n;
+}
+
+void ApplyChange(UserRecord& r, const GlobalChange& c) {
+    if (c.field >= 0 && c.field <= 3) {
+        uint8_t& set = r.Flags[size_t(c.field)];
+        for (int b = 0; b < 8; ++b) {
+            if (c.plan[size_t(b)] == kOn) set |= uint8_t(1 << b);
+            if (c.plan[size_t(b)] == kOff) set &= uint8_t(~(1 << b));
+        }
+    } else if (c.field >= 4 && c.field <= 12) {
+        const OptionBit& bit = kOptionBits[c.field - 4];
+        if (c.on) r.*bit.byte |= bit.mask;
+        else r.*bit.byte &= uint8_t(~bit.mask);
+    } else if (c.field == 13) {
+        r.MsgArea = int16_t(c.area);
+    } else if (c.field == 14) {
+        r.FileArea = int16_t(c.area);
+    }
+}
+
+int ApplyGlobalEdit(UserBase& base, bool markedOnly, const GlobalChange& c) {
+    int written = 0;
+    // By position over the entries there are now: a write takes in records
+    // that callers appended meanwhile, and those are not part of the edit.
+    const size_t count = base.index().size();
+    for (size_t i = 0; i < count; ++i) {
+        const IndexEntry e = base.index()[i];
+        if (markedOnly && !e.Marked) continue;
+        UserRecord r;
+        if (!base.FetchUserRecord(e.RecordNumber, r)) continue;
+        UserRecord changed = r;
+        ApplyChange(changed, c);
+        if (base.WriteBack(e.RecordNumber, r, changed)) ++written;
+    }
+    return written;
+}
+
+}  // namespace kv::roster

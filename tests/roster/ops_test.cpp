@@ -1,0 +1,385 @@
+// Finding, marking, reordering, packing and the global edit: the rules as
+// plain functions, then the commands run on the screen with both user files
+// read back, a rewrite that fails or is killed half-way, and the refusal
+// while a caller is on line.
+#include <signal.h>
+#include <unistd.h>
+
+#include "common/msgbase.h"
+#include "common/online_status.h"
+#include "common/runtime.h"
+#include "common/users.h"
+#include "roster/user_ops.h"
+#include "tests/roster/roster_fixture.h"
+
+namespace kv::test {
+namespace {
+
+using roster::IndexEntry;
+using roster::SearchCriteria;
+
+IndexEntry Entry(int number, const UserRecord& r, int keyType) {
+    IndexEntry e;
+    e.RecordNumber = number;
+    roster::SetKey(e.Key, keyType, r);
+    return e;
+}
+
+TEST(RosterFind, EachCriterionMatchesItsField) {
+    UserRecord r = Person(1);
+    r.Name = "John Smith";
+    r.Location = "Springfield";
+    r.DataPhone = "555-0101";
+    r.SecurityLevel = 64000;
+    r.Flags = {0, 0x81, 0, 0};
+    struct Case {
+        const char* what;
+        int field, op;
+        std::string value;
+        bool match;
+    } cases[] = {
+        {"part of a name, capitalised", roster::kFindName, 0, "smi", true},
+        {"a name wildcard", roster::kFindName, 0, "J*th", true},
+        {"another name", roster::kFindName, 0, "brown", false},
+        {"location", roster::kFindLocation, 0, "field", true},
+        {"phone part", roster::kFindDataPhone, 0, "0101", true},
+        {"phone wildcard", roster::kFindDataPhone, 0, "555-0?0?", true},
+        {"date", roster::kFindDate, 0, "24/01", true},
+        {"date elsewhere", roster::kFindDate, 0, "99/", false},
+        {"level greater than 63999", roster::kFindLevel, roster::kGreater, "63999", true},
+        {"level less than", roster::kFindLevel, roster::kLess, "64000", false},
+        {"level equal", roster::kFindLevel, roster::kEqual, "64000", true},
+        {"calls different", roster::kFindLevel + 1, roster::kDifferent, "101", false},
+        {"calls at least", roster::kFindLevel + 1, roster::kGreaterEqual, "101", true},
+    };
+    for (const Case& c : cases) {
+        SearchCriteria sc;
+        sc.Field = c.field;
+        sc.Operator = c.op;
+        sc.Value = c.value;
+        EXPECT_EQ(roster::MatchRecord(Entry(1, r, c.field + 1), sc), c.match) << c.what;
+    }
+    SearchCriteria flags;
+    flags.Field = roster::kFindFlags;
+    flags.FlagSet = 1;
+    flags.FlagValue = 0x81;
+    EXPECT_TRUE(roster::MatchRecord(Entry(1, r, 7), flags));
+    flags.FlagValue = 0x80;
+    EXPECT_FALSE(roster::MatchRecord(Entry(1, r, 7), flags)) << "the whole byte must be equal";
+}
+
+TEST(RosterSort, OrdersKeepTheSysopFirstAndBreakTiesByName) {
+    std::vector<UserRecord> rs = {Person(0), Person(1), Person(2), Person(3), Person(4)};
+    rs[0].SecurityLevel = 10;
+    rs[1].SecurityLevel = 63999;
+    rs[2].SecurityLevel = 64000;
+    rs[3].SecurityLevel = 50;
+    rs[4].SecurityLevel = 50;
+    rs[3].Name = "Zed";
+    rs[4].Name = "Abe";
+    std::vector<std::string> names;
+    std::vector<IndexEntry> index;
+    for (int i = 0; i < 5; ++i) {
+        names.push_back(rs[size_t(i)].Name);
+        index.push_back(Entry(i, rs[size_t(i)], roster::kKeyLevel));
+    }
+    roster::SortIndex(index, roster::kKeyLevel, 0, names);
+    std::vector<int> got;
+    for (const IndexEntry& e : index) got.push_back(e.RecordNumber);
+    EXPECT_EQ(got, (std::vector<int>{0, 2, 1, 4, 3}));
+
+    // Month/day/year: the last call on 12/31/95 comes after one on 01/02/96.
+    rs[1].LastCallDate = "12/31/95";
+    rs[2].LastCallDate = "01/02/96";
+    rs[3].LastCallDate = "01/02/96";
+    rs[3].LastCallTime = "23:00:00";
+    index = {Entry(0, rs[0], 6), Entry(1, rs[1], 6), Entry(2, rs[2], 6), Entry(3, rs[3], 6)};
+    roster::SortIndex(index, roster::kKeyDate, 1, names);
+    got.clear();
+    for (const IndexEntry& e : index) got.push_back(e.RecordNumber);
+    EXPECT_EQ(got, (std::vector<int>{0, 3, 2, 1}));
+}
+
+TEST(RosterMove, AnEntryGoesRightAfterTheOneNamed) {
+    auto make = [] {
+        std::vector<IndexEntry> v(8);
+        for (int i = 0; i < 8; ++i) v[size_t(i)].RecordNumber = i;
+        return v;
+    };
+    auto numbers = [](const std::vector<IndexEntry>& v) {
+        std::vector<int> out;
+        for (const IndexEntry& e : v) out.push_back(e.RecordNumber);
+        return out;
+    };
+    struct Case {
+        int a, b;
+        bool moved;
+        std::vector<int> want;
+    } cases[] = {
+        {5, 1, true, {0, 1, 5, 2, 3, 4, 6, 7}},
+        {2, 5, true, {0, 1, 3, 4, 5, 2, 6, 7}},
+        {2, 1, false, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {0, 3, false, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {8, 1, false, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {3, 7, false, {0, 1, 2, 3, 4, 5, 6, 7}},
+    };
+    for (const Case& c : cases) {
+        auto v = make();
+        EXPECT_EQ(roster::MoveEntry(v, c.a, c.b), c.moved) << c.a << " after " << c.b;
+        EXPECT_EQ(numbers(v), c.want) << c.a << " after " << c.b;
+    }
+}
+
+TEST(RosterGlobal, APlanSetsClearsAndLeavesBits) {
+    UserRecord r = Person(1);
+    r.Flags[2] = 0b1010'0101;
+    roster::GlobalChange c;
+    c.field = 2;
+    c.plan = {roster::kOn, roster::kOff, roster::kOn, roster::kLeave, roster::kLeave, roster::kOff, roster::kLeave,
+              roster::kOn};
+    roster::ApplyChange(r, c);
+    EXPECT_EQ(r.Flags[2], 0b1000'0101);
+    roster::GlobalChange ignore;
+    ignore.field = 8;
+    ignore.on = true;
+    roster::ApplyChange(r, ignore);
+    EXPECT_TRUE(r.Options & USER_IGNORE_LIMITS);
+}
+
+class RosterRewriteTest : public RosterUsersTest {
+protected:
+    // A board where kivo has run: "online.ctl" with every line free.
+    void SetUp() override {
+        SetConfig(board.config());
+        ASSERT_TRUE(CreateOnlineFile());
+    }
+    void TearDown() override { SetConfig(ConfigRecord{}); }
+
+    // Runs main-menu entry `to` (0-23) with the bar on entry `from`.
+    static void Select(PtySession& s, int from, int to) {
+        s.Send(std::string(size_t((to / 6 - from / 6 + 4) % 4), '+') +
+               std::string(size_t((to % 6 - from % 6 + 6) % 6), '\t') + "\r");
+    }
+    static void RunEntry(PtySession& s, int item) { Select(s, 0, item); }
+    // Record n's bytes of both files.
+    std::string UserBytesOf(const std::string& users, int n) { return users.substr(size_t(n) * kUserRecordSize, kUserRecordSize); }
+    std::string LastReadOf(const std::string& last, int n) { return last.substr(size_t(n) * 400, 400); }
+    void MarkDeleted(std::initializer_list<int> numbers) {
+        for (int n : numbers) {
+            UserRecord r = Record(n);
+            r.Options |= USER_DELETED;
+            ASSERT_TRUE(WriteUserRecord(n, r));
+        }
+    }
+};
+
+TEST_F(RosterRewriteTest, PackDropsDeletedUsersButNeverTheSysopAndKeepsBothFilesInStep) {
+    WriteUsers(6);
+    MarkDeleted({0, 2, 4});
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 11);
+    ASSERT_TRUE(s->WaitForText("Do you really want to pack user's file?"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("2 Users deleted"));
+    EXPECT_NE(s->Screen().find("User 2                         of Town 2"), std::string::npos);
+    s->Send(" ");
+    Quit(*s);
+    const std::string newUsers = ReadAll(UsersFile()), newLast = ReadAll(LastReadFile());
+    ASSERT_EQ(newUsers.size(), 4 * kUserRecordSize);
+    ASSERT_EQ(newLast.size(), 4 * 400u);
+    const int kept[] = {0, 1, 3, 5};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(UserBytesOf(newUsers, i), UserBytesOf(users, kept[i])) << i;
+        EXPECT_EQ(LastReadOf(newLast, i), LastReadOf(last, kept[i])) << i;
+    }
+    EXPECT_EQ(ReadAll(board.DataDir() / "users.bbs.B"), users);
+    EXPECT_EQ(ReadAll(board.MsgBaseDir() / "lastread.bbs.B"), last);
+}
+
+TEST_F(RosterRewriteTest, ARewriteKeepsLateRecordsAndReadsAShortLastReadFileAsZeros) {
+    WriteUsers(4);
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    fs::resize_file(LastReadFile(), 2 * 400);
+    // The index knew three records; the fourth came while it was in use.
+    ASSERT_TRUE(roster::RewriteUsers({0, 2, 1}, false).ok);
+    const std::string newUsers = ReadAll(UsersFile()), newLast = ReadAll(LastReadFile());
+    const int order[] = {0, 2, 1, 3};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(UserBytesOf(newUsers, i), UserBytesOf(users, order[i])) << i;
+    EXPECT_EQ(LastReadOf(newLast, 0), LastReadOf(last, 0));
+    EXPECT_EQ(LastReadOf(newLast, 1), std::string(400, '\0'));
+    EXPECT_EQ(LastReadOf(newLast, 2), LastReadOf(last, 1));
+    EXPECT_EQ(LastReadOf(newLast, 3), std::string(400, '\0'));
+
+    // An added record takes the next number of the file as it is.
+    EXPECT_EQ(roster::AppendBlankRecord(), 4);
+    EXPECT_EQ(Record(4).Comment2.rfind("kvroster v1.0", 0), 0u);
+    EXPECT_EQ(fs::file_size(LastReadFile()), 5 * 400u);
+}
+
+TEST_F(RosterRewriteTest, SortAndMoveRewriteBothFilesInTheNewOrder) {
+    WriteUsers(5);  // levels 64000, 11, 12, 13, 14
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 9);
+    ASSERT_TRUE(s->WaitForText("Select the sort criteria"));
+    s->Send("\r");  // security level
+    ASSERT_TRUE(s->WaitForText("Do you want to continue?"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText(" 0     Sam Sysop"));
+    // Then the record now at position 4 (User 1) after position 0.
+    Select(*s, 9, 18);
+    ASSERT_TRUE(s->WaitForText("Enter record number to move"));
+    s->Send("4\r");
+    ASSERT_TRUE(s->WaitForText("User 1"));
+    s->Send("0\r");
+    ASSERT_TRUE(s->WaitForText("Move a record"));
+    Quit(*s);
+    const std::string newUsers = ReadAll(UsersFile()), newLast = ReadAll(LastReadFile());
+    const int order[] = {0, 1, 4, 3, 2};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(UserBytesOf(newUsers, i), UserBytesOf(users, order[i])) << i;
+        EXPECT_EQ(LastReadOf(newLast, i), LastReadOf(last, order[i])) << i;
+    }
+}
+
+TEST_F(RosterRewriteTest, RewritingCommandsAreRefusedWhileACallerIsOnLine) {
+    WriteUsers(3);
+    MarkDeleted({2});
+    OnlineEntry e;
+    e.Pid = int32_t(getpid());  // a live process
+    e.User = 1;
+    ASSERT_TRUE(WriteOnlineEntry(0, e));
+    const std::string users = ReadAll(UsersFile());
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 11);
+    ASSERT_TRUE(s->WaitForText("Cannot pack file while someone is online"));
+    s->Send(" ");
+    Select(*s, 11, 9);
+    ASSERT_TRUE(s->WaitForText("Cannot sort file while someone is online"));
+    s->Send(" ");
+    Quit(*s);
+    EXPECT_EQ(ReadAll(UsersFile()), users);
+}
+
+TEST_F(RosterRewriteTest, ARewriteThatCannotWriteLeavesBothFilesAsTheyWere) {
+    WriteUsers(120);  // about 49 kB of users: beyond the limit below
+    MarkDeleted({3});
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    PtyOptions o;
+    o.argv = {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 60 && exec \"$0\"", ProgramPath("kvroster")};
+    o.dir = board.root();
+    o.utf8 = true;
+    PtySession s(o);
+    ASSERT_TRUE(s.WaitForText(" Browse "));
+    RunEntry(s, 11);
+    ASSERT_TRUE(s.WaitForText("Do you really want to pack user's file?"));
+    s.Send("y");
+    ASSERT_TRUE(s.WaitForText("Problems to rewrite the file, no rewriting done"));
+    s.Send(" ");
+    Quit(s);
+    EXPECT_EQ(ReadAll(UsersFile()), users);
+    EXPECT_EQ(ReadAll(LastReadFile()), last);
+    for (const auto& dir : {board.DataDir(), board.MsgBaseDir()})
+        for (const auto& f : fs::directory_iterator(dir))
+            EXPECT_EQ(f.path().filename().string().find(".bbs."), std::string::npos) << "left behind: " << f.path();
+}
+
+TEST_F(RosterRewriteTest, APackKilledAtAnyStepLeavesTheOldOrTheNewFilesWhole) {
+    WriteUsers(10000);
+    MarkDeleted({5, 9999});
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    std::string packedUsers = users, packedLast = last;
+    packedUsers.erase(9999 * kUserRecordSize, kUserRecordSize);
+    packedUsers.erase(5 * kUserRecordSize, kUserRecordSize);
+    packedLast.erase(9999 * 400, 400);
+    packedLast.erase(5 * 400, 400);
+    int kills = 0;
+    for (const char* point : {"rewrite", "swap"}) {
+        for (int pass = 1; pass <= 8; ++pass) {
+            std::ofstream(UsersFile(), std::ios::binary | std::ios::trunc) << users;
+            std::ofstream(LastReadFile(), std::ios::binary | std::ios::trunc) << last;
+            PtyOptions o;
+            o.argv = {ProgramPath("kvroster")};
+            o.dir = board.root();
+            o.utf8 = true;
+            o.env = {std::string("KV_TEST_KILL_AT=") + point + ":" + std::to_string(pass)};
+            PtySession s(o);
+            ASSERT_TRUE(s.WaitForText(" Browse ", 20000));
+            RunEntry(s, 11);
+            ASSERT_TRUE(s.WaitForText("Do you really want to pack user's file?"));
+            s.Send("y");
+            if (s.WaitForText("2 Users deleted", 20000)) {
+                s.Send(" ");
+                Quit(s);
+                break;  // past the last step of this kind
+            }
+            ASSERT_EQ(s.Wait(), 128 + SIGKILL) << point << " pass " << pass;
+            ++kills;
+            { MsgBaseLock next; ASSERT_TRUE(next); }  // finishes a journalled swap
+            const std::string u = ReadAll(UsersFile()), l = ReadAll(LastReadFile());
+            const bool old = u == users && l == last, fresh = u == packedUsers && l == packedLast;
+            EXPECT_TRUE(old || fresh) << point << " pass " << pass;
+        }
+    }
+    EXPECT_GT(kills, 3);
+}
+
+TEST_F(RosterRewriteTest, AGlobalEditSetsAFlagOnTheMarkedRecordsOnly) {
+    WriteUsers(5);
+    const std::string users = ReadAll(UsersFile());
+    auto s = StartBrowsing();
+    s->Send("\x1bOB \x1bOB ");  // marks 1 and 3
+    ASSERT_TRUE(s->WaitForText("√ User 3"));
+    s->Send("\x1b");
+    RunEntry(*s, 16);
+    ASSERT_TRUE(s->WaitForText(" Flag A "));
+    s->Send("\x1bOB\x1bOB\x1bOB\r");  // " Flag D "
+    ASSERT_TRUE(s->WaitForText("Do you want to modify Marked, All users or Quit"));
+    s->Send("\r");
+    ASSERT_TRUE(s->WaitForText("Setup of Flag D"));
+    s->Send("\x1bOC  \x1bOC \r");  // bit 2 on, bit 3 off
+    Quit(*s);
+    for (int n = 0; n < 5; ++n) {
+        UserRecord want = Person(n);
+        if (n == 1 || n == 3) want.Flags[3] = 0x82;
+        EXPECT_EQ(Record(n).Flags, want.Flags) << n;
+    }
+    EXPECT_EQ(ReadAll(UsersFile()).size(), users.size());
+}
+
+TEST_F(RosterRewriteTest, FindByNameAndMarkBySearch) {
+    WriteUsers(15);
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 8);
+    ASSERT_TRUE(s->WaitForText("Select a search criteria"));
+    s->Send("\r");  // user name
+    ASSERT_TRUE(s->WaitForText("Enter the name or alias to look for"));
+    s->Send("user 12\r");
+    ASSERT_TRUE(s->WaitForText(" 12    User 12"));
+    Select(*s, 8, 0);  // the found record is current in the list
+    ASSERT_TRUE(s->WaitForText("<F2/Find/Tog/Del/Val>"));
+    s->Send("\x1b");
+    Select(*s, 0, 23);
+    ASSERT_TRUE(s->WaitForText("Quit/Mark/Unmark/Selected/Current"));
+    s->Send("s");
+    ASSERT_TRUE(s->WaitForText("Select a search criteria"));
+    s->Send("\x1bOB\x1bOB\x1bOB\x1bOB\x1bOB\x1bOB\x1bOB\r");  // " Security "
+    ASSERT_TRUE(s->WaitForText(" Greater than "));
+    s->Send("\x1bOB\x1bOB\r");
+    ASSERT_TRUE(s->WaitForText("Find Level Greater than"));
+    s->Send("21\r");  // levels 22-24: users 12, 13, 14
+    ASSERT_TRUE(s->WaitForText("√ User 14"));  // the last row drawn
+    const std::string screen = s->Screen();
+    EXPECT_NE(screen.find("√ User 12"), std::string::npos);
+    EXPECT_NE(screen.find("√ User 13"), std::string::npos);
+    EXPECT_EQ(screen.find("√ User 11"), std::string::npos);
+    Quit(*s);
+}
+
+}  // namespace
+}  // namespace kv::test
