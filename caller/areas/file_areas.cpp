@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "common/config_record.h"
+#include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"
@@ -159,6 +162,161 @@ std::vector<std::string> ExpandPattern(std::string_view pattern, bool directorie
         names.push_back(isDir && e.Name != ".." ? e.Name + "/" : e.Name);
     }
     return names;
+}
+
+FileListLine ParseFileListLine(std::string_view line) {
+    FileListLine l;
+    size_t end = line.size();
+    while (end > 0 && IsWhiteSpace(line[end - 1])) --end;
+    l.Text = line.substr(0, end);
+    if (l.Text.empty()) return l;
+    if (l.Text[0] == '#') {
+        l.Kind = FileLineKind::kComment;
+        return l;
+    }
+    if (l.Text[0] == ' ') {
+        l.Kind = FileLineKind::kContinuation;
+        return l;
+    }
+    l.Kind = FileLineKind::kEntry;
+    size_t cut = l.Text.find('\t');
+    if (cut == std::string_view::npos) cut = l.Text.find(' ');
+    if (cut == std::string_view::npos) {
+        l.Name = l.Text;
+        return l;
+    }
+    l.Name = l.Text.substr(0, cut);
+    l.Description = SkipBlanks(l.Text.substr(cut));
+    return l;
+}
+
+std::string FileListPath(int area, const std::string& directory) {
+    if (area >= 0 && area < kFileAreaCount) {
+        const FileAreaDef& a = Config().FileAreas[size_t(area)];
+        if (!a.ListingPath.empty()) return a.ListingPath;
+    }
+    return directory + "/" + kFileListName;
+}
+
+const FileInfo* AreaFiles::Find(std::string_view name) const {
+    // Names are sorted in byte order, the order string_view compares in.
+    auto it = std::lower_bound(Names.begin(), Names.end(), name,
+                               [](const std::string& a, std::string_view b) { return std::string_view(a) < b; });
+    if (it == Names.end() || *it != name) return nullptr;
+    size_t i = size_t(it - Names.begin());
+    return i < Infos.size() ? &Infos[i] : nullptr;
+}
+
+bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silent, AreaFiles& files) {
+    files = AreaFiles{};
+    files.Directory = FileAreaArgument(argument, files.Area);
+    // A refused area number has been explained already.
+    if (IsAreaNumberArgument(argument) && files.Area < 0) return false;
+    if (files.Directory.empty() && argument.empty()) {
+        PutColorText(GetText(416), true, false, 2, kColorWarning);
+        return false;
+    }
+    const std::string& dir = files.Directory;
+    if (!IsDirectory(dir) || access(dir.c_str(), R_OK | X_OK) != 0) {
+        LogText(675, dir);
+        RingBell();
+        PutColorText(dir, false, false, 0, kColorWarning);
+        PutColorText(GetText(426), true, false, 2, kColorWarning);
+        return false;
+    }
+    if (pattern.empty()) {
+        std::string answer;
+        AskInput(true, false, GetText(424), answer, 14);
+        PutLine();
+        if (!answer.empty() && answer[0] == kKeyEsc) return false;
+        pattern = answer.empty() ? "*" : answer;
+    }
+    files.Names = ExpandPattern(pattern, false, dir);
+    if (files.Names.empty() && !silent) PutColorText(GetText(428), true, false, 2, kColorWarning);
+    return !files.Names.empty();
+}
+
+void ReadFileInfo(AreaFiles& files) {
+    files.Infos.clear();
+    files.Infos.reserve(files.Names.size());
+    for (const std::string& name : files.Names) {
+        std::string path = files.Directory + "/" + name;
+        FileInfo info;
+        info.Size = std::max<int64_t>(FileSize(path), 0);
+        time_t t = FileTime(path);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        info.Date = FormatDate(tm);
+        files.Infos.push_back(std::move(info));
+    }
+}
+
+size_t EntryIndent(int style) { return style != 0 ? 33 : 24; }
+
+namespace {
+
+// Puts text into line at column, widening the line as needed.
+void PutAt(std::string& line, size_t column, std::string_view text) {
+    if (line.size() < column + text.size()) line.resize(column + text.size(), ' ');
+    line.replace(column, text.size(), text);
+}
+
+}  // namespace
+
+EntryLayout FormatFileEntry(std::string_view line, const AreaFiles& files, int style) {
+    EntryLayout out;
+    FileListLine l = ParseFileListLine(line);
+    size_t indent = EntryIndent(style);
+    size_t start = indent;
+    std::string first, bare;
+    std::string_view text;
+    if (l.Kind != FileLineKind::kEntry) {
+        out.Continuation = true;
+        start = 0;
+        text = l.Text;
+    } else {
+        // The size field begins at column 15, so a longer name is cut there.
+        PutAt(first, 0, l.Name.substr(0, kSizeColumn));
+        if (const FileInfo* info = files.Find(l.Name)) {
+            PutAt(first, kSizeColumn, fmt::sprintf("%7ld", long(info->Size)));
+            if (style != 0) {
+                if (IsLaterDate(Call().User.LastCallDate, info->Date)) PutAt(first, kNewMarkColumn, "*");
+                PutAt(first, kDateColumn, info->Date.substr(0, 8));
+            }
+        } else {
+            PutAt(first, kSizeColumn, GetText(421).substr(0, 8));
+        }
+        text = l.Description;
+        if (text.empty()) {
+            bare = GetText(527);
+            text = bare;
+        }
+    }
+    first.resize(start, ' ');
+    out.Lines.push_back(std::move(first));
+
+    if (start + text.size() <= kEntryWidth) {
+        out.Lines.back() += text;
+    } else {
+        // Word by word: a piece that does not fit starts the next line at
+        // the indent, less one leading blank.  Pieces are cut so that one
+        // always fits a fresh line.
+        size_t width = std::min<size_t>(55, kEntryWidth - indent);
+        while (!text.empty()) {
+            std::string_view piece = CopyNextWord(text, width);
+            text.remove_prefix(piece.size());
+            std::string* cur = &out.Lines.back();
+            if (cur->size() + piece.size() > kEntryWidth) {
+                if (out.Lines.size() == kEntryMaxLines) break;
+                out.Lines.emplace_back(indent, ' ');
+                cur = &out.Lines.back();
+                if (!piece.empty() && piece[0] == ' ') piece.remove_prefix(1);
+            }
+            *cur += piece;
+        }
+    }
+    for (std::string& s : out.Lines) TrimRight(s);
+    return out;
 }
 
 }  // namespace kv::caller

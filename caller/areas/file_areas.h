@@ -15,6 +15,7 @@
 // whether a typed name may be joined to an area directory.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,5 +66,79 @@ std::string_view CopyNextWord(std::string_view text, size_t width);
 // which is listed as it stands).  Empty when nothing matches or the
 // directory cannot be read.
 std::vector<std::string> ExpandPattern(std::string_view pattern, bool directories, const std::string& dir = ".");
+
+// --- the file list ("files.bbs") ------------------------------------------------
+//
+// One line per entry: the file name up to the first TAB (or, in a line
+// without TAB, up to the first blank), then blanks, then the description.
+// A line beginning with '#' is a comment; one beginning with a blank
+// continues the description above it; an empty line is shown as one.  A
+// name alone has no description.  Trailing white space never counts.
+
+constexpr const char* kFileListName = "files.bbs";
+
+enum class FileLineKind { kComment, kEmpty, kContinuation, kEntry };
+
+struct FileListLine {
+    FileLineKind Kind = FileLineKind::kEmpty;
+    std::string_view Text;         // the line without trailing white space
+    std::string_view Name;         // an entry's file name
+    std::string_view Description;  // an entry's description; empty for a name alone
+};
+FileListLine ParseFileListLine(std::string_view line);
+
+// The list an area is listed from: its own listing path when the
+// configuration gives one, else "files.bbs" in its directory.  For a plain
+// directory (area -1) the "files.bbs" in it.
+std::string FileListPath(int area, const std::string& directory);
+
+// --- the files of a directory, with their sizes and dates ------------------------
+
+struct FileInfo {
+    int64_t Size = 0;
+    std::string Date;  // modification date as a date text
+};
+
+struct AreaFiles {
+    std::string Directory;
+    int Area = -1;                   // the area listed, -1 for a plain directory
+    std::vector<std::string> Names;  // sorted as the directory listing sorts
+    std::vector<FileInfo> Infos;     // parallel to Names, once ReadFileInfo ran
+    // The information of a name (exact, case counts), or none.
+    const FileInfo* Find(std::string_view name) const;
+};
+
+// The names of the directory an argument names that match pattern (asked
+// for with text 424 when empty: Enter alone is "*").  false when there is
+// no list: the caller has been told why, except when silent is set and
+// merely nothing matched, or when the question was cancelled.
+bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silent, AreaFiles& files);
+// Fills Infos from the files' status.
+void ReadFileInfo(AreaFiles& files);
+
+// --- the layout of one entry -------------------------------------------------------
+
+// Display lines hold at most this many characters, so that none wraps on
+// an 80-column screen.
+constexpr size_t kEntryWidth = 79;
+constexpr size_t kEntryMaxLines = 6;
+// Columns of the described layout.
+constexpr size_t kSizeColumn = 15;
+constexpr size_t kNewMarkColumn = 23;
+constexpr size_t kDateColumn = 24;
+
+struct EntryLayout {
+    std::vector<std::string> Lines;  // 1-6 display lines
+    bool Continuation = false;       // a continuation or empty line, not an entry
+};
+
+// Lays out one list line (not a comment): an entry gets its name, its
+// size (or the start of text 421 when the file is missing) and, with
+// style non-zero, the new mark and the date, with the description from
+// column 24 (style 0) or 33; a continuation starts at column 0.  A long
+// text is wrapped by words onto at most six lines.
+EntryLayout FormatFileEntry(std::string_view line, const AreaFiles& files, int style);
+// The column the description of an entry starts at.
+size_t EntryIndent(int style);
 
 }  // namespace kv::caller

@@ -22,16 +22,11 @@ void ChangeDataPhone() {}
 void ToggleAnsi() {}
 void SetClearScreenCodes() {}
 
-void SysopMoveFile(const std::string&) {}
-void ListFiles(const std::string&, int) {}
 void DownloadFiles(const std::string&, int) {}
 void UploadFiles(const std::string&) {}
 void ViewArchive(const std::string&) {}
 void SearchFiles(int) {}
 void ShowNewFiles(const std::string&) {}
 void DownloadByPath() {}
-void SysopRemoveFile(const std::string&) {}
-
-void TypeTextFile(const std::string&) {}
 
 }  // namespace kv::caller

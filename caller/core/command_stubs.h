@@ -6,9 +6,8 @@
 // empty operation, so a menu line with its code does nothing the caller
 // can see.  Whoever builds one moves its declaration to the header of the
 // new piece and deletes the stand-in from command_stubs.cpp: replaced, not
-// wrapped.  The questionnaire (12) and the file shown with a wait (39, 45,
-// 46) stand with the log-in's stand-ins in later_stubs.h; those pieces use
-// them too.
+// wrapped.  The questionnaire (12) stands with the log-in's stand-ins in
+// later_stubs.h; that piece uses it too.
 #pragma once
 
 #include <string>
@@ -39,18 +38,11 @@ void SetClearScreenCodes();                             // 60
 
 // --- files -------------------------------------------------------------------
 
-void SysopMoveFile(const std::string& argument);        // 29
-void ListFiles(const std::string& argument, int mode);  // 30, 31
 void DownloadFiles(const std::string& argument, int mode);  // 32, 48
 void UploadFiles(const std::string& argument);          // 33
 void ViewArchive(const std::string& argument);          // 34
 void SearchFiles(int mode);                             // 35, 36
 void ShowNewFiles(const std::string& argument);         // 37
 void DownloadByPath();                                  // 55
-void SysopRemoveFile(const std::string& argument);      // 62
-
-// --- text display ------------------------------------------------------------
-
-void TypeTextFile(const std::string& argument);         // 38
 
 }  // namespace kv::caller

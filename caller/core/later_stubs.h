@@ -13,14 +13,11 @@
 
 namespace kv::caller {
 
-// --- questionnaires, mail check, text display ----------------------
+// --- questionnaires, mail check ----------------------
 
 // Runs the questionnaire script name (".q-a" in MenuDir).  Stand-in: 1,
 // nothing asked.
 int RunQuestionnaire(const std::string& name);
-// Shows a display file (of TextDir, or a path) and waits for Enter when
-// asked.  Stand-in: the display file alone.
-void ShowFileAndWait(const std::string& name, bool wait, bool inTextDir);
 
 // --- daily callers log, transfers -------------------------------------------------
 

@@ -18,6 +18,7 @@
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
 #include "caller/core/startup.h"
+#include "caller/core/text_display.h"
 #include "caller/core/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"

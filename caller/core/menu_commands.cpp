@@ -4,6 +4,8 @@
 
 #include "caller/areas/area_choice.h"
 #include "caller/areas/enter_message.h"
+#include "caller/areas/file_entries.h"
+#include "caller/areas/file_listing.h"
 #include "caller/areas/message_delete.h"
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
@@ -17,6 +19,7 @@
 #include "caller/core/line_status.h"
 #include "caller/core/login.h"
 #include "caller/core/registration.h"
+#include "caller/core/text_display.h"
 
 namespace kv::caller {
 

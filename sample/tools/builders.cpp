@@ -50,6 +50,8 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
         s.replace(at, from.size(), to);
 }
 
+}  // namespace
+
 bool CopyTree(const fs::path& from, const fs::path& to, const BoardContext& b) {
     if (!fs::exists(from)) return true;
     std::error_code ec;
@@ -76,6 +78,8 @@ bool CopyTree(const fs::path& from, const fs::path& to, const BoardContext& b) {
     }
     return true;
 }
+
+namespace {
 
 bool StepConfig(BoardContext& b) {
     if (!ApplyConfigSource(b.config, b.src / "board.conf", b)) return false;

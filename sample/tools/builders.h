@@ -51,6 +51,10 @@ struct TextEntry {
 bool ReadTextTable(const std::vector<std::string>& files, std::vector<TextEntry>& out);
 bool WriteMessageFiles(const std::vector<std::string>& tsvFiles, const std::filesystem::path& dir);
 
+// Copies a tree of sources into the board, "@BOARD@" and "@BIN@" in every
+// file replaced; a missing source copies nothing.
+bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to, const BoardContext& b);
+
 // Reads "key = value" lines of a file ("#" comments, blank lines skipped).
 bool ReadKeyValueFile(const std::filesystem::path& file,
                       std::vector<std::pair<std::string, std::string>>& out);

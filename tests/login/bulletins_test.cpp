@@ -29,6 +29,9 @@ TEST(Bulletins, AnAnswerIsOneFileNameBesideTheMenu) {
     ASSERT_TRUE(s->WaitForText("The bulletins"));
     answer(1, "1\r");
     ASSERT_TRUE(s->WaitForText("Bulletin one"));
+    // A bulletin waits for Enter before the menu comes back.
+    ASSERT_TRUE(s->WaitForText("Press Enter to go on."));
+    s->Send("\r");
     answer(2, "/../../");  // seven characters fill the answer
     ASSERT_TRUE(s->WaitForText("that screen is not available"));
     answer(3, "\r");

@@ -97,6 +97,7 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
         "  F  Files           (area: Uploads)",
         "  U  Your settings",
         "  B  Bulletins",
+        "  X  Texts to read",
         "  P  Page the sysop    C  Your call status",
         "  T  Talk to another line",
         "  N  USENET news       D  Doors",

@@ -36,16 +36,8 @@ using namespace kv::caller;
 int main(int argc, char** argv) {
     if (!test::StartProbeCallOnBoard("reader.log")) return 120;
     CallState& c = Call();
-    c.CallMinutes = 60;
-
-    int user = 1;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a.rfind("user=", 0) == 0) user = std::atoi(a.c_str() + 5);
-    }
-    if (!ReadUserRecord(user, c.User)) return 121;
-    c.CurrentUserNumber = user;
-    c.CallerName = c.User.Name;
+    int user = test::LoadProbeCaller(argc, argv);
+    if (user < 0) return 121;
     c.HighestRead = c.User.HighestRead;
     ReadLastRead(user, CallerLastRead());
     if (!SetRawMode()) return 122;

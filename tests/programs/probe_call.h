@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "common/runtime.h"
+#include "common/users.h"
 #include "server/config_loader.h"
 #include "tests/support/text_segment.h"
 
@@ -34,6 +37,23 @@ inline bool StartProbeCallOnBoard(const char* lineLogName) {
     MutableConfig().MultiLine = 0;
     c.LogonTime = Now();
     return true;
+}
+
+// The caller of a probe on its board: record N of "users.bbs" for an
+// argument "user=N" (record 1 without one), with a call of 60 minutes.
+// The record's number, or -1 when it cannot be read.
+inline int LoadProbeCaller(int argc, char** argv) {
+    int user = 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a.rfind("user=", 0) == 0) user = std::atoi(a.c_str() + 5);
+    }
+    caller::CallState& c = caller::Call();
+    c.CallMinutes = 60;
+    if (!ReadUserRecord(user, c.User)) return -1;
+    c.CurrentUserNumber = user;
+    c.CallerName = c.User.Name;
+    return user;
 }
 
 }  // namespace kv::test

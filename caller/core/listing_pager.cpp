@@ -1,0 +1,62 @@
+#include "caller/core/listing_pager.h"
+
+#include "caller/core/call_state.h"
+#include "caller/core/menus.h"
+#include "caller/core/prompts.h"
+#include "caller/core/screen.h"
+#include "caller/core/terminal.h"
+
+namespace kv::caller {
+
+ListingPager::ListingPager(int lines, bool nonstop)
+    : keys_(GetText(200)), lines_(lines), nonstop_(nonstop), paging_((Call().User.Options & USER_PAGE_BREAK) != 0) {
+    SetNonBlocking(true);
+}
+
+ListingPager::~ListingPager() { SetNonBlocking(false); }
+
+void ListingPager::LookForKey() {
+    int index = 0;
+    if (!HotKeyPressed(index, 2, keys_)) return;
+    if (index == 0) {
+        if (!nonstop_) stopped_ = true;
+        return;
+    }
+    SetNonBlocking(false);
+    GetKey();
+    SetNonBlocking(true);
+}
+
+bool ListingPager::Put(uint8_t c) {
+    if (stopped_) return false;
+    PutChar(c);
+    LookForKey();
+    return !stopped_;
+}
+
+bool ListingPager::Put(std::string_view text) {
+    for (char c : text)
+        if (!Put(uint8_t(c))) return false;
+    return !stopped_;
+}
+
+bool ListingPager::LineEnd() {
+    if (stopped_) return false;
+    PutLine();
+    return CountLine();
+}
+
+bool ListingPager::CountLine() {
+    if (stopped_) return false;
+    ++lines_;
+    if (!paging_ || lines_ < ScreenLength() - 1) return true;
+    SetNonBlocking(false);
+    int key = PausePrompt();
+    SetNonBlocking(true);
+    lines_ = 0;
+    if (key == Call().NoKey && !nonstop_) stopped_ = true;
+    else if (key == '=') paging_ = false;
+    return !stopped_;
+}
+
+}  // namespace kv::caller

@@ -1,0 +1,299 @@
+// The file commands as a caller meets them on a line: the two listings with
+// their paging and keys, the area arguments and their refusals, the sysop's
+// move and remove with the lists read back, and the text display commands.
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/board.h"
+#include "tests/support/pty_session.h"
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSam = 0, kTerry = 1;
+
+// A local time as a file's modification time.
+void SetFileDate(const fs::path& p, int year, int month, int day) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = 12;
+    t.tm_isdst = -1;
+    utimbuf u{mktime(&t), mktime(&t)};
+    ASSERT_EQ(utime(p.c_str(), &u), 0) << p;
+}
+
+class FileSession : public ::testing::Test {
+protected:
+    // The sample board's Utilities area (typed as area 2) holds files the
+    // test knows to the byte; Terry last called on 01/02/24.
+    void SetUp() override {
+        utils = board.root() / "files" / "utils";
+        uploads = board.root() / "files" / "uploads";
+        fs::remove_all(utils);
+        fs::create_directories(utils);
+        Put(utils / "A.ZIP", 100, 2024, 3, 5);
+        Put(utils / "b.zip", 2000, 2023, 12, 30);
+        Put(utils / "exactly15chars!", 7, 2024, 3, 5);
+        Put(utils / "notes.txt", 5, 2024, 3, 5);
+        WriteList(utils,
+                  "# The utilities\n"
+                  "A.ZIP          Archive tools\n"
+                  " for every archive kind\n"
+                  "b.zip          An old file with a long description that goes on past the end of one line "
+                  "and wraps onto the next\n"
+                  "exactly15chars! Fifteen\n"
+                  "GONE.ZIP       Taken away\n");
+    }
+
+    void Put(const fs::path& p, size_t size, int y, int m, int d) {
+        std::ofstream(p) << std::string(size, 'x');
+        SetFileDate(p, y, m, d);
+    }
+    void WriteList(const fs::path& dir, const std::string& body) {
+        std::ofstream(dir / "files.bbs") << body;
+        SetFileDate(dir / "files.bbs", 2024, 3, 1);
+    }
+    std::string Read(const fs::path& p) {
+        std::ifstream in(p);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    // The probe for a caller (plain screen unless settings say more).
+    PtySession& Start(int user, std::vector<std::string> steps) {
+        PtyOptions o;
+        o.argv = {std::string(KV_TESTBIN_DIR) + "/kvmenu_probe", "user=" + std::to_string(user), "options=0"};
+        o.argv.insert(o.argv.end(), steps.begin(), steps.end());
+        o.dir = board.root();
+        s = std::make_unique<PtySession>(o);
+        return *s;
+    }
+    bool Answer(const std::string& text, const std::string& keys) {
+        if (!s->WaitForText(text)) {
+            ADD_FAILURE() << "no \"" << text << "\" on the screen:\n" << s->Screen();
+            return false;
+        }
+        s->Send(keys);
+        return true;
+    }
+    // The same for a text that comes again: keys typed while a file is
+    // still shown would be taken by its display, so they wait for the nth.
+    bool AnswerNth(const std::string& text, int nth, const std::string& keys) {
+        auto count = [&] {
+            int n = 0;
+            const std::string& out = s->Output();
+            for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+            return n;
+        };
+        for (int waited = 0; count() < nth; waited += 50) {
+            if (waited > ScaledTimeout(5000) || !s->Pump(50)) break;
+        }
+        if (count() < nth) {
+            ADD_FAILURE() << "no \"" << text << "\" the " << nth << ". time:\n" << s->Screen();
+            return false;
+        }
+        s->Send(keys);
+        return true;
+    }
+    // The rows of the screen from first on, until an empty row.
+    std::vector<std::string> Rows(int first, int count) {
+        std::vector<std::string> r;
+        for (int i = first; i < first + count; ++i) r.push_back(s->Row(i));
+        return r;
+    }
+    void Done() {
+        ASSERT_TRUE(s->WaitForText("done")) << s->Screen();
+        EXPECT_EQ(s->Wait(), 0);
+    }
+
+    TempBoard board;
+    fs::path utils, uploads;
+    std::unique_ptr<PtySession> s;
+};
+
+TEST_F(FileSession, PlainListWithAPatternAndItsTotals) {
+    Start(kTerry, {"run=30,$F2"});
+    ASSERT_TRUE(Answer("File name or pattern (Enter for all):", "*.zip\r"));
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    Done();
+    EXPECT_EQ(Rows(1, 5), (std::vector<std::string>{
+                              "File name         Date       Size",
+                              "----------------  --------   ----------",
+                              "b.zip             12/30/23   2000",
+                              "Total: 1 file  2000 bytes",
+                              "Press a key to go on.",
+                          }))
+        << s->Screen();
+}
+
+TEST_F(FileSession, PlainListPausesAtAFullPageAndStops) {
+    // Six rows: the heading and three files fill a page.
+    Start(kTerry, {"screen=6", "options=4", "filearea=1", "run=30,/F", "run=30,/F"});
+    ASSERT_TRUE(Answer("File name or pattern (Enter for all):", "\r"));
+    ASSERT_TRUE(Answer("-- More --", "="));  // no more pauses
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    EXPECT_NE(s->Screen().find("Total: 5 files"), std::string::npos) << s->Screen();
+    // The second list is stopped at its pause: no totals, no wait.
+    ASSERT_TRUE(AnswerNth("File name or pattern (Enter for all):", 2, "\r"));
+    ASSERT_TRUE(AnswerNth("-- More --", 2, "n"));
+    Done();
+    EXPECT_EQ(s->Output().find("Total:", s->Output().rfind("-- More --")), std::string::npos);
+}
+
+TEST_F(FileSession, DescribedListInBothStyles) {
+    Start(kTerry, {"lastcall=01/02/24", "run=31,$F2"});
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    Done();
+    EXPECT_EQ(Rows(1, 10), (std::vector<std::string>{
+                               "Files of this area",
+                               "------------------",
+                               "",
+                               "A.ZIP              100 *03/05/24 Archive tools",
+                               " for every archive kind",
+                               "b.zip             2000  12/30/23 An old file with a long description that goes",
+                               "                                 on past the end of one line and wraps onto the",
+                               "                                 next",
+                               "exactly15chars!      7 *03/05/24 Fifteen",
+                               "GONE.ZIP       missing           Taken away",
+                           }))
+        << s->Screen();
+
+    board.Set("FileListStyle", "0");
+    Start(kTerry, {"run=31,$F2"});
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    Done();
+    EXPECT_EQ(Rows(4, 6), (std::vector<std::string>{
+                              "A.ZIP              100  Archive tools",
+                              " for every archive kind",
+                              "b.zip             2000  An old file with a long description that goes on past",
+                              "                        the end of one line and wraps onto the next",
+                              "exactly15chars!      7  Fifteen",
+                              "GONE.ZIP       missing  Taken away",
+                          }))
+        << s->Screen();
+}
+
+TEST_F(FileSession, TheStopKeyEndsAListingAtOnce) {
+    // A key to go on at the pause, and the stop key typed after it: the
+    // list ends at the next character.
+    Start(kTerry, {"screen=6", "options=4", "run=31,$F2"});
+    ASSERT_TRUE(Answer("-- More --", "xS"));
+    Done();
+    EXPECT_EQ(s->Output().find("Fifteen"), std::string::npos) << s->Screen();
+    EXPECT_EQ(s->Output().find("Press a key"), std::string::npos) << s->Screen();
+}
+
+TEST_F(FileSession, AnAreaKeptApartListsFromItsOwnListing) {
+    // The documents (area 3) list from files/lists/docs.bbs; the list may
+    // be read-only.
+    fs::path list = board.root() / "files" / "lists" / "docs.bbs";
+    fs::permissions(list, fs::perms::owner_read | fs::perms::group_read);
+    Start(kTerry, {"run=31,$F3"});
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    Done();
+    EXPECT_NE(s->Screen().find("rules.txt"), std::string::npos) << s->Screen();
+    EXPECT_NE(s->Screen().find("The rules of this board."), std::string::npos) << s->Screen();
+}
+
+struct Refusal {
+    const char* argument;
+    const char* text;
+};
+
+class AreaRefusal : public FileSession, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(AreaRefusal, IsToldAndListsNothing) {
+    // Area 4 is defined for the sysop level only.
+    board.Set("FileAreas[3].AreaDefined", "1");
+    board.Set("FileAreas[3].AreaDir", utils.string());
+    board.Set("FileAreas[3].ListLevel", "64000");
+    Start(kTerry, {std::string("run=31,") + GetParam().argument});
+    Done();
+    EXPECT_NE(s->Screen().find(GetParam().text), std::string::npos) << s->Screen();
+    EXPECT_EQ(s->Screen().find("Files of this area"), std::string::npos) << s->Screen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, AreaRefusal,
+                         ::testing::Values(Refusal{"$F0", "There is no file area 0."},
+                                           Refusal{"$F51", "There is no file area 51."},
+                                           Refusal{"$F7", "File area 7 is not in use."},
+                                           Refusal{"$f4", "You may not use that file area."}));
+
+TEST_F(FileSession, SysopMovesAFileWithItsEntryToAnotherArea) {
+    WriteList(uploads, "new.zip        Just uploaded\n");
+    Start(kSam, {"run=29,$F2"});
+    ASSERT_TRUE(Answer("File name:", "A.ZIP\r"));
+    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F1\r"));
+    // The area's directory takes the place of the typed "$F1".
+    ASSERT_TRUE(s->WaitForText(uploads.string()));
+    ASSERT_TRUE(Answer("Move its entry in files.bbs too?", "y"));
+    Done();
+    EXPECT_FALSE(fs::exists(utils / "A.ZIP"));
+    EXPECT_TRUE(fs::exists(uploads / "A.ZIP"));
+    EXPECT_EQ(Read(uploads / "files.bbs"),
+              "new.zip        Just uploaded\n"
+              "A.ZIP          Archive tools\n"
+              " for every archive kind\n");
+    EXPECT_EQ(Read(utils / "files.bbs").find("A.ZIP"), std::string::npos);
+    EXPECT_EQ(Read(utils / "files.bbs").find("every archive"), std::string::npos);
+    // Touched on the way: new in its new area.
+    EXPECT_GT(fs::last_write_time(uploads / "A.ZIP"), fs::last_write_time(uploads / "files.bbs") - std::chrono::hours(1));
+}
+
+TEST_F(FileSession, SysopRemovesOneFileAndItsEntryOnly) {
+    Put(utils / "data", 3, 2024, 3, 5);
+    WriteList(utils, "DATA.ZIP       Data\ndata           Plain data\n more of it\nnotes.txt      Notes\n");
+    Put(utils / "DATA.ZIP", 3, 2024, 3, 5);
+    Start(kSam, {"run=62,$F2", "run=62,$F2", "run=62,$F2"});
+    ASSERT_TRUE(Answer("File name:", "files.bbs\r"));
+    ASSERT_TRUE(s->WaitForText("The file list itself cannot be removed."));
+    // A file beside the area's directory is out of reach.
+    Put(utils / ".." / "x", 1, 2024, 3, 5);
+    ASSERT_TRUE(Answer("File name:", "../x\r"));
+    ASSERT_TRUE(s->WaitForText("../x: no such file."));
+    ASSERT_TRUE(Answer("File name:", "data\r"));
+    ASSERT_TRUE(Answer("Remove this file?", "y"));
+    Done();
+    EXPECT_FALSE(fs::exists(utils / "data"));
+    EXPECT_TRUE(fs::exists(utils / "DATA.ZIP"));
+    EXPECT_TRUE(fs::exists(utils / ".." / "x"));
+    EXPECT_EQ(Read(utils / "files.bbs"), "DATA.ZIP       Data\nnotes.txt      Notes\n");
+    EXPECT_NE(Read(board.DataDir() / "menu.log").find("Removed " + (utils / "data").string()), std::string::npos);
+}
+
+TEST_F(FileSession, TypeTextFileAsksForOneNameInTheArea) {
+    Start(kTerry, {"run=38,$F3", "run=38,$F3", "run=38,$F3rules.txt /N"});
+    ASSERT_TRUE(Answer("File name:", "../../system/users.bbs\r"));
+    ASSERT_TRUE(s->WaitForText("Sorry, that screen is not available."));
+    ASSERT_TRUE(Answer("File name:", "history.txt\r"));
+    ASSERT_TRUE(s->WaitForText("The second line"));
+    ASSERT_TRUE(AnswerNth("Press Enter to go on.", 1, "\r"));
+    // Named in the argument, non-stop: the stop key typed ahead is ignored.
+    ASSERT_TRUE(AnswerNth("Press Enter to go on.", 2, "S\r"));
+    Done();
+    EXPECT_NE(s->Screen().find("3. Upload only"), std::string::npos) << s->Screen();
+    EXPECT_EQ(s->Output().find("Sam Sysop"), std::string::npos);
+}
+
+TEST_F(FileSession, DisplayFilesWithAndWithoutTheirWait) {
+    Start(kTerry, {"run=45,rules", "run=46," + (board.root() / "text" / "history.asc").string(), "run=39,nothere"});
+    ASSERT_TRUE(s->WaitForText("The rules of the board"));
+    ASSERT_TRUE(Answer("Press Enter to go on.", "x\r"));
+    ASSERT_TRUE(AnswerNth("Press Enter to go on.", 2, "\r"));
+    EXPECT_NE(s->Output().find("borrowed modem"), std::string::npos);
+    ASSERT_TRUE(s->WaitForText("Sorry, that screen is not available."));
+    Done();
+}
+
+}  // namespace
+}  // namespace kv::test
