@@ -206,9 +206,11 @@ TEST_F(FileSession, AnAreaKeptApartListsFromItsOwnListing) {
 }
 
 struct Refusal {
+    const char* name;
     const char* argument;
     const char* text;
 };
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 class AreaRefusal : public FileSession, public ::testing::WithParamInterface<Refusal> {};
 
@@ -224,10 +226,11 @@ TEST_P(AreaRefusal, IsToldAndListsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, AreaRefusal,
-                         ::testing::Values(Refusal{"$F0", "There is no file area 0."},
-                                           Refusal{"$F51", "There is no file area 51."},
-                                           Refusal{"$F7", "File area 7 is not in use."},
-                                           Refusal{"$f4", "You may not use that file area."}));
+                         ::testing::Values(Refusal{"BelowTheFirst", "$F0", "There is no file area 0."},
+                                           Refusal{"PastTheLast", "$F51", "There is no file area 51."},
+                                           Refusal{"NotInUse", "$F7", "File area 7 is not in use."},
+                                           Refusal{"NotForTheCaller", "$f4", "You may not use that file area."}),
+                         [](const ::testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
 
 TEST_F(FileSession, SysopMovesAFileWithItsEntryToAnotherArea) {
     WriteList(uploads, "new.zip        Just uploaded\n");

@@ -19,6 +19,7 @@ TEST_F(AreaSession, ChoicesAndScanSelectionReachTheUserRecordAtLogOff) {
     board().Set("FileAreas[2].AreaName", "Staff files");
     board().Set("FileAreas[2].AreaDir", (board().root() / "files").string());
     board().Set("FileAreas[2].ListLevel", "100");
+    board().Set("FileAreas[2].OpenArea", "0");
     StartBoard();
     auto terry = Dial();
     terry->LogInAs("terry tester", "keyboard");
