@@ -118,9 +118,9 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
     EXPECT_TRUE(s.Cell(3, 2).bold);
     EXPECT_EQ(s.Cell(3, 5).fg, kWhite);
     EXPECT_FALSE(s.Cell(3, 5).bold);
-    EXPECT_EQ(s.Cell(12, 0).fg, kYellow);   // "[60 min left]"
-    EXPECT_EQ(s.Cell(12, 14).fg, kGreen);   // "Your choice:"
-    EXPECT_TRUE(s.Cell(12, 14).bold);
+    EXPECT_EQ(s.Cell(13, 0).fg, kYellow);   // "[60 min left]"
+    EXPECT_EQ(s.Cell(13, 14).fg, kGreen);   // "Your choice:"
+    EXPECT_TRUE(s.Cell(13, 14).bold);
 
     // Keys of hidden lines choose nothing; code 9 leaves with the goodbye screen.
     s.Send("s");
@@ -221,7 +221,7 @@ TEST_F(MenuCall, CallReturnRestartAndGoToThroughTheStack) {
     PtySession& s = Call(0);
     ASSERT_TRUE(Next("Your choice: "));
     EXPECT_NE(s.Screen().find("  S  Sysop menu"), std::string::npos);
-    EXPECT_EQ(s.Cell(10, 5).fg, kRed);
+    EXPECT_EQ(s.Cell(11, 5).fg, kRed);
     s.Send("s");                       // call: the sysop menu on top
     ASSERT_TRUE(Next("Sysop: "));
     EXPECT_EQ(s.Row(0), " Sysop menu");
