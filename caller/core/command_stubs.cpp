@@ -1,13 +1,7 @@
 // Stand-ins for the menu commands of pieces still to come; see command_stubs.h.
 #include "caller/core/command_stubs.h"
 
-
 namespace kv::caller {
-
-void ShowCredits() {}
-void ShowUsageGraph(const std::string&) {}
-void ListUsers() {}
-void ListCallers(const std::string&) {}
 
 void ChangeLocation() {}
 void SetScreenLength() {}

@@ -14,13 +14,6 @@
 
 namespace kv::caller {
 
-// --- credits, usage graph, questionnaires, user and caller lists ------------
-
-void ShowCredits();                                     // 8
-void ShowUsageGraph(const std::string& argument);       // 10
-void ListUsers();                                       // 13
-void ListCallers(const std::string& argument);          // 51
-
 // --- the caller's settings ---------------------------------------------------
 
 void ChangeLocation();                                  // 16

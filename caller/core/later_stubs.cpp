@@ -6,8 +6,6 @@ namespace kv::caller {
 
 int RunQuestionnaire(const std::string&) { return 1; }
 
-void RotateCallersLog() {}
-void LogCaller() {}
 void RescueAbortedFiles(int, int, bool) {}
 
 }  // namespace kv::caller

@@ -19,10 +19,8 @@ namespace kv::caller {
 // nothing asked.
 int RunQuestionnaire(const std::string& name);
 
-// --- daily callers log, transfers -------------------------------------------------
+// --- transfers -------------------------------------------------
 
-void RotateCallersLog();
-void LogCaller();
 // kind 1 download, 2 upload; index the protocol.
 void RescueAbortedFiles(int kind, int index, bool hangup);
 

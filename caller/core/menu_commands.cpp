@@ -10,6 +10,7 @@
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"
+#include "caller/core/callers_log.h"
 #include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
@@ -20,6 +21,8 @@
 #include "caller/core/login.h"
 #include "caller/core/registration.h"
 #include "caller/core/text_display.h"
+#include "caller/core/usage_graph.h"
+#include "caller/core/user_list.h"
 
 namespace kv::caller {
 

@@ -9,6 +9,7 @@
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
+#include "caller/core/callers_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
 #include "caller/core/later_stubs.h"
@@ -30,7 +31,6 @@
 namespace kv::caller {
 namespace {
 
-constexpr const char* kBanner = "kivo v1.0 - Kivo bulletin board, caller program";
 constexpr const char* kFastLogonDevice = "tty1";
 constexpr const char* kLogSeparator = "------------------------------------------\n";
 
@@ -114,7 +114,7 @@ int ReadOptions(std::vector<std::string>& args) {
                 break;
             case 't': c.LocalMode = true; break;
             case 'v':
-                std::printf("%s\n", kBanner);
+                std::printf("%s\n", ProgramBanner());
                 std::printf("%s (b%d)\n", "01/01/2000 00h00", 1);
                 return 0;
             default: break;  // other letters are ignored
@@ -157,6 +157,8 @@ long SpeedOfCode(tcflag_t cbaud) {
         default: return 0;
     }
 }
+
+const char* ProgramBanner() { return "kivo v1.0 - Kivo bulletin board, caller program"; }
 
 long GetLineSpeed() { return SpeedOfCode(FirstTtyModes().c_cflag); }
 
@@ -275,7 +277,7 @@ int CallerMain(int argc, char** argv) {
     }
 
     ResetAttributes();
-    std::printf("%s\n", kBanner);
+    std::printf("%s\n", ProgramBanner());
     std::fflush(stdout);
 
     c.Segment = AttachSharedMemory();

@@ -27,6 +27,9 @@ int ReadOptions(std::vector<std::string>& args);
 void GetDeviceName();
 std::string DeviceNameOf(const std::string& ttyPath);
 
+// The program's banner line (start-up, -v, the credits screen).
+const char* ProgramBanner();
+
 // Line speed in bps of the line as SetRawMode found it, and of one speed
 // code of the control modes.
 long GetLineSpeed();

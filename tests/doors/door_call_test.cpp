@@ -12,7 +12,6 @@
 
 #include "caller/core/exit_info.h"
 #include "caller/core/time_log.h"
-#include "common/menu_record.h"
 #include "common/strings.h"
 #include "tests/support/caller_fixture.h"
 
@@ -29,20 +28,12 @@ protected:
     // A top menu whose lines run the given commands as doors (keys A, B,
     // ...), shows the caller's account (key I) and logs off (key G).
     void WriteDoorMenu(const std::vector<std::string>& commands) {
-        MenuRecord prompt;
-        prompt.Command = 10;
-        prompt.Text = "[~ min left] Door menu: ";
-        prompt.LineForeground = 14;
-        std::vector<MenuRecord> records = {prompt};
+        std::vector<MenuLine> lines;
         char key = 'A';
-        for (const auto& command : commands) {
-            EXPECT_LT(command.size(), kMenuArgumentWidth) << command;
-            records.push_back(Line(7, key++, command));
-        }
-        records.push_back(Line(5, 'I', "account"));
-        records.push_back(Line(9, 'G', ""));
-        std::vector<uint8_t> bytes = EncodeMenuFile(records);
-        board().WriteFile(board().config().MenuDir + "/top.mnu", std::string(bytes.begin(), bytes.end()));
+        for (const auto& command : commands) lines.push_back({7, key++, command});
+        lines.push_back({5, 'I', "account"});
+        lines.push_back({9, 'G', ""});
+        WriteTopMenu("[~ min left] Door menu: ", lines);
     }
 
     // A POSIX sh script below the board, executable.
@@ -61,17 +52,6 @@ protected:
         ASSERT_TRUE(c.Answer("Door menu: ", std::string(1, key))) << c.Rest();
         ASSERT_TRUE(c.Expect("Please wait, starting the program...")) << c.Rest();
         ASSERT_TRUE(c.Answer("Press any key to return to the board...", " ")) << c.Rest();
-    }
-
-private:
-    static MenuRecord Line(uint8_t command, char key, const std::string& argument) {
-        MenuRecord r;
-        r.Command = command;
-        r.HotKey = uint8_t(key);
-        r.Text = std::string(1, key) + " - " + (argument.empty() ? "log off" : argument.substr(0, 60));
-        r.Argument = argument;
-        r.LineForeground = 7;
-        return r;
     }
 };
 
@@ -201,13 +181,12 @@ TEST_F(DoorCall, RefusedCommandsRunNothing) {
 // A door that runs two and a half minutes: with "*!" its two whole
 // minutes are given back to the call and taken off the minutes of today.
 TEST_F(DoorCall, CreditedDoorTimeIsGivenBack) {
-    fs::path clock = board().root() / "clock";
+    std::string clock = ClockFile().string();
     time_t start = Now();
-    board().WriteFile(clock, std::to_string(start));
+    SetClock(start);
     // The door moves the board's clock on by 150 seconds.
-    std::string door = WriteScript("slow.sh", "echo $(( $(cat '" + clock.string() + "') + 150 )) > '" +
-                                                  clock.string() + ".new'\nmv '" + clock.string() + ".new' '" +
-                                                  clock.string() + "'\n");
+    std::string door = WriteScript("slow.sh", "echo $(( $(cat '" + clock + "') + 150 )) > '" + clock +
+                                                  ".new'\nmv '" + clock + ".new' '" + clock + "'\n");
     WriteDoorMenu({door + " *!", door});
     StartBoard();
     struct Case {
@@ -217,9 +196,9 @@ TEST_F(DoorCall, CreditedDoorTimeIsGivenBack) {
     } cases[] = {{'A', "[60 min left]", 0}, {'B', "[58 min left]", 2}};
     for (const auto& t : cases) {
         SCOPED_TRACE(t.key);
-        board().WriteFile(clock, std::to_string(start));
+        SetClock(start);
         devices_.clear();
-        auto c = Dial({}, {"KV_TEST_CLOCK_FILE=" + clock.string()});
+        auto c = Dial({}, ClockEnv());
         c->LogInAs("terry tester", "keyboard");
         RunDoor(*c, t.key);
         ASSERT_TRUE(c->Expect(t.left)) << c->Rest();
@@ -260,32 +239,17 @@ TEST_F(DoorCall, TheSampleDoorChangesTheCallersLocation) {
 TEST_F(DoorCall, TimeLogAddsEachCallToItsHourAndWeekday) {
     WriteDoorMenu({});
     StartBoard();
-    fs::path clock = board().root() / "clock";
-    auto at = [](int mday, int hour, int min) {
-        std::tm t{};
-        t.tm_year = 2026 - 1900;
-        t.tm_mon = 2;
-        t.tm_mday = mday;
-        t.tm_hour = hour;
-        t.tm_min = min;
-        t.tm_isdst = -1;
-        return std::mktime(&t);
-    };
-    auto setClock = [&](time_t t) {
-        board().WriteFile(clock.string() + ".new", std::to_string(t));
-        fs::rename(clock.string() + ".new", clock);
-    };
     struct OneCall {
         time_t start;
         int minutes;
-    } calls[] = {{at(3, 10, 15), 7}, {at(5, 21, 40), 3}};
+    } calls[] = {{LocalTime(2026, 3, 3, 10, 15), 7}, {LocalTime(2026, 3, 5, 21, 40), 3}};
     for (const auto& call : calls) {
         devices_.clear();  // the next call comes in on line 0 again
-        setClock(call.start);
-        auto c = Dial({}, {"KV_TEST_CLOCK_FILE=" + clock.string()});
+        SetClock(call.start);
+        auto c = Dial({}, ClockEnv());
         c->LogInAs("terry tester", "keyboard");
         ASSERT_TRUE(c->Expect("Door menu: ")) << c->Rest();
-        setClock(call.start + call.minutes * 60 + 30);
+        SetClock(call.start + call.minutes * 60 + 30);
         c->Send("g");
         EXPECT_EQ(c->Wait(), 1) << c->Rest();
     }

@@ -100,7 +100,7 @@ TEST_F(MenuCall, TheTopMenuAsACallerSeesIt) {
         "  X  Texts to read",
         "  P  Page the sysop    C  Your call status",
         "  T  Talk to another line",
-        "  N  USENET news       D  Doors",
+        "  N  USENET news       D  Doors         I  Information",
         "",
         "  G  Goodbye (log off)",
         "[60 min left] Your choice:",

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "common/dates.h"
+#include "common/menu_record.h"
 #include "common/runtime.h"
 #include "common/user_record.h"
 #include "tests/support/board.h"
@@ -107,6 +109,54 @@ public:
             std::filesystem::rename(file.string() + ".new", file);
         };
         return std::make_unique<Caller>(o);
+    }
+
+    // A top menu of the test's own: the prompt, then a line per entry
+    // (command, hot key, argument), each line's text its key and argument.
+    struct MenuLine {
+        uint8_t command;
+        char key;
+        std::string argument;
+    };
+    void WriteTopMenu(const std::string& prompt, const std::vector<MenuLine>& lines) {
+        MenuRecord head;
+        head.Command = 10;
+        head.Text = prompt;
+        head.LineForeground = 14;
+        std::vector<MenuRecord> records = {head};
+        for (const auto& l : lines) {
+            EXPECT_LT(l.argument.size(), kMenuArgumentWidth) << l.argument;
+            MenuRecord r;
+            r.Command = l.command;
+            r.HotKey = uint8_t(l.key);
+            r.Text = std::string(1, l.key) + " - " + l.argument.substr(0, 60);
+            r.Argument = l.argument;
+            r.LineForeground = 7;
+            records.push_back(r);
+        }
+        std::vector<uint8_t> bytes = EncodeMenuFile(records);
+        board_->WriteFile(board_->config().MenuDir + "/top.mnu", std::string(bytes.begin(), bytes.end()));
+    }
+
+    // The board's clock, for the calls dialled with ClockEnv(): a file the
+    // programs read at every look at the time.
+    std::filesystem::path ClockFile() const { return board_->root() / "clock"; }
+    std::vector<std::string> ClockEnv() const { return {"KV_TEST_CLOCK_FILE=" + ClockFile().string()}; }
+    // Renamed into place: a program never reads it half written.
+    void SetClock(time_t t) {
+        board_->WriteFile(ClockFile().string() + ".new", std::to_string(t));
+        std::filesystem::rename(ClockFile().string() + ".new", ClockFile());
+    }
+    // Seconds since the epoch of a local time.
+    static time_t LocalTime(int year, int month, int day, int hour, int minute) {
+        std::tm t{};
+        t.tm_year = year - 1900;
+        t.tm_mon = month - 1;
+        t.tm_mday = day;
+        t.tm_hour = hour;
+        t.tm_min = minute;
+        t.tm_isdst = -1;
+        return std::mktime(&t);
     }
 
     // Every line log of the board, in line order.
