@@ -139,6 +139,7 @@ TEST_F(ListsCall, CallersLogByDayWithItsBackupAndTodaysList) {
 
     // Tuesday: Terry, then the sysop (ShowSysop is set), both on line 0.
     call(At(3, 10, 0), 5, "terry tester", "keyboard", nullptr);
+    devices_.clear();
     call(At(3, 11, 0), 2, "sam sysop", "lighthouse", nullptr);
     std::vector<std::string> tuesday = Lines(data / "tue_call.tdy");
     ASSERT_EQ(tuesday.size(), 2u);
@@ -153,8 +154,9 @@ TEST_F(ListsCall, CallersLogByDayWithItsBackupAndTodaysList) {
     });
     EXPECT_FALSE(fs::exists(data / "tue_call.tdy"));
     EXPECT_EQ(Lines(data / "tue_call.tdy.B"), tuesday);
-    // The sysop lists them on line 2 (a caller still at the log-in holds
-    // line 0 again): every line, his own line, line 0.
+    // The sysop lists them on line 1 (a caller still at the log-in holds
+    // line 0): every line, his own line, line 0.
+    devices_.clear();
     auto idle = Dial({}, ClockEnv());
     ASSERT_TRUE(idle->Expect("Your full name: ")) << idle->Rest();
     call(At(4, 9, 30), 1, "sam sysop", "lighthouse", [](Caller& c) {
