@@ -6,6 +6,7 @@
 
 #include "roster/commands.h"
 #include "roster/find.h"
+#include "roster/main_menu.h"
 #include "roster/record_form.h"
 #include "roster/screen.h"
 #include "roster/session.h"
@@ -303,7 +304,7 @@ int BrowseList() {
                 break;
             }
             if (key == 'V' || key == 'v') {
-                ShowStatusMessage("Not available in this version");
+                NotYet();
                 break;
             }
             Beep();

@@ -21,13 +21,14 @@
 #include "roster/widgets.h"
 
 namespace kv::roster {
-namespace {
 
-// Every entry whose command is not built yet says so, here and only here.
+// Every command that is not built yet says so, here and only here.
 int NotYet() {
     ShowStatusMessage("Not available in this version");
     return 0;
 }
+
+namespace {
 
 std::vector<MenuItem> MainMenuTable() {
     return {

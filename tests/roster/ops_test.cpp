@@ -261,6 +261,11 @@ TEST_F(RosterRewriteTest, RewritingCommandsAreRefusedWhileACallerIsOnLine) {
     Select(*s, 11, 9);
     ASSERT_TRUE(s->WaitForText("Cannot sort file while someone is online"));
     s->Send(" ");
+    // The form says whose record belongs to a caller on line.
+    Select(*s, 9, 0);
+    s->Send("\x1bOB\r");
+    ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 3 - on line now"));
+    s->Send("\x1b\x1b");
     Quit(*s);
     EXPECT_EQ(ReadAll(UsersFile()), users);
 }
