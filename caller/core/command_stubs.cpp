@@ -18,9 +18,6 @@ void SetClearScreenCodes() {}
 
 void DownloadFiles(const std::string&, int) {}
 void UploadFiles(const std::string&) {}
-void ViewArchive(const std::string&) {}
-void SearchFiles(int) {}
-void ShowNewFiles(const std::string&) {}
 void DownloadByPath() {}
 
 }  // namespace kv::caller

@@ -33,9 +33,6 @@ void SetClearScreenCodes();                             // 60
 
 void DownloadFiles(const std::string& argument, int mode);  // 32, 48
 void UploadFiles(const std::string& argument);          // 33
-void ViewArchive(const std::string& argument);          // 34
-void SearchFiles(int mode);                             // 35, 36
-void ShowNewFiles(const std::string& argument);         // 37
 void DownloadByPath();                                  // 55
 
 }  // namespace kv::caller

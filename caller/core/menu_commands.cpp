@@ -2,10 +2,12 @@
 
 #include <string>
 
+#include "caller/areas/archive_view.h"
 #include "caller/areas/area_choice.h"
 #include "caller/areas/enter_message.h"
 #include "caller/areas/file_entries.h"
 #include "caller/areas/file_listing.h"
+#include "caller/areas/file_search.h"
 #include "caller/areas/message_delete.h"
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"

@@ -15,6 +15,7 @@
 #include "caller/areas/file_entries.h"
 #include "caller/core/call_state.h"
 #include "common/runtime.h"
+#include "tests/fileareas/scratch_dir.h"
 
 using namespace kv;
 using namespace kv::caller;
@@ -27,29 +28,17 @@ std::string Slurp(const fs::path& p) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class FileListTest : public ::testing::Test {
+class FileListTest : public test::ScratchDirTest {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kv_list_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        ScratchDirTest::SetUp();
         fs::create_directories(dir / "a");
         fs::create_directories(dir / "b");
-        ConfigRecord c;
-        c.DateOrder = 1;
-        SetConfig(c);
-    }
-    void TearDown() override {
-        fs::remove_all(dir);
-        SetConfig(ConfigRecord{});
     }
     std::string A() const { return (dir / "a").string(); }
     std::string B() const { return (dir / "b").string(); }
     void WriteList(const std::string& d, const std::string& body) { std::ofstream(d + "/files.bbs") << body; }
     std::string List(const std::string& d) { return Slurp(d + "/files.bbs"); }
-
-    fs::path dir;
 };
 
 TEST(ParseFileListLine, Kinds) {

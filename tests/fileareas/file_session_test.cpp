@@ -300,3 +300,111 @@ TEST_F(FileSession, DisplayFilesWithAndWithoutTheirWait) {
 
 }  // namespace
 }  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// The searches run over every area the caller may list: the Utilities as
+// the test writes them and the sample's Documents, dated long ago.
+class SearchSession : public FileSession {
+protected:
+    void SetUp() override {
+        FileSession::SetUp();
+        fs::remove_all(utils);
+        fs::create_directories(utils);
+        Put(utils / "MODEMS.ZIP", 100, 2024, 3, 5);
+        Put(utils / "term.zip", 200, 2023, 12, 30);
+        Put(utils / "tools.zip", 300, 2024, 3, 5);
+        WriteList(utils,
+                  "MODEMS.ZIP     Terminal programs\n"
+                  " and modem settings\n"
+                  "term.zip       A terminal for any modem\n"
+                  "tools.zip      Tools\n"
+                  "ghost.zip      A modem file that is not there\n");
+        for (const char* n : {"rules.txt", "history.txt"}) SetFileDate(board.root() / "files" / "docs" / n, 2020, 1, 1);
+    }
+    bool Shows(const std::string& row) { return s->Screen().find(row) != std::string::npos; }
+};
+
+TEST_F(SearchSession, ByKeywordPatternAndDate) {
+    Start(kTerry, {"run=35", "run=36", "run=37", "run=37", "run=37"});
+    ASSERT_TRUE(Answer("Keyword to look for:", "Modem\r"));
+    ASSERT_TRUE(s->WaitForText("Press any key to continue..."));
+    EXPECT_TRUE(Shows("Area Utilities (#2)\n"
+                      "MODEMS.ZIP         100  Terminal programs\n"
+                      "term.zip           200  A terminal for any modem\n"
+                      "\n"
+                      "Press any key to continue..."))
+        << s->Screen();
+    EXPECT_FALSE(Shows("ghost.zip")) << "a file missing from the directory is never shown";
+    EXPECT_FALSE(Shows("modem settings")) << "continuation lines are not shown";
+    s->Send("x");
+
+    // The pattern compares the name as the list spells it.
+    ASSERT_TRUE(AnswerNth("File name pattern:", 1, "*.ZIP\r"));
+    ASSERT_TRUE(AnswerNth("Press any key to continue...", 2, "x"));
+    EXPECT_TRUE(Shows("Area Utilities (#2)\nMODEMS.ZIP         100  Terminal programs\n\nPress any")) << s->Screen();
+
+    // New files: a date typed in the wrong form is refused; a file of the
+    // day itself is not new.
+    ASSERT_TRUE(AnswerNth("Files newer than your last call (01/02/24)?", 1, "n"));
+    ASSERT_TRUE(AnswerNth("Since which date (MM/DD/YY) :", 1, "1/2/99\r"));
+    ASSERT_TRUE(s->WaitForText("That is not a date."));
+    ASSERT_TRUE(AnswerNth("Files newer than your last call (01/02/24)?", 2, "n"));
+    ASSERT_TRUE(AnswerNth("Since which date (MM/DD/YY) :", 2, "03/05/24\r"));
+    ASSERT_TRUE(AnswerNth("Press any key to continue...", 3, "x"));
+    const std::string& out = s->Output();
+    size_t since = out.rfind("03/05/24");
+    EXPECT_EQ(out.find("Area ", since), std::string::npos) << s->Screen();
+    ASSERT_TRUE(AnswerNth("Files newer than your last call (01/02/24)?", 3, "n"));
+    ASSERT_TRUE(AnswerNth("Since which date (MM/DD/YY) :", 3, "03/04/24\r"));
+    ASSERT_TRUE(AnswerNth("Press any key to continue...", 4, "x"));
+    Done();
+    EXPECT_TRUE(Shows("Area Utilities (#2)\n"
+                      "MODEMS.ZIP         100  Terminal programs\n"
+                      "tools.zip          300  Tools\n"
+                      "\n"
+                      "Press any"))
+        << s->Screen();
+    EXPECT_EQ(s->Output().find("Documents"), std::string::npos);
+}
+
+TEST_F(FileSession, ArchiveViewOfAZip) {
+    fs::copy_file(SourcePath("sample/files/utils/TOOLS.ZIP"), utils / "TOOLS.ZIP");
+    Start(kTerry, {"run=34,$F2", "run=34,$F2", "run=34,$F2"});
+    ASSERT_TRUE(Answer("Archive name:", "TOOLS.ZIP\r"));
+    ASSERT_TRUE(s->WaitForText("End of the archive. Press a key."));
+    EXPECT_TRUE(s->Screen().find("Contents of TOOLS.ZIP\n"
+                                 "Name            Length   Packed  Save Date      Time\n"
+                                 "--------------------------------------------------------\n"
+                                 "hexview.txt        560       22  97%  03/05/24  10h20:30\n"
+                                 "split.txt          780       35  96%  03/05/24  10h20:30\n"
+                                 "sum.txt             11       11   0%  03/05/24  10h20:30\n"
+                                 "--------------------------------------------------------\n"
+                                 "3 files, 1351 bytes, 68 packed, 95% saved\n"
+                                 "End of the archive. Press a key.") != std::string::npos)
+        << s->Screen();
+    s->Send("x");
+    ASSERT_TRUE(AnswerNth("Archive name:", 2, "tools.tgz\r"));
+    ASSERT_TRUE(s->WaitForText("Archives it reads: Zoo, Zip, Arc, Lzh"));
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    // One name inside the area, never a path.
+    Put(board.root() / "files" / "x.zip", 1, 2024, 3, 5);
+    ASSERT_TRUE(AnswerNth("Archive name:", 3, "../x.zip\r"));
+    ASSERT_TRUE(s->WaitForText("No such archive here."));
+    Done();
+}
+
+TEST_F(FileSession, AStoppedArchiveListingStillShowsItsTotals) {
+    fs::copy_file(SourcePath("sample/files/utils/TOOLS.ZIP"), utils / "TOOLS.ZIP");
+    Start(kTerry, {"screen=5", "options=4", "run=34,$F2"});
+    ASSERT_TRUE(Answer("Archive name:", "TOOLS.ZIP\r"));
+    ASSERT_TRUE(Answer("-- More --", "xS"));
+    ASSERT_TRUE(Answer("End of the archive. Press a key.", "x"));
+    Done();
+    EXPECT_NE(s->Output().find("2 files, 1340 bytes, 57 packed, 96% saved (stopped)"), std::string::npos)
+        << s->Screen();
+}
+
+}  // namespace
+}  // namespace kv::test
