@@ -1,12 +1,14 @@
 #include "common/msgbase.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fmt/format.h>
 
@@ -167,23 +169,6 @@ bool RewriteRecord(const char* file, int64_t record, const R& r) {
     return true;
 }
 
-// Size of a base file; -1 when it does not exist.
-bool FileLength(const char* file, off_t& size) {
-    std::string path = MsgBasePath(file);
-    if (path.empty()) return false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        size = st.st_size;
-        return true;
-    }
-    if (errno == ENOENT) {
-        size = -1;
-        return true;
-    }
-    LogFailure("stat", path, errno);
-    return false;
-}
-
 // Puts a file back at an earlier length, or removes it when it did not
 // exist before.
 bool CutBack(const char* file, off_t size) {
@@ -196,37 +181,10 @@ bool CutBack(const char* file, off_t size) {
     return true;
 }
 
-// What an append may change, taken before it starts.
+// The byte sizes of the parallel files, -1 for a missing one.
 struct BaseSnapshot {
-    off_t text = -1, toIndex = -1, index = -1, header = -1;
-    std::optional<MsgInfoRecord> info;
+    off_t toIndex = -1, index = -1, header = -1;
 };
-
-bool TakeSnapshot(BaseSnapshot& s) {
-    if (!FileLength(kMsgTextFile, s.text) || !FileLength(kMsgToIndexFile, s.toIndex) ||
-        !FileLength(kMsgIndexFile, s.index) || !FileLength(kMsgHeaderFile, s.header))
-        return false;
-    off_t infoSize = -1;
-    if (!FileLength(kMsgInfoFile, infoSize)) return false;
-    if (infoSize >= 0) {
-        MsgInfoRecord info;
-        if (!ReadMessageInfo(info)) return false;
-        s.info = info;
-    }
-    return true;
-}
-
-void Restore(const BaseSnapshot& s) {
-    CutBack(kMsgTextFile, s.text);
-    CutBack(kMsgToIndexFile, s.toIndex);
-    CutBack(kMsgIndexFile, s.index);
-    CutBack(kMsgHeaderFile, s.header);
-    if (s.info) {
-        WriteMessageInfo(*s.info);
-    } else {
-        CutBack(kMsgInfoFile, -1);
-    }
-}
 
 // An append writes the recipient entry, the index entry and the header,
 // in that order, one write each.  One that died between them (a killed
@@ -286,17 +244,30 @@ bool BringParallelFilesInStep(BaseSnapshot& s) {
     return true;
 }
 
-// The process's hold of the base lock.
+// The process's hold of the base lock.  The lock file stays open between
+// holds (nothing renames it), so taking the lock is one call.  A forked
+// child never shares its parent's descriptor: an open-file-description
+// lock on it would count as the child's too.
 struct LockState {
-    pid_t owner = 0;
     int fd = -1;
     int depth = 0;
     std::string path;
+    unsigned generation = 0;  // counts forks, so a guard made before one is known
 };
 
+LockState lockState;
+
+void ForgetLockInChild() {
+    if (lockState.fd >= 0) ::close(lockState.fd);
+    unsigned generation = lockState.generation + 1;
+    lockState = LockState{};
+    lockState.generation = generation;
+}
+
 LockState& HeldLock() {
-    static LockState s;
-    return s;
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, ForgetLockInChild) == 0;
+    (void)registered;
+    return lockState;
 }
 
 }  // namespace
@@ -327,65 +298,221 @@ bool LockRegion(int fd, int lock, off_t start, off_t length) {
 
 MsgBaseLock::MsgBaseLock() {
     LockState& s = HeldLock();
-    pid_t me = ::getpid();
-    if (s.depth > 0 && s.owner != me) {
-        // A child forked while its parent held the base: the parent's hold
-        // is not ours.  Dropping our copy of the descriptor leaves it alone.
-        ::close(s.fd);
-        s = LockState{};
-    }
     if (s.depth == 0) {
         std::string path = MsgBasePath(kMsgLockFile);
         if (path.empty()) return;
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-        if (fd < 0) {
-            LogFailure("open", path, errno);
-            return;
+        if (s.fd >= 0 && s.path != path) {
+            ::close(s.fd);
+            s.fd = -1;
         }
-        if (!LockRegion(fd, 1, 0, 0)) {
-            LogFailure("lock", path, errno);
-            ::close(fd);
-            return;
+        for (;;) {
+            if (s.fd < 0) {
+                s.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+                if (s.fd < 0) {
+                    LogFailure("open", path, errno);
+                    return;
+                }
+                s.path = path;
+            }
+            if (!LockRegion(s.fd, 1, 0, 0)) {
+                LogFailure("lock", path, errno);
+                return;
+            }
+            // A lock file somebody removed meanwhile locks nobody else out.
+            struct stat st {};
+            if (::fstat(s.fd, &st) != 0 || st.st_nlink > 0) break;
+            ::close(s.fd);
+            s.fd = -1;
         }
-        s.owner = me;
-        s.fd = fd;
-        s.path = path;
         s.depth = 1;
         // A maintenance run killed in the middle of its swap is finished
         // before anybody reads or writes the base; a base that cannot be
         // made whole stays locked to everyone.
-        if (!CompletePendingSwap()) {
-            LockRegion(fd, 0, 0, 0);
-            ::close(fd);
-            s = LockState{};
+        bool whole = CompletePendingSwap();
+        s.depth = 0;
+        if (!whole) {
+            LockRegion(s.fd, 0, 0, 0);
             return;
         }
-        s.depth = 0;
     }
     ++s.depth;
     held_ = true;
-    owner_ = me;
+    generation_ = s.generation;
 }
 
 MsgBaseLock::~MsgBaseLock() {
     LockState& s = HeldLock();
-    if (!held_ || owner_ != ::getpid() || s.owner != owner_) return;
+    if (!held_ || generation_ != s.generation) return;
     if (--s.depth > 0) return;
     if (!LockRegion(s.fd, 0, 0, 0)) ReportText(728, s.path, std::strerror(errno));
-    ::close(s.fd);
-    s = LockState{};
+}
+
+MsgBaseWriter::MsgBaseWriter() = default;
+
+MsgBaseWriter::~MsgBaseWriter() {
+    for (File& f : files_)
+        if (f.fd >= 0) ::close(f.fd);
+    if (infoFd_ >= 0) ::close(infoFd_);
+}
+
+// Opens the files once, at the first append: appends made through this
+// writer keep the ends in memory, as nobody else appends while the lock is
+// held.  Files that do not exist yet are made, and remembered, so that a
+// first message that fails leaves none behind.
+bool MsgBaseWriter::Open() {
+    if (opened_) return usable_;
+    opened_ = true;
+    if (!lock_) return false;
+    const char* names[] = {kMsgTextFile, kMsgToIndexFile, kMsgIndexFile, kMsgHeaderFile};
+    for (size_t i = 0; i < 4; ++i) {
+        File& f = files_[i];
+        f.name = names[i];
+        f.path = MsgBasePath(f.name);
+        if (f.path.empty()) return false;
+        f.fd = ::open(f.path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (f.fd < 0 && errno == ENOENT) {
+            f.fd = ::open(f.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0660);
+            f.created = f.fd >= 0;
+        }
+        struct stat st {};
+        if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
+            LogFailure("open", f.path, errno);
+            return false;
+        }
+        f.size = st.st_size;
+    }
+    infoPath_ = MsgBasePath(kMsgInfoFile);
+    infoFd_ = ::open(infoPath_.c_str(), O_RDWR | O_CLOEXEC);
+    if (infoFd_ < 0 && errno == ENOENT) {
+        infoFd_ = CreateMessageInfo(infoPath_);
+        infoCreated_ = infoFd_ >= 0;
+        if (infoFd_ < 0) return false;
+    } else if (infoFd_ < 0) {
+        LogFailure("open", infoPath_, errno);
+        return false;
+    }
+    std::array<uint8_t, MsgInfoRecord::kSize> bytes{};
+    ssize_t got = ReadUpTo(infoFd_, bytes.data(), bytes.size(), 0);
+    if (got != ssize_t(bytes.size())) {
+        if (got < 0) LogFailure("read", infoPath_, errno);
+        else LogShortRecord(infoPath_, 0, size_t(got), bytes.size());
+        return false;
+    }
+    DecodeRecord(bytes.data(), info_);
+    BaseSnapshot sizes;
+    sizes.toIndex = files_[kTo].size;
+    sizes.index = files_[kIndex].size;
+    sizes.header = files_[kHeader].size;
+    if (!BringParallelFilesInStep(sizes)) return false;
+    files_[kTo].size = sizes.toIndex;
+    files_[kIndex].size = sizes.index;
+    files_[kHeader].size = sizes.header;
+    usable_ = true;
+    return true;
+}
+
+bool MsgBaseWriter::Write(File& f, const void* data, size_t size) {
+    if (!WriteAll(f.fd, data, size, f.size)) {
+        int err = errno;
+        // A write that failed halfway is cut back at once.
+        if (::ftruncate(f.fd, f.size) != 0) LogFailure("cut back", f.path, errno);
+        LogFailure("append to", f.path, err);
+        return false;
+    }
+    f.size += off_t(size);
+    return true;
+}
+
+bool MsgBaseWriter::Append(const MsgText& text, MsgHeader& header, int32_t& headerOffset) {
+    if (!Open()) return false;
+    const int area = header.MsgArea;
+    if (area < 0 || area >= kMsgAreaCount) {
+        LogService(fmt::format("Message base: no message area {} to count in {}", area, infoPath_));
+        return false;
+    }
+    if (info_.HighestNumber < 0 || info_.HighestNumber == INT32_MAX) {
+        LogService(fmt::format("Message base: {} holds no next number (highest {})", infoPath_, info_.HighestNumber));
+        return false;
+    }
+    std::string body = EncodeMsgText(text);
+    // Offsets travel as int32 in headers and mail requests.
+    if (files_[kText].size > INT32_MAX - off_t(body.size())) {
+        LogService(fmt::format("Message base: {} is full ({} bytes)", files_[kText].path,
+                               static_cast<long long>(files_[kText].size)));
+        return false;
+    }
+    const std::array<off_t, 4> before = {files_[0].size, files_[1].size, files_[2].size, files_[3].size};
+    const MsgInfoRecord infoBefore = info_;
+
+    header.TextOffset = int32_t(files_[kText].size);
+    bool ok = Write(files_[kText], body.data(), body.size());
+    if (ok) {
+        if (info_.LowestNumber == 0) info_.LowestNumber = 1;
+        ++info_.HighestNumber;
+        ++info_.TotalMessages;
+        ++info_.AreaCounts[size_t(area)];
+        header.MsgNumber = info_.HighestNumber;
+        // One record within one disk sector, written by one call in place:
+        // the file is never seen half old and half new.
+        auto bytes = EncodeRecord(info_);
+        ok = WriteAll(infoFd_, bytes.data(), bytes.size(), 0);
+        if (!ok) LogFailure("write", infoPath_, errno);
+    }
+    if (ok) {
+        MsgToIndexRecord to;
+        to.Recipient = header.ToName;
+        auto bytes = EncodeRecord(to);
+        ok = Write(files_[kTo], bytes.data(), bytes.size());
+    }
+    if (ok) {
+        auto bytes = EncodeRecord(MsgIndexRecord{header.MsgNumber, int16_t(area)});
+        ok = Write(files_[kIndex], bytes.data(), bytes.size());
+    }
+    if (ok) {
+        headerOffset = int32_t(files_[kHeader].size);
+        auto bytes = EncodeRecord(header);
+        ok = Write(files_[kHeader], bytes.data(), bytes.size());
+    }
+    if (ok) {
+        appended_ = true;
+        return true;
+    }
+    // Nothing of the message stays: every file back at its length, the
+    // counters as they were; files made for a first message go again.
+    const bool dropMade = !appended_;
+    for (size_t i = 0; i < 4; ++i) {
+        File& f = files_[i];
+        if (f.created && dropMade) {
+            ::unlink(f.path.c_str());
+        } else if (f.size != before[i] && ::ftruncate(f.fd, before[i]) != 0) {
+            LogFailure("cut back", f.path, errno);
+        }
+        f.size = before[i];
+    }
+    info_ = infoBefore;
+    if (infoCreated_ && dropMade) {
+        ::unlink(infoPath_.c_str());
+    } else {
+        auto bytes = EncodeRecord(info_);
+        if (!WriteAll(infoFd_, bytes.data(), bytes.size(), 0)) LogFailure("write", infoPath_, errno);
+    }
+    if (dropMade && (infoCreated_ || std::any_of(std::begin(files_), std::end(files_),
+                                                 [](const File& f) { return f.created; }))) {
+        // The next append opens, and makes, them afresh.
+        for (File& f : files_) {
+            if (f.fd >= 0) ::close(f.fd);
+            f = File{};
+        }
+        if (infoFd_ >= 0) ::close(infoFd_);
+        infoFd_ = -1;
+        infoCreated_ = opened_ = usable_ = false;
+    }
+    return false;
 }
 
 bool AppendMessage(const MsgText& text, MsgHeader& header, int32_t& headerOffset) {
-    MsgBaseLock lock;
-    if (!lock) return false;
-    BaseSnapshot before;
-    if (!TakeSnapshot(before) || !BringParallelFilesInStep(before)) return false;
-    bool ok = AppendMessageText(text, header.TextOffset) && NextMessageNumber(header.MsgNumber, header.MsgArea) &&
-              AppendRecipientEntry(header.ToName) && AppendMessageIndex(header.MsgNumber, header.MsgArea) &&
-              AppendMessageHeader(header, headerOffset);
-    if (!ok) Restore(before);
-    return ok;
+    MsgBaseWriter writer;
+    return writer.Append(text, header, headerOffset);
 }
 
 bool AppendMessageText(const MsgText& text, int32_t& offset) {

@@ -61,7 +61,7 @@ public:
 
 private:
     bool held_ = false;
-    pid_t owner_ = 0;
+    unsigned generation_ = 0;
 };
 
 // Appends one whole message under the base lock, in the order every writer
@@ -72,6 +72,40 @@ private:
 // fails, every file is cut back to its earlier length and "msginfo.bbs"
 // gets its earlier record back, so nothing of the message remains.
 bool AppendMessage(const MsgText& text, MsgHeader& header, int32_t& headerOffset);
+
+// Appends many messages under one hold of the base lock, the five files
+// opened at the first append and kept open to the end: the mail import's
+// batch, and AppendMessage for one.  Each Append is whole or leaves
+// nothing, as AppendMessage.  Lives no longer than one batch: the lock is
+// held from construction to destruction.
+class MsgBaseWriter {
+public:
+    MsgBaseWriter();
+    ~MsgBaseWriter();
+    MsgBaseWriter(const MsgBaseWriter&) = delete;
+    MsgBaseWriter& operator=(const MsgBaseWriter&) = delete;
+
+    bool Append(const MsgText& text, MsgHeader& header, int32_t& headerOffset);
+
+private:
+    enum { kText = 0, kTo = 1, kIndex = 2, kHeader = 3 };
+    struct File {
+        const char* name = nullptr;
+        std::string path;
+        int fd = -1;
+        off_t size = 0;
+        bool created = false;
+    };
+    bool Open();
+    bool Write(File& f, const void* data, size_t size);
+
+    MsgBaseLock lock_;
+    File files_[4];
+    std::string infoPath_;
+    int infoFd_ = -1;
+    bool infoCreated_ = false, opened_ = false, usable_ = false, appended_ = false;
+    MsgInfoRecord info_;
+};
 
 // The steps of AppendMessage, each under the lock around its own write.
 // A writer appends through AppendMessage; these serve its tests and tools.
