@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 
 #include "caller/core/call_state.h"
 #include "caller/areas/area_access.h"
@@ -60,6 +61,32 @@ public:
         return true;
     }
 
+    // The first position whose number, taken without the sign of a
+    // deleted record, is at least number (above it with above set); the
+    // record count when there is none.  Numbers rise with the position,
+    // so a binary search finds where a scan from the first record would
+    // meet its first candidate.
+    int32_t FirstFrom(int32_t number, bool above) const {
+        int32_t lo = 0, hi = Count();
+        while (lo < hi) {
+            int32_t mid = lo + (hi - lo) / 2;
+            uint8_t bytes[MsgIndexRecord::kSize];
+            ssize_t got;
+            do {
+                got = pread(fd_, bytes, sizeof bytes, off_t(mid) * off_t(sizeof bytes));
+            } while (got < 0 && errno == EINTR);
+            if (got != ssize_t(sizeof bytes)) return lo;  // the scan from lo meets what is there
+            MsgIndexRecord r;
+            DecodeRecord(bytes, r);
+            int64_t key = std::abs(int64_t(r.MsgNumber));
+            if (above ? key > number : key >= number)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    }
+
 private:
     static constexpr int32_t kBlock = 512;
     int fd_ = -1;
@@ -92,7 +119,9 @@ int32_t FindNextMessage(int selector, int32_t number, bool exact) {
     IndexReader file;
     if (!file.ok()) return kSearchFailed;
     MsgIndexRecord r;
-    for (int32_t pos = 0; file.Read(pos, r, false); ++pos) {
+    // Every record before the first whose number reaches the one sought
+    // neither qualifies nor ends an exact search.
+    for (int32_t pos = file.FirstFrom(number, !exact); file.Read(pos, r, false); ++pos) {
         if (AreaMatches(selector, r.MsgArea)) {
             bool qualifies = exact ? r.MsgNumber == number : r.MsgNumber > number;
             if (qualifies) {
@@ -112,7 +141,12 @@ int32_t FindPrevMessage(int selector, int32_t number, int32_t start, bool exact)
     if (start == 0) return kNotFound;
     IndexReader file;
     if (!file.ok()) return kSearchFailed;
-    if (start < 0) start = file.Count();
+    int32_t count = file.Count();
+    if (start < 0) start = count;
+    if (start > count) return kNotFound;  // the first read would fail
+    // Records from the first whose number reaches the one sought cannot
+    // give a result: live ones do not qualify, deleted ones are not shown.
+    start = std::min(start, file.FirstFrom(number, exact));
     MsgIndexRecord r;
     for (int32_t pos = start - 1;; --pos) {
         if (pos < 0) return kSearchFailed;

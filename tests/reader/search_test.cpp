@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "caller/areas/reader_search.h"
 #include "caller/core/call_state.h"
@@ -157,6 +158,79 @@ TEST_F(ReaderSearch, VisibilityFollowsDeletePrivacyAndAreaRights) {
     // The sender of a private message sees it too.
     Call().User = Caller("Sam Sysop", 10);
     EXPECT_TRUE(MessageVisible(3));
+}
+
+// The searches as a scan from the first record would give them, one read
+// per record: what the searches must still answer now that they start
+// where the numbers reach the one sought.
+int32_t ScanNext(const std::vector<TestMessage>& m, int selector, int32_t number, bool exact) {
+    auto matches = [&](int area) {
+        return selector == kAnyArea || selector == area ||
+               (selector == kAllSelectedAreas && area >= 0 && IsAreaSelected(Call().User.ScanAreas, area));
+    };
+    for (size_t pos = 0; pos < m.size(); ++pos) {
+        bool deleted = m[pos].status & MSG_DELETED;
+        int32_t n = deleted ? -m[pos].number : m[pos].number;
+        int area = deleted ? -(m[pos].area + 1) : m[pos].area;
+        if (matches(area) && (exact ? n == number : n > number)) {
+            if (MessageVisible(int32_t(pos))) return int32_t(pos);
+            if (exact) return kNotVisible;
+        }
+        if (exact && n > number) return kNotFound;
+    }
+    return kNotVisible;
+}
+
+int32_t ScanPrev(const std::vector<TestMessage>& m, int selector, int32_t number, int32_t start, bool exact) {
+    if (start == 0) return kNotFound;
+    if (start < 0) start = int32_t(m.size());
+    for (int32_t pos = start - 1;; --pos) {
+        if (pos < 0) return kSearchFailed;
+        if (pos >= int32_t(m.size())) return kNotFound;
+        bool deleted = m[size_t(pos)].status & MSG_DELETED;
+        int32_t n = deleted ? -m[size_t(pos)].number : m[size_t(pos)].number;
+        int area = deleted ? -(m[size_t(pos)].area + 1) : m[size_t(pos)].area;
+        bool matches = selector == kAnyArea || selector == area ||
+                       (selector == kAllSelectedAreas && area >= 0 && IsAreaSelected(Call().User.ScanAreas, area));
+        if (!matches || !(exact ? n == number : n < number)) continue;
+        if (MessageVisible(pos)) return pos;
+        if (exact) return kNotVisible;
+    }
+}
+
+TEST_F(ReaderSearch, FindsWhatAScanFromTheFirstRecordFinds) {
+    std::mt19937 random(4711);
+    auto below = [&](int n) { return int(random() % unsigned(n)); };
+    const char* names[] = {"Terry Tester", "Olga Other", "Sam Sysop"};
+    for (int round = 0; round < 3; ++round) {
+        // More records than one block of the index reader, numbers with gaps.
+        std::vector<TestMessage> m(size_t(1200 + below(900)));
+        int32_t number = below(3);
+        for (TestMessage& t : m) {
+            number += 1 + below(3);
+            t.number = number;
+            t.area = below(5);
+            t.to = names[below(3)];
+            if (below(5) == 0) t.status |= MSG_DELETED;
+            if (below(4) == 0) t.status |= MSG_PRIVATE;
+        }
+        test::WriteBase(m);
+        for (const char* caller : {"Terry Tester", "Sam Sysop"}) {
+            Call().User = Caller(caller, std::string(caller) == "Sam Sysop" ? 64000 : 10);
+            for (int selector : {0, 1, 2, 4, kAllSelectedAreas, kAnyArea}) {
+                for (int q = 0; q < 40; ++q) {
+                    int32_t n = q == 0 ? 0 : q == 1 ? number + 1 : int32_t(below(number + 2));
+                    int32_t start = q == 2 ? -1 : q == 3 ? int32_t(m.size()) + 3 : int32_t(below(int(m.size()) + 1));
+                    for (bool exact : {false, true}) {
+                        ASSERT_EQ(FindNextMessage(selector, n, exact), ScanNext(m, selector, n, exact))
+                            << caller << " next " << selector << " " << n << " " << exact;
+                        ASSERT_EQ(FindPrevMessage(selector, n, start, exact), ScanPrev(m, selector, n, start, exact))
+                            << caller << " prev " << selector << " " << n << " from " << start << " " << exact;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(MarkedListTest, RemovesOnlyTheEntryAndKeepsTheOrder) {
