@@ -57,6 +57,9 @@ std::string MakeMailbox(int mails) {
             out += "Line " + std::to_string(l) + " of the body, with a few words to wrap and to trim   \n";
             if (l == 10) out += std::string(150, 'x') + " and a long line that needs cutting\n\n";
         }
+        // An empty line ends each mail, as mail delivery writes them:
+        // without it formail -s sees one mail, and its time is a copy.
+        out += "\n";
     }
     return out;
 }

@@ -9,6 +9,8 @@
 
 #include <cctype>
 #include <functional>
+#include <optional>
+#include <unordered_map>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -163,7 +165,46 @@ bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& kee
     return ok;
 }
 
+// The node name of this machine, for the addresses of a mail.
+const std::string& ThisNode() {
+    static const std::string node = NodeName();
+    return node;
+}
+
 }  // namespace
+
+std::string AliasBook::Find(std::string_view alias) {
+    std::string wanted(alias);
+    for (char& c : wanted) c = char(std::tolower(static_cast<unsigned char>(c)));
+    // A user without an alias has an empty field; an empty alias must not
+    // hand that user somebody's private mail.
+    if (!wanted.empty()) {
+        if (!loaded_) {
+            if (!Exists(UsersPath())) {
+                WriteServerLog("Cannot open %s for reading", UsersPath());
+                return {};
+            }
+            loaded_ = true;
+            // A read failure is logged by the scan itself; the records read
+            // before it still answer.
+            complete_ = ScanUsers([&](int, const UserRecord& r) {
+                names_.emplace(r.Alias, r.Name);  // the first record with an alias has it
+                return true;
+            });
+        }
+        auto it = names_.find(wanted);
+        if (it != names_.end()) return it->second;
+        if (!complete_) return {};
+    }
+    WriteServerLog("Alias \"%s\" not found, message not posted", wanted);
+    return {};
+}
+
+std::string ParseRecipientIn(std::string_view value, AliasBook& book) {
+    std::optional<std::string> alias = RecipientAlias(value, ThisNode());
+    if (!alias) return {};
+    return book.Find(*alias);
+}
 
 void SetMailboxLockSleep(SleepFn fn) {
     LockSleep() = fn ? std::move(fn) : SleepFn([](unsigned s) { sleep(s); });
@@ -254,9 +295,15 @@ void ProcessMailbox() {
     // through its closing line); those whose post failed are kept.
     std::vector<std::pair<uint64_t, uint64_t>> unposted;
     uint64_t mailStart = 0;
+    // One pass: the users read once, the log opened once, and every mail
+    // posted through one writer that holds the base for the pass.
+    ServerLogBatch logBatch;
+    AliasBook users;
+    auto recipient = [&](std::string_view value) { return ParseRecipientIn(value, users); };
+    std::optional<MsgBaseWriter> writer(std::in_place);
     for (;;) {
         MailHeader header;
-        int parsed = ParseMailHeader(in, header, ParseRecipient, dateOrder);
+        int parsed = ParseMailHeader(in, header, recipient, dateOrder);
         if (parsed == kHeaderEndOfFile) break;
         std::vector<std::string> body;
         if (!GetBody(in, format, body)) WriteServerLog("Not enough memory to proceed in GetBody()");
@@ -268,7 +315,7 @@ void ProcessMailbox() {
             WriteServerLog("Message to %s not sent, bad header", header.Addressed);
         } else if (body.empty()) {
             WriteServerLog("Message to %s not sent, null message body", header.ToName);
-        } else if (PostMail(header, body, number)) {
+        } else if (PostMail(header, body, number, &*writer)) {
             WriteServerLog("Message #%ld posted to %s in area %d", long(number), header.ToName,
                            int(Config().MailArea));
         } else {
@@ -276,6 +323,7 @@ void ProcessMailbox() {
             unposted.push_back(bytes);
         }
     }
+    writer.reset();
     // Only now is a posted mail gone from the file; one that could not be
     // posted waits in it for the next pass, and the next mailbox is put
     // after it.
@@ -290,36 +338,16 @@ void ProcessMailbox() {
 }
 
 std::string FindUserByAlias(std::string_view alias) {
-    std::string wanted(alias);
-    for (char& c : wanted) c = char(std::tolower(static_cast<unsigned char>(c)));
-    std::string name;
-    // A user without an alias has an empty field; an empty alias must not
-    // hand that user somebody's private mail.
-    if (!wanted.empty()) {
-        if (!Exists(UsersPath())) {
-            WriteServerLog("Cannot open %s for reading", UsersPath());
-            return {};
-        }
-        // A read failure is logged by the scan itself.
-        if (!ScanUsers([&](int, const UserRecord& r) {
-                if (r.Alias != wanted) return true;
-                name = r.Name;
-                return false;
-            }))
-            return {};
-    }
-    if (name.empty()) WriteServerLog("Alias \"%s\" not found, message not posted", wanted);
-    return name;
+    AliasBook book;
+    return book.Find(alias);
 }
 
 std::string ParseRecipient(std::string_view value) {
-    static const std::string node = NodeName();
-    std::optional<std::string> alias = RecipientAlias(value, node);
-    if (!alias) return {};
-    return FindUserByAlias(*alias);
+    AliasBook book;
+    return ParseRecipientIn(value, book);
 }
 
-bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int32_t& number) {
+bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int32_t& number, MsgBaseWriter* writer) {
     int area = Config().MailArea;
     if (area < 0 || area >= kMsgAreaCount) {
         WriteServerLog("Mail area %d is not a message area", area);
@@ -349,7 +377,7 @@ bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int3
     h.WrittenAt = h.ImportedAt = int32_t(Now());
     h.Status = MSG_EMAIL | MSG_PRIVATE;
     int32_t headerOffset = 0;
-    if (!AppendMessage(text, h, headerOffset)) return false;
+    if (!(writer ? writer->Append(text, h, headerOffset) : AppendMessage(text, h, headerOffset))) return false;
     number = h.MsgNumber;
     return true;
 }

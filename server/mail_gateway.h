@@ -18,9 +18,11 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
+#include "common/msgbase.h"
 #include "common/segment.h"
 #include "server/mail_parse.h"
 
@@ -49,14 +51,29 @@ MoveResult MoveMailbox();
 // be tried again at the next pass, which puts a new mailbox after them.
 void ProcessMailbox();
 
-// The name of the user whose alias is alias (compared lower-cased), or ""
-// (logged) when nobody has it; an empty alias finds nobody.
+// The users' aliases, read from "users.bbs" at the first lookup and kept:
+// one read per pass, however many mails it has.
+class AliasBook {
+public:
+    // The name of the user whose alias is alias (compared lower-cased), or
+    // "" (logged) when nobody has it; an empty alias finds nobody.
+    std::string Find(std::string_view alias);
+
+private:
+    bool loaded_ = false, complete_ = false;
+    std::unordered_map<std::string, std::string> names_;
+};
+
+// FindUserByAlias looks in the file as it is now.
 std::string FindUserByAlias(std::string_view alias);
 // The user that a "To:" or "Cc:" value addresses, or "".
 std::string ParseRecipient(std::string_view value);
+std::string ParseRecipientIn(std::string_view value, AliasBook& users);
 
-// Appends a parsed mail to MailArea; number gets its message number.
-bool PostMail(const MailHeader& header, const std::vector<std::string>& body, int32_t& number);
+// Appends a parsed mail to MailArea; number gets its message number.  A
+// pass hands in its writer; without one the mail is appended alone.
+bool PostMail(const MailHeader& header, const std::vector<std::string>& body, int32_t& number,
+              MsgBaseWriter* writer = nullptr);
 
 // The request line of a pipe command, with its line feed.
 std::string MailRequestLine(const ServerCommand& cmd);

@@ -20,6 +20,32 @@ bool WriteAll(int fd, std::string_view s) {
     return true;
 }
 
+namespace {
+
+// The file a ServerLogBatch keeps open.
+struct HeldLog {
+    int depth = 0;
+    int fd = -1;
+    std::string path;
+};
+
+HeldLog& Held() {
+    static HeldLog h;
+    return h;
+}
+
+}  // namespace
+
+ServerLogBatch::ServerLogBatch() { ++Held().depth; }
+
+ServerLogBatch::~ServerLogBatch() {
+    HeldLog& h = Held();
+    if (--h.depth > 0) return;
+    if (h.fd >= 0) close(h.fd);
+    h.fd = -1;
+    h.path.clear();
+}
+
 void WriteServerLogLine(std::string_view message) {
     const std::string& dir = Config().DataDir;
     // Without a configuration there is no log directory; never write to "/".
@@ -28,21 +54,30 @@ void WriteServerLogLine(std::string_view message) {
     std::string date = DateString(), time = TimeString();
 
     std::string out;
-    // Whoever creates the file writes the banner; O_EXCL settles a race
-    // between the server and a mail sender starting a fresh log.
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0640);
-    if (fd >= 0) {
-        out = FormatChecked("*\n* @(#)%s %s\n* LOG FILE CREATED: %s %s\n*\n\n", kServerLogName, kNoticeText, date,
-                            time);
-    } else if (errno == EEXIST) {
-        fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    HeldLog& held = Held();
+    int fd = held.fd >= 0 && held.path == path ? held.fd : -1;
+    if (fd < 0) {
+        // Whoever creates the file writes the banner; O_EXCL settles a race
+        // between the server and a mail sender starting a fresh log.
+        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+        if (fd >= 0) {
+            out = FormatChecked("*\n* @(#)%s %s\n* LOG FILE CREATED: %s %s\n*\n\n", kServerLogName, kNoticeText,
+                                date, time);
+        } else if (errno == EEXIST) {
+            fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        }
+        if (fd < 0) return;
+        if (held.depth > 0) {
+            if (held.fd >= 0) close(held.fd);
+            held.fd = fd;
+            held.path = path;
+        }
     }
-    if (fd < 0) return;
     out += "* " + date + " " + time + " ";
     out.append(message.substr(0, kServerLogMessageMax));
     out += '\n';
     WriteAll(fd, out);
-    close(fd);
+    if (fd != held.fd) close(fd);
 }
 
 }  // namespace kv

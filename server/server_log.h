@@ -26,6 +26,16 @@ bool WriteAll(int fd, std::string_view s);
 // cannot be opened nothing is written.
 void WriteServerLogLine(std::string_view message);
 
+// While one lives, "server.log" stays open from the first line written to
+// its end, so a pass that logs a line per mail opens the file once.
+class ServerLogBatch {
+public:
+    ServerLogBatch();
+    ~ServerLogBatch();
+    ServerLogBatch(const ServerLogBatch&) = delete;
+    ServerLogBatch& operator=(const ServerLogBatch&) = delete;
+};
+
 // The message is a fixed format of ours with its values; text from outside
 // is passed as a value, never as the format.
 template <class... Args>
