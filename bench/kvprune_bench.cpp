@@ -1,62 +1,39 @@
-// A pack of a base of 100,000 messages, beside a plain "cp" of the same
-// five files: the pack as the library does it, and kvprune run whole (its
-// configuration, the lock, the purge scan, the pack and the counters).
-#include <benchmark/benchmark.h>
+// A pack of a base of 100,000 and of 1,000,000 messages: kvprune run whole
+// (its configuration, the lock, the purge scan, the pack, the journalled
+// swap and the counters) beside "cp" of the same five files followed by
+// "sync" of the copies, each in turns, with the peak memory of each.  Run
+// by hand:
+//   build/testbin/bench_kvprune [rounds]
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bench/bench_base.h"
+#include "common/config_record.h"
 #include "common/runtime.h"
-#include "tools/kvprune/maintenance.h"
-#include "tools/kvprune/prune_log.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kBaseMessages = 100000;
-
-struct BenchBoard {
-    fs::path root, base, copies;
+struct Run {
+    double seconds = 0;
+    long peakKb = 0;
 };
 
-// The board, made once per run in a temporary directory removed at exit:
-// kvconfig.bbs at its root, the base below it.
-const BenchBoard& Board() {
-    static const BenchBoard* board = [] {
-        char tmpl[] = "/tmp/kvprunebench.XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) std::abort();
-        auto* b = new BenchBoard{tmpl, fs::path(tmpl) / "msgbase", fs::path(tmpl) / "copies"};
-        fs::create_directories(b->base);
-        fs::create_directories(b->copies);
-        ConfigRecord c;
-        c.DataDir = b->root.string();
-        c.MsgBaseDir = b->base.string();
-        c.LineLogName = "prune.log";
-        c.DateOrder = 1;
-        SetConfig(c);
-        prune::OpenPruneLog((b->root / "library.log").string());
-        bench::WriteBase(b->base, kBaseMessages);
-        ConfigBytes slot{};
-        EncodeConfig(c, slot.data());
-        std::ofstream(b->root / "kvconfig.bbs", std::ios::binary)
-            .write(reinterpret_cast<const char*>(slot.data()), kConfigFileSize);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Board().root, ec);
-        });
-        return b;
-    }();
-    return *board;
-}
-
-bool Run(const std::vector<std::string>& argv, const fs::path& dir) {
+// Runs argv in dir; its wall time and its peak resident memory.
+Run Time(const std::vector<std::string>& argv, const fs::path& dir) {
+    auto t = Clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
@@ -67,42 +44,56 @@ bool Run(const std::vector<std::string>& argv, const fs::path& dir) {
         _exit(127);
     }
     int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void BM_CopyFiveFiles(benchmark::State& state) {
-    const BenchBoard& b = Board();
-    std::vector<std::string> argv = {"cp"};
-    for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile})
-        argv.push_back((b.base / f).string());
-    argv.push_back(b.copies.string());
-    for (auto _ : state)
-        if (!Run(argv, b.root)) state.SkipWithError("cp failed");
-}
-BENCHMARK(BM_CopyFiveFiles)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
-
-void BM_PackLibrary(benchmark::State& state) {
-    const BenchBoard& b = Board();
-    prune::PruneOptions opts;
-    opts.keepBackups = false;
-    for (auto _ : state) {
-        prune::OpenBase base;
-        base.dir = b.base.string();
-        if (!prune::OpenMessageFiles(base) || !prune::PackMessageBase(base, opts)) state.SkipWithError("pack failed");
+    struct rusage use {};
+    if (wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed\n", argv[0].c_str());
+        std::exit(1);
     }
-    state.SetItemsProcessed(state.iterations() * kBaseMessages);
+    return {std::chrono::duration<double>(Clock::now() - t).count(), use.ru_maxrss};
 }
-BENCHMARK(BM_PackLibrary)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
-
-void BM_KvprunePack(benchmark::State& state) {
-    const BenchBoard& b = Board();
-    const std::string prog = std::string(KV_BIN_DIR) + "/kvprune";
-    for (auto _ : state)
-        if (!Run({prog, "-m0", "-p", "-k"}, b.root)) state.SkipWithError("kvprune failed");
-    state.SetItemsProcessed(state.iterations() * kBaseMessages);
-}
-BENCHMARK(BM_KvprunePack)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+    char tmpl[] = "/tmp/kvprunebench.XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) return 1;
+    fs::path root = tmpl, base = root / "msgbase", copies = root / "copies";
+    fs::create_directories(base);
+    fs::create_directories(copies);
+    ConfigRecord c;
+    c.DataDir = root.string();
+    c.MsgBaseDir = base.string();
+    c.LineLogName = "prune.log";
+    c.DateOrder = 1;
+    SetConfig(c);
+    ConfigBytes slot{};
+    EncodeConfig(c, slot.data());
+    std::ofstream(root / "kvconfig.bbs", std::ios::binary)
+        .write(reinterpret_cast<const char*>(slot.data()), kConfigFileSize);
+
+    std::printf("%10s %12s %10s %12s %10s %7s\n", "messages", "kvprune s", "peak MB", "cp+sync s", "peak MB", "ratio");
+    for (int size : {100000, 1000000}) {
+        bench::WriteBase(base, size);
+        std::vector<std::string> cp = {"cp"}, sync = {"sync"};
+        for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile}) {
+            cp.push_back((base / f).string());
+            sync.push_back((copies / f).string());
+        }
+        cp.push_back(copies.string());
+        Run prune, copy;
+        long prunePeak = 0, copyPeak = 0;
+        for (int r = 0; r < rounds; ++r) {
+            Run p = Time({std::string(KV_BIN_DIR) + "/kvprune", "-m0", "-p", "-k"}, root);
+            Run a = Time(cp, root), b = Time(sync, root);
+            prune.seconds += p.seconds;
+            copy.seconds += a.seconds + b.seconds;
+            prunePeak = std::max(prunePeak, p.peakKb);
+            copyPeak = std::max({copyPeak, a.peakKb, b.peakKb});
+        }
+        std::printf("%10d %12.3f %10.1f %12.3f %10.1f %7.2f\n", size, prune.seconds / rounds, prunePeak / 1024.0,
+                    copy.seconds / rounds, copyPeak / 1024.0, prune.seconds / copy.seconds);
+    }
+    fs::remove_all(root);
+    return 0;
+}

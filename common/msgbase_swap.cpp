@@ -154,11 +154,12 @@ bool CarryOut(const Journal& j, const std::string& journalPath) {
     for (const std::string& d : dirs) SyncDirectory(d);
     if (!j.userFixes.empty() && !ApplyUserFixes(j.userFixes)) return false;
     CrashPoint("swap");
+    // The renames are on disk (synced above); should the removal of the
+    // journal be lost in a crash, carrying it out again changes nothing.
     if (::unlink(journalPath.c_str()) != 0 && errno != ENOENT) {
         LogErrno("remove", journalPath, errno);
         return false;
     }
-    SyncDirectory(DirOf(journalPath));
     return true;
 }
 

@@ -181,10 +181,10 @@ TEST_F(PruneTest, PackStoppedWhileWritingLeavesTheBaseAsItWas) {
         const char* name;
         const char* shell;
         int status;
-        size_t leftOver;
+        bool leavesFiles;  // new files under temporary names
     } const cases[] = {
-        {"failed write", "trap '' XFSZ; ulimit -f 40 && exec \"$0\" -m0 -p -n", 1, 0},
-        {"killed", "ulimit -f 40 && exec \"$0\" -m0 -p -n", 128 + SIGXFSZ, 1},
+        {"failed write", "trap '' XFSZ; ulimit -f 40 && exec \"$0\" -m0 -p -n", 1, false},
+        {"killed", "ulimit -f 40 && exec \"$0\" -m0 -p -n", 128 + SIGXFSZ, true},
     };
     for (const Case& c : cases) {
         fs::remove(board.DataDir() / "kivo0.log");
@@ -197,7 +197,7 @@ TEST_F(PruneTest, PackStoppedWhileWritingLeavesTheBaseAsItWas) {
             EXPECT_EQ(PruneLogText().find("Renumbering"), std::string::npos);
         }
         auto after = Snapshot(dir());
-        EXPECT_EQ(TakeTemporaryFiles(after).size(), c.leftOver) << c.name;
+        EXPECT_EQ(!TakeTemporaryFiles(after).empty(), c.leavesFiles) << c.name;
         EXPECT_EQ(after, before) << c.name;
         EXPECT_EQ(ReadBaseFile(board.DataDir(), kUsersFile), users) << c.name;
     }

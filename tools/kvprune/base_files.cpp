@@ -39,19 +39,6 @@ bool ReadAll(int fd, std::vector<uint8_t>& into) {
     return true;
 }
 
-// The whole records of a file; a piece of a record at its end is not one.
-template <class R>
-bool LoadRecords(int fd, const std::string& path, std::vector<R>& out) {
-    std::vector<uint8_t> bytes;
-    if (!ReadAll(fd, bytes)) {
-        PruneLogF("Cannot read %s: %s", path, std::strerror(errno));
-        return false;
-    }
-    out.assign(bytes.size() / R::kSize, R{});
-    for (size_t i = 0; i < out.size(); ++i) DecodeRecord(bytes.data() + i * R::kSize, out[i]);
-    return true;
-}
-
 bool WriteAt(int fd, const std::string& path, const uint8_t* p, size_t n, off_t at) {
     while (n > 0) {
         ssize_t w = pwrite(fd, p, n, at);
@@ -113,11 +100,16 @@ bool OpenMessageFiles(OpenBase& base) {
         const char* file;
         int flags;
         const char* failure;
+        size_t* count;
+        size_t width;
     } steps[] = {
-        {base.textFd, kMsgTextFile, O_RDONLY, "Cannot open message text file\n"},
-        {base.indexFd, kMsgIndexFile, O_RDWR, "Cannot open message index file\n"},
-        {base.recipientFd, kMsgToIndexFile, O_RDWR, "Cannot open message to index file\n"},
-        {base.headerFd, kMsgHeaderFile, O_RDWR, "Cannot open message header file\n"},
+        {base.textFd, kMsgTextFile, O_RDONLY, "Cannot open message text file\n", nullptr, 1},
+        {base.indexFd, kMsgIndexFile, O_RDWR, "Cannot open message index file\n", &base.indexCount,
+         MsgIndexRecord::kSize},
+        {base.recipientFd, kMsgToIndexFile, O_RDWR, "Cannot open message to index file\n", &base.recipientCount,
+         MsgToIndexRecord::kSize},
+        {base.headerFd, kMsgHeaderFile, O_RDWR, "Cannot open message header file\n", &base.headerCount,
+         MsgHeader::kSize},
     };
     for (Step& s : steps) {
         s.fd = OpenFile(base.Path(s.file), s.flags);
@@ -126,20 +118,29 @@ bool OpenMessageFiles(OpenBase& base) {
             return false;
         }
     }
-    return LoadRecords(base.indexFd, base.Path(kMsgIndexFile), base.index) &&
-           LoadRecords(base.recipientFd, base.Path(kMsgToIndexFile), base.recipients) &&
-           LoadRecords(base.headerFd, base.Path(kMsgHeaderFile), base.headers);
+    for (Step& s : steps) {
+        if (s.count == nullptr) continue;
+        struct stat st;
+        if (fstat(s.fd, &st) != 0) {
+            PruneLogF("Cannot read %s: %s", base.Path(s.file), std::strerror(errno));
+            return false;
+        }
+        *s.count = size_t(st.st_size) / s.width;
+    }
+    return true;
 }
 
-bool ReopenMessageFiles(OpenBase& base) {
-    base.CloseFiles();
-    base.textFd = OpenFile(base.Path(kMsgTextFile), O_RDONLY);
-    base.indexFd = OpenFile(base.Path(kMsgIndexFile), O_RDWR);
-    base.recipientFd = OpenFile(base.Path(kMsgToIndexFile), O_RDWR);
-    base.headerFd = OpenFile(base.Path(kMsgHeaderFile), O_RDWR);
-    if (base.textFd < 0 || base.indexFd < 0 || base.recipientFd < 0 || base.headerFd < 0) {
-        PruneLogF("Cannot reopen the message base in %s: %s", base.dir, std::strerror(errno));
-        return false;
+bool ReadBytesAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at) {
+    while (n > 0) {
+        ssize_t got = pread(fd, p, n, at);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            PruneLogF("Cannot read %s at %ld: %s", path, long(at), got < 0 ? std::strerror(errno) : "end of file");
+            return false;
+        }
+        p += got;
+        n -= size_t(got);
+        at += got;
     }
     return true;
 }
@@ -154,16 +155,16 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into) {
     return ok;
 }
 
-bool WriteIndexRecord(OpenBase& base, size_t record) {
-    return WriteRecordAt(base.indexFd, base.Path(kMsgIndexFile), base.index[record], record);
+bool WriteIndexRecord(OpenBase& base, const MsgIndexRecord& r, size_t record) {
+    return WriteRecordAt(base.indexFd, base.Path(kMsgIndexFile), r, record);
 }
 
-bool WriteRecipientRecord(OpenBase& base, size_t record) {
-    return WriteRecordAt(base.recipientFd, base.Path(kMsgToIndexFile), base.recipients[record], record);
+bool WriteRecipientRecord(OpenBase& base, const MsgToIndexRecord& r, size_t record) {
+    return WriteRecordAt(base.recipientFd, base.Path(kMsgToIndexFile), r, record);
 }
 
-bool WriteHeaderRecord(OpenBase& base, size_t record) {
-    return WriteRecordAt(base.headerFd, base.Path(kMsgHeaderFile), base.headers[record], record);
+bool WriteHeaderRecord(OpenBase& base, const MsgHeader& r, size_t record) {
+    return WriteRecordAt(base.headerFd, base.Path(kMsgHeaderFile), r, record);
 }
 
 bool WriteInfoRecord(OpenBase& base) { return WriteRecordAt(base.infoFd, base.Path(kMsgInfoFile), base.info, 0); }
@@ -193,9 +194,9 @@ bool NewBaseFile::Create() {
     return true;
 }
 
-SwapStep NewBaseFile::Step(const std::string& backup) {
+SwapStep NewBaseFile::Step() {
     handedOver_ = true;
-    return {path_, target_, backup};
+    return {path_, target_, keepOld_ ? target_ + ".B" : std::string()};
 }
 
 bool NewBaseFile::WriteOut(const char* p, size_t n) {
@@ -244,15 +245,14 @@ bool NewBaseFile::Finish() {
     return true;
 }
 
-bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, bool keepBackups,
-                    const std::vector<HighestReadFix>* fixes) {
+bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, const std::vector<HighestReadFix>* fixes) {
     std::string fixFile;
     if (fixes && !fixes->empty()) {
         fixFile = WriteHighestReadFixes(Config().MsgBaseDir, *fixes);
         if (fixFile.empty()) return false;
     }
     std::vector<SwapStep> steps;
-    for (NewBaseFile* f : files) steps.push_back(f->Step(keepBackups ? f->target() + ".B" : std::string()));
+    for (NewBaseFile* f : files) steps.push_back(f->Step());
     if (CommitBaseSwap(steps, fixFile)) return true;
     for (const SwapStep& s : steps) unlink(s.fresh.c_str());
     if (!fixFile.empty()) unlink(fixFile.c_str());

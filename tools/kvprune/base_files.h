@@ -1,5 +1,7 @@
 // The message base as kvprune holds it for one run: the four parallel and
-// text files open, their records in memory, and the ways to write them back.
+// text files open, read a chunk of records at a time, and the ways to
+// write them back.  Nothing holds the whole base in memory: a run needs
+// the same few megabytes at a thousand messages and at a million.
 //
 // Single records are rewritten in place (the purge marks a message at a
 // time); whole files are written under temporary names and swapped in
@@ -7,6 +9,7 @@
 // that a failure or a crash on the way leaves the base as it was.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,9 +27,8 @@ struct OpenBase {
     std::string dir;                        // MsgBaseDir
     int textFd = -1;                        // "msgtxt.bbs", read only
     int indexFd = -1, recipientFd = -1, headerFd = -1, infoFd = -1;
-    std::vector<MsgIndexRecord> index;      // "msgidx.bbs" by record number
-    std::vector<MsgToIndexRecord> recipients;
-    std::vector<MsgHeader> headers;
+    // Whole records in each parallel file (a piece of one at the end is none).
+    size_t indexCount = 0, recipientCount = 0, headerCount = 0;
     MsgInfoRecord info;
 
     std::string Path(const char* file) const { return dir + "/" + file; }
@@ -38,17 +40,63 @@ struct OpenBase {
 // ("Cannot read message info file") and starts from zeros.
 bool OpenMessageInfo(OpenBase& base);
 
-// Opens the text file and the three parallel files and reads their records;
-// the first that fails prints its "Cannot open ..." line on standard error.
+// Opens the text file and the three parallel files and counts their
+// records; the first that fails prints its "Cannot open ..." line on
+// standard error.
 bool OpenMessageFiles(OpenBase& base);
+
+// The records of one file from the first, read a chunk at a time: Get(r)
+// for r rising from call to call.  False past the end or when a read
+// fails (logged with the path).
+template <class R>
+class RecordReader {
+public:
+    RecordReader(int fd, std::string path, size_t count) : fd_(fd), path_(std::move(path)), count_(count) {}
+
+    const uint8_t* Raw(size_t r) {
+        if (r >= count_) return nullptr;
+        if (r < first_ || r >= first_ + loaded_) {
+            first_ = r;
+            loaded_ = std::min(kChunk, count_ - r);
+            bytes_.resize(loaded_ * R::kSize);
+            if (!ReadAt(fd_, path_, bytes_.data(), bytes_.size(), off_t(r * R::kSize))) {
+                loaded_ = 0;
+                return nullptr;
+            }
+        }
+        return bytes_.data() + (r - first_) * R::kSize;
+    }
+    bool Get(size_t r, R& out) {
+        const uint8_t* p = Raw(r);
+        if (p == nullptr) return false;
+        DecodeRecord(p, out);
+        return true;
+    }
+
+private:
+    static constexpr size_t kChunk = 4096;
+    static bool ReadAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at);
+    int fd_;
+    std::string path_;
+    size_t count_, first_ = 0, loaded_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+// Reads n bytes at an offset; false (logged) when they are not all there.
+bool ReadBytesAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at);
+
+template <class R>
+bool RecordReader<R>::ReadAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at) {
+    return ReadBytesAt(fd, path, p, n, at);
+}
 
 // The whole file; false (errno set) when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into);
 
 // Rewrites one record in place; a failure is logged with the path.
-bool WriteIndexRecord(OpenBase& base, size_t record);
-bool WriteRecipientRecord(OpenBase& base, size_t record);
-bool WriteHeaderRecord(OpenBase& base, size_t record);
+bool WriteIndexRecord(OpenBase& base, const MsgIndexRecord& r, size_t record);
+bool WriteRecipientRecord(OpenBase& base, const MsgToIndexRecord& r, size_t record);
+bool WriteHeaderRecord(OpenBase& base, const MsgHeader& r, size_t record);
 bool WriteInfoRecord(OpenBase& base);
 
 // A new version of one file (the base's, or "lastread.bbs"), written under
@@ -67,9 +115,10 @@ public:
     long Offset() const { return long(written_); }  // bytes written so far
     const char* name() const { return name_; }
     const std::string& target() const { return target_; }
-    // The step that puts it in place, the old version kept under backup
-    // (a full path) when one is given; from then on the journal owns it.
-    SwapStep Step(const std::string& backup = {});
+    // Keeps the old version as "<name>.B" when the swap puts this one in.
+    void KeepOld() { keepOld_ = true; }
+    // The step that puts it in place; from then on the journal owns it.
+    SwapStep Step();
 
 private:
     bool WriteOut(const char* p, size_t n);
@@ -77,7 +126,7 @@ private:
     std::string dir_, target_, path_;
     const char* name_;
     int fd_ = -1;
-    bool created_ = false, failed_ = false, handedOver_ = false;
+    bool created_ = false, failed_ = false, handedOver_ = false, keepOld_ = false;
     unsigned long written_ = 0;
     std::vector<char> buf_;
 };
@@ -91,17 +140,12 @@ bool WriteRecords(NewBaseFile& out, const std::vector<R>& records) {
 }
 
 // Swaps finished new files in together (see common/msgbase_swap.h), with
-// the users' highest-read fixes when given; the old versions are kept as
-// "<name>.B" with keepBackups, else they go.  False when nothing changed.
-bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, bool keepBackups,
-                    const std::vector<HighestReadFix>* fixes = nullptr);
+// the users' highest-read fixes when given.  False when nothing changed.
+bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, const std::vector<HighestReadFix>* fixes = nullptr);
 
 // Removes the temporary files that a run killed before its swap left in
 // dir beside the files named.
 void RemoveLeftoverFiles(const std::string& dir, const std::vector<const char*>& names);
 
-// Closes and reopens the four files after a swap (the records in memory
-// are the caller's to set).
-bool ReopenMessageFiles(OpenBase& base);
 
 }  // namespace kv::prune

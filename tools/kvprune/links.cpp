@@ -15,16 +15,19 @@ bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool ver
 
     long changed = 0;
     bool ok = true;
-    for (size_t i = 0; i < base.headers.size(); ++i) {
-        MsgHeader& h = base.headers[i];
+    RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+    MsgHeader h;
+    for (size_t i = 0; i < base.headerCount; ++i) {
+        if (!headers.Get(i, h)) {
+            ok = false;
+            break;
+        }
         if (h.Status & MSG_DELETED) continue;
         bool replyGone = wasPurged(h.ReplyTo), latestGone = wasPurged(h.LatestReply);
         if (!replyGone && !latestGone) continue;
-        const MsgHeader was = h;
         if (replyGone) h.ReplyTo = 0;
         if (latestGone) h.LatestReply = 0;
-        if (!WriteHeaderRecord(base, i)) {
-            h = was;
+        if (!WriteHeaderRecord(base, h, i)) {
             ok = false;
             break;
         }

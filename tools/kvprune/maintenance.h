@@ -22,7 +22,7 @@ using AreaCounts = std::array<int32_t, kMsgAreaCount>;
 // Live messages per area, counted in "msgidx.bbs" (the counters of
 // "msginfo.bbs" run high after an append that died halfway, and a count
 // limit applied to them would purge messages the limit keeps).
-AreaCounts CountLiveMessages(const OpenBase& base);
+AreaCounts CountLiveMessages(OpenBase& base);
 
 // Whether the purge takes the message: areas not selected are kept; with a
 // count limit the oldest go while the area holds more than it; without one
@@ -43,18 +43,21 @@ bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool ver
 // from starts at the text's offset and may run to the end of the file.
 void CopyMessageText(std::string_view from, bool pidLine, std::string& out);
 
-// Rewrites the four parallel files without the deleted messages.
-bool PackMessageBase(OpenBase& base, const PruneOptions& opts);
-
 // One renumbered message: its area, old number and new number.
 struct RenumberEntry {
     int32_t area = 0, oldNumber = 0, newNumber = 0;
 };
 
-// Numbers the live messages 1, 2, 3, ... in record order and maps the reply
-// links; then repairs the users' last-read numbers.  The last new number,
-// or -1 when the base could not be renumbered.  usersOk tells whether every
-// user's numbers were repaired.
+// Writes the base anew in one pass and swaps it in: with pack without the
+// deleted messages (their texts copied, each with our PID line unless -z),
+// with renumber the live messages numbered 1, 2, 3, ... in record order,
+// the reply links mapped and the users' last-read numbers repaired in the
+// same swap.  The last new number (0 without renumber), or -1 when the
+// base stays as it was.  usersOk tells whether every user was repaired.
+long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renumber, bool& usersOk);
+
+// The pack alone, and the renumbering alone.
+bool PackMessageBase(OpenBase& base, const PruneOptions& opts);
 long RenumberMessages(OpenBase& base, const PruneOptions& opts, bool& usersOk);
 
 // The area's messages as (old, new) numbers in rising old order.

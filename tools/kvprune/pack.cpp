@@ -1,11 +1,12 @@
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
+#include "common/lastread.h"
 #include "tools/kvprune/maintenance.h"
 #include "tools/kvprune/prune_log.h"
 
@@ -18,38 +19,110 @@ constexpr std::string_view kPackPid = "PID: Kvprune v0.1";
 // White space below 127; bytes above are characters of the text.
 bool IsTrailingBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The old text file, mapped for the length of the pack.
-class MappedText {
+// The old text file, read a window at a time: texts lie in the file in
+// the order of their records, so the pack reads it once from start to end.
+class TextReader {
 public:
-    explicit MappedText(int fd) {
+    TextReader(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
         struct stat st;
-        if (fstat(fd, &st) != 0) return;
-        size_ = size_t(st.st_size);
-        ok_ = true;
-        if (size_ == 0) return;
-        void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p == MAP_FAILED) {
-            ok_ = false;
-            return;
-        }
-        madvise(p, size_, MADV_SEQUENTIAL);
-        data_ = static_cast<const char*>(p);
+        ok_ = fstat(fd, &st) == 0;
+        size_ = ok_ ? size_t(st.st_size) : 0;
     }
-    ~MappedText() {
-        if (data_ != nullptr) munmap(const_cast<char*>(data_), size_);
-    }
-    MappedText(const MappedText&) = delete;
-    MappedText& operator=(const MappedText&) = delete;
-
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
-    std::string_view From(size_t offset) const { return {data_ + offset, size_ - offset}; }
+
+    // The text at offset up to its end byte (or to the end of the file).
+    bool At(size_t offset, std::string_view& text) {
+        size_t want = kWindow;
+        for (;;) {
+            if (offset < start_ || offset > start_ + buf_.size()) {
+                if (!Load(offset, want)) return false;
+            }
+            std::string_view v(buf_.data() + (offset - start_), buf_.size() - (offset - start_));
+            size_t end = TextEnd(v);
+            if (end != std::string_view::npos || start_ + buf_.size() >= size_) {
+                text = end == std::string_view::npos ? v : v.substr(0, end);
+                return true;
+            }
+            // Longer than what is loaded: load it whole.
+            want = std::max(want, v.size()) * 2;
+            if (!Load(offset, want)) return false;
+        }
+    }
 
 private:
-    const char* data_ = nullptr;
-    size_t size_ = 0;
+    static constexpr size_t kWindow = 1 << 20;
+
+    // Just past the first 0x1A at the start of a line, or npos.
+    static size_t TextEnd(std::string_view v) {
+        if (!v.empty() && v[0] == kTextEndByte) return 1;
+        size_t at = v.find(std::string_view("\n\x1A", 2));
+        return at == std::string_view::npos ? at : at + 2;
+    }
+
+    bool Load(size_t offset, size_t want) {
+        start_ = offset;
+        buf_.resize(std::min(want, size_ - offset));
+        if (!ReadBytesAt(fd_, path_, reinterpret_cast<uint8_t*>(buf_.data()), buf_.size(), off_t(offset))) {
+            buf_.clear();
+            return false;
+        }
+        return true;
+    }
+
+    int fd_;
+    std::string path_;
     bool ok_ = false;
+    size_t size_ = 0, start_ = 0;
+    std::string buf_;
 };
+
+// New numbers by old, for the reply links.
+class NumberMap {
+public:
+    explicit NumberMap(const std::vector<RenumberEntry>& map) : map_(map) {
+        auto byOld = [](const RenumberEntry& a, const RenumberEntry& b) { return a.oldNumber < b.oldNumber; };
+        // Numbers rise with the records; a base where they do not gets a
+        // sorted copy to look them up in.
+        if (!std::is_sorted(map.begin(), map.end(), byOld)) {
+            sorted_ = map;
+            std::stable_sort(sorted_.begin(), sorted_.end(), byOld);
+        }
+    }
+    // The new number of a link; 0 for none or a message that went.
+    int32_t operator()(int32_t link) const {
+        if (link == 0) return 0;
+        const auto& v = sorted_.empty() ? map_ : sorted_;
+        auto it = std::lower_bound(v.begin(), v.end(), link,
+                                   [](const RenumberEntry& e, int32_t n) { return e.oldNumber < n; });
+        return it != v.end() && it->oldNumber == link ? it->newNumber : 0;
+    }
+
+private:
+    const std::vector<RenumberEntry>& map_;
+    std::vector<RenumberEntry> sorted_;
+};
+
+// The messages a renumbering numbers, in record order: live in the header
+// and in the index (a delete that died halfway stays deleted).
+bool MapNumbers(OpenBase& base, std::vector<RenumberEntry>& map) {
+    RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
+    RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+    int32_t next = 1;
+    MsgHeader h;
+    MsgIndexRecord ix;
+    for (size_t r = 0; r < base.headerCount; ++r) {
+        if (!headers.Get(r, h)) return false;
+        if (h.Status & MSG_DELETED) continue;
+        if (r >= base.indexCount || !index.Get(r, ix)) {
+            PruneLogF("Cannot load message index (recno #%ld)", long(r));
+            return false;
+        }
+        if (ix.MsgNumber <= 0) continue;
+        map.push_back({h.MsgArea, h.MsgNumber, next++});
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -77,71 +150,116 @@ void CopyMessageText(std::string_view from, bool pidLine, std::string& out) {
     out += kTextEndByte;
 }
 
-bool PackMessageBase(OpenBase& base, const PruneOptions& opts) {
-    std::vector<MsgIndexRecord> index;
-    std::vector<MsgToIndexRecord> recipients;
-    std::vector<MsgHeader> headers;
+long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renumber, bool& usersOk) {
+    usersOk = true;
+    std::vector<RenumberEntry> map;
+    if (renumber && !MapNumbers(base, map)) return -1;
+    if (renumber && opts.verbose) std::fputs("Relinking messages\n", stderr);
+    const NumberMap newNumber(map);
+
+    NewBaseFile text(base.dir, kMsgTextFile), recipients(base.dir, kMsgToIndexFile), index(base.dir, kMsgIndexFile),
+        headers(base.dir, kMsgHeaderFile), lastRead(base.dir, kLastReadFile);
+    std::vector<NewBaseFile*> files = {&headers, &index};
+    if (pack) files.insert(files.end(), {&recipients, &text});
+    for (NewBaseFile* f : files) {
+        if (pack && opts.keepBackups) f->KeepOld();
+        if (!f->Create()) return -1;
+    }
+    TextReader oldText(base.textFd, base.Path(kMsgTextFile));
+    if (pack && !oldText.ok()) {
+        PruneLogF("Cannot read %s: %s", base.Path(kMsgTextFile), std::strerror(errno));
+        return -1;
+    }
+    RecordReader<MsgIndexRecord> indexIn(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
+    RecordReader<MsgToIndexRecord> recipientsIn(base.recipientFd, base.Path(kMsgToIndexFile), base.recipientCount);
+    RecordReader<MsgHeader> headersIn(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+
+    // A pack walks the index and needs every record of a message; a
+    // renumbering alone rewrites the index and headers as they stand.
+    const size_t records = pack ? base.indexCount : std::max(base.indexCount, base.headerCount);
+    size_t mapped = 0;
     long copied = 0;
     bool ok = true;
-    {
-        MappedText old(base.textFd);
-        NewBaseFile text(base.dir, kMsgTextFile);
-        if (!old.ok()) {
-            PruneLogF("Cannot read %s: %s", base.Path(kMsgTextFile), std::strerror(errno));
+    std::string copy;
+    for (size_t r = 0; ok && r < records; ++r) {
+        MsgIndexRecord ix;
+        MsgHeader h;
+        bool hasIndex = r < base.indexCount, hasHeader = r < base.headerCount;
+        if (hasIndex && !indexIn.Get(r, ix)) {
+            PruneLogF("Cannot load message index (recno #%ld)", long(r));
             ok = false;
+            break;
         }
-        ok = ok && text.Create();
-        std::string copy;
-        for (size_t r = 0; ok && r < base.index.size(); ++r) {
-            if (base.index[r].MsgNumber <= 0) continue;
-            if (r >= base.headers.size() || r >= base.recipients.size()) {
-                PruneLogF("Cannot read message header (recno #%ld)", long(r));
-                ok = false;
-                break;
+        if (pack && ix.MsgNumber <= 0) continue;
+        if (pack && (!hasHeader || r >= base.recipientCount)) {
+            PruneLogF("Cannot read message header (recno #%ld)", long(r));
+            ok = false;
+            break;
+        }
+        if (hasHeader && !headersIn.Get(r, h)) {
+            ok = false;
+            break;
+        }
+        if (renumber && hasHeader) {
+            if (mapped < map.size() && !(h.Status & MSG_DELETED) && hasIndex && ix.MsgNumber > 0) {
+                h.MsgNumber = ix.MsgNumber = map[mapped++].newNumber;
             }
-            MsgHeader h = base.headers[r];
-            if (h.TextOffset < 0 || size_t(h.TextOffset) > old.size()) {
+            h.ReplyTo = newNumber(h.ReplyTo);
+            h.LatestReply = newNumber(h.LatestReply);
+        }
+        if (pack) {
+            std::string_view old;
+            if (h.TextOffset < 0 || size_t(h.TextOffset) > oldText.size()) {
                 PruneLogF("Message #%ld (recno #%ld) has text offset %ld beyond the end of %s", long(h.MsgNumber),
                           long(r), long(h.TextOffset), base.Path(kMsgTextFile));
                 ok = false;
                 break;
             }
-            if (text.Offset() > INT32_MAX) {
-                PruneLogF("%s would grow beyond 2 GB", base.Path(kMsgTextFile));
+            if (text.Offset() > INT32_MAX || !oldText.At(size_t(h.TextOffset), old)) {
+                if (text.Offset() > INT32_MAX) PruneLogF("%s would grow beyond 2 GB", base.Path(kMsgTextFile));
                 ok = false;
                 break;
             }
             copy.clear();
-            CopyMessageText(old.From(size_t(h.TextOffset)), opts.pidLine, copy);
+            CopyMessageText(old, opts.pidLine, copy);
             h.TextOffset = int32_t(text.Offset());
-            if (!text.Write(copy.data(), copy.size())) {
-                ok = false;
-                break;
-            }
-            index.push_back(base.index[r]);
-            recipients.push_back(base.recipients[r]);
-            headers.push_back(std::move(h));
+            const uint8_t* to = recipientsIn.Raw(r);
+            ok = to != nullptr && text.Write(copy.data(), copy.size()) && recipients.Write(to, MsgToIndexRecord::kSize);
             ++copied;
         }
-        PruneLogF("Packing procedure: %ld record(s) copied", copied);
-        ok = ok && text.Finish();
-        NewBaseFile indexFile(base.dir, kMsgIndexFile), recipientFile(base.dir, kMsgToIndexFile),
-            headerFile(base.dir, kMsgHeaderFile);
-        ok = ok && indexFile.Create() && WriteRecords(indexFile, index);
-        ok = ok && recipientFile.Create() && WriteRecords(recipientFile, recipients);
-        ok = ok && headerFile.Create() && WriteRecords(headerFile, headers);
-        // Until here the base is untouched; the new files go in together.
-        ok = ok && SwapInNewFiles({&headerFile, &indexFile, &recipientFile, &text}, opts.keepBackups);
+        if (ok && hasIndex) {
+            auto bytes = EncodeRecord(ix);
+            ok = index.Write(bytes.data(), bytes.size());
+        }
+        if (ok && hasHeader) {
+            auto bytes = EncodeRecord(h);
+            ok = headers.Write(bytes.data(), bytes.size());
+        }
     }
-    if (!ok) return false;
+    if (pack) PruneLogF("Packing procedure: %ld record(s) copied", copied);
+    for (NewBaseFile* f : files) ok = ok && f->Finish();
+    if (!ok) return -1;
+
+    std::vector<HighestReadFix> fixes;
+    if (renumber) {
+        bool written = false;
+        usersOk = RemapLastRead(map, lastRead, fixes, written);
+        if (written) files.push_back(&lastRead);
+    }
+    // Until here the base is untouched; the new files go in together.
+    if (!SwapInNewFiles(files, &fixes)) return -1;
     // Without backups none stays, not even an earlier run's.
-    if (!opts.keepBackups)
+    if (pack && !opts.keepBackups)
         for (const char* f : {kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgTextFile})
             unlink((base.Path(f) + ".B").c_str());
-    base.index = std::move(index);
-    base.recipients = std::move(recipients);
-    base.headers = std::move(headers);
-    return ReopenMessageFiles(base);
+    base.CloseFiles();
+    if (!OpenMessageFiles(base)) return -1;
+    return renumber ? long(map.size()) : 0;
+}
+
+bool PackMessageBase(OpenBase& base, const PruneOptions& opts) {
+    bool usersOk = true;
+    return RewriteBase(base, opts, true, false, usersOk) >= 0;
 }
 
 }  // namespace kv::prune

@@ -29,47 +29,20 @@ void LogFileSizes(const OpenBase& base) {
 }
 
 // Marks the message deleted in the index, the header and the recipient
-// entry, each written before the next; the copy in memory follows the file.
-bool PurgeMessage(OpenBase& base, size_t r) {
-    if (r >= base.recipients.size()) {
+// entry, each written before the next.
+bool PurgeMessage(OpenBase& base, size_t r, MsgIndexRecord ix, MsgHeader h) {
+    if (r >= base.recipientCount) {
         PruneLogF("%s has no record #%ld", base.Path(kMsgToIndexFile), long(r));
         return false;
     }
-    MsgIndexRecord was = base.index[r];
-    base.index[r].MsgNumber = -was.MsgNumber;
-    base.index[r].MsgArea = int16_t(-(was.MsgArea + 1));
-    if (!WriteIndexRecord(base, r)) {
-        base.index[r] = was;
-        return false;
-    }
-    base.headers[r].Status |= MSG_DELETED;
-    if (!WriteHeaderRecord(base, r)) {
-        base.headers[r].Status &= uint8_t(~MSG_DELETED);
-        return false;
-    }
-    MsgToIndexRecord to = base.recipients[r];
-    base.recipients[r].Recipient = kRecipientDeleted;
-    if (!WriteRecipientRecord(base, r)) {
-        base.recipients[r] = to;
-        return false;
-    }
-    return true;
-}
-
-// Lowest and highest number of the live records, 0 when there is none.
-void SetNumberRange(OpenBase& base) {
-    base.info.LowestNumber = 0;
-    base.info.HighestNumber = 0;
-    for (const MsgIndexRecord& ix : base.index)
-        if (ix.MsgNumber > 0) {
-            base.info.LowestNumber = ix.MsgNumber;
-            break;
-        }
-    for (auto it = base.index.rbegin(); it != base.index.rend(); ++it)
-        if (it->MsgNumber > 0) {
-            base.info.HighestNumber = it->MsgNumber;
-            break;
-        }
+    ix.MsgArea = int16_t(-(ix.MsgArea + 1));
+    ix.MsgNumber = -ix.MsgNumber;
+    if (!WriteIndexRecord(base, ix, r)) return false;
+    h.Status |= MSG_DELETED;
+    if (!WriteHeaderRecord(base, h, r)) return false;
+    MsgToIndexRecord to;
+    to.Recipient = kRecipientDeleted;
+    return WriteRecipientRecord(base, to, r);
 }
 
 // Files a pack or a renumbering writes anew, and the journal's own.
@@ -124,9 +97,11 @@ bool LockForRun(const PruneOptions& opts, std::optional<MsgBaseLock>& lock) {
 
 }  // namespace
 
-AreaCounts CountLiveMessages(const OpenBase& base) {
+AreaCounts CountLiveMessages(OpenBase& base) {
     AreaCounts live{};
-    for (const MsgIndexRecord& ix : base.index)
+    RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
+    MsgIndexRecord ix;
+    for (size_t r = 0; index.Get(r, ix); ++r)
         if (ix.MsgNumber > 0 && InArea(ix.MsgArea)) ++live[size_t(ix.MsgArea)];
     return live;
 }
@@ -166,19 +141,34 @@ int PurgeMessages(const PruneOptions& opts) {
     const std::string today = DateString();
     const time_t now = Now();
     const int order = Config().DateOrder;
-    for (size_t r = 0; r < base.index.size(); ++r) {
+    RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
+    RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+    // The lowest and highest live numbers after the purge, 0 when none.
+    base.info.LowestNumber = base.info.HighestNumber = 0;
+    for (size_t r = 0; r < base.indexCount; ++r) {
         if (opts.verbose) std::fprintf(stderr, "\r%ld", long(r));
-        const MsgIndexRecord ix = base.index[r];
+        MsgIndexRecord ix;
+        MsgHeader h;
+        if (!index.Get(r, ix)) {
+            PruneLogF("Cannot load message index (recno #%ld)", long(r));
+            continue;
+        }
         if (ix.MsgNumber < 0) continue;
-        if (r >= base.headers.size()) {
+        if (r >= base.headerCount || !headers.Get(r, h)) {
             PruneLogF("Cannot read message header (recno #%ld)", long(r));
             continue;
         }
-        const MsgHeader& h = base.headers[r];
         long age = MessageAgeDays(h.DateText, h.WrittenAt, today, now, order);
-        if (!ShouldPurge(h, opts, live, age)) continue;
-        if (!PurgeMessage(base, r)) {
+        bool gone = ShouldPurge(h, opts, live, age);
+        if (gone && !PurgeMessage(base, r, ix, h)) {
             PruneLogF("Cannot delete message #%ld (recno #%ld)", long(ix.MsgNumber), long(r));
+            gone = false;
+        }
+        if (!gone) {
+            if (ix.MsgNumber > 0) {
+                if (base.info.LowestNumber == 0) base.info.LowestNumber = ix.MsgNumber;
+                base.info.HighestNumber = ix.MsgNumber;
+            }
             continue;
         }
         size_t area = size_t(h.MsgArea);
@@ -197,7 +187,6 @@ int PurgeMessages(const PruneOptions& opts) {
         }
         std::fputs(" record(s) read\n", stderr);
     }
-    SetNumberRange(base);
 
     int status = 0;
     if (count > 0) {
@@ -205,25 +194,17 @@ int PurgeMessages(const PruneOptions& opts) {
         PruneLog("Removing old links");
         if (!RemoveOldLinks(base, purged, opts.verbose)) status = 1;
     }
-    bool packed = true;
-    if (opts.pack) {
-        if (opts.verbose) std::fputs("Packing messages files\n", stderr);
-        packed = PackMessageBase(base, opts);
-        if (!packed) {
-            PruneLog("Cannot pack messages files");
-            status = 1;
-        }
-    }
-    // A base whose pack failed is the base as it was: renumbering it now
-    // would only mix the two halves of the run.
-    if (opts.renumber && packed) {
-        if (opts.verbose) std::fputs("Renumbering messages\n", stderr);
+    // Pack and renumbering are one pass over the base and one swap: after
+    // it the base is whole in its new form, or as it was.
+    if (opts.pack || opts.renumber) {
+        if (opts.verbose && opts.pack) std::fputs("Packing messages files\n", stderr);
+        if (opts.verbose && opts.renumber) std::fputs("Renumbering messages\n", stderr);
         bool usersOk = true;
-        long last = RenumberMessages(base, opts, usersOk);
+        long last = RewriteBase(base, opts, opts.pack, opts.renumber, usersOk);
         if (last < 0) {
-            PruneLog("Cannot renumber messages files");
+            PruneLog(opts.pack ? "Cannot pack messages files" : "Cannot renumber messages files");
             status = 1;
-        } else {
+        } else if (opts.renumber) {
             base.info.LowestNumber = 1;
             base.info.HighestNumber = int32_t(last);
         }

@@ -2,7 +2,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 #include "common/msgbase.h"
 #include "common/runtime.h"
@@ -11,62 +10,9 @@
 #include "tools/kvprune/prune_log.h"
 
 namespace kv::prune {
-namespace {
-
-int32_t NewLink(const std::unordered_map<int32_t, int32_t>& newOf, int32_t link) {
-    if (link == 0) return 0;
-    auto it = newOf.find(link);
-    return it == newOf.end() ? 0 : it->second;
-}
-
-}  // namespace
 
 long RenumberMessages(OpenBase& base, const PruneOptions& opts, bool& usersOk) {
-    std::vector<MsgIndexRecord> index = base.index;
-    std::vector<MsgHeader> headers = base.headers;
-    std::vector<RenumberEntry> map;
-    int32_t next = 1;
-    for (size_t i = 0; i < headers.size(); ++i) {
-        MsgHeader& h = headers[i];
-        if (h.Status & MSG_DELETED) continue;
-        if (i >= index.size()) {
-            PruneLogF("Cannot load message index (recno #%ld)", long(i));
-            return -1;
-        }
-        // Deleted in the index alone (a delete that died halfway): it stays
-        // deleted rather than coming back with a fresh number.
-        if (index[i].MsgNumber <= 0) continue;
-        map.push_back({h.MsgArea, h.MsgNumber, next});
-        h.MsgNumber = next;
-        index[i].MsgNumber = next;
-        ++next;
-    }
-
-    if (opts.verbose) std::fputs("Relinking messages\n", stderr);
-    std::unordered_map<int32_t, int32_t> newOf;
-    newOf.reserve(map.size());
-    for (const RenumberEntry& m : map) newOf.emplace(m.oldNumber, m.newNumber);
-    for (MsgHeader& h : headers) {
-        h.ReplyTo = NewLink(newOf, h.ReplyTo);
-        h.LatestReply = NewLink(newOf, h.LatestReply);
-    }
-
-    // The numbers, the links and the users' last-read numbers change as one.
-    NewBaseFile indexFile(base.dir, kMsgIndexFile), headerFile(base.dir, kMsgHeaderFile),
-        lastReadFile(base.dir, kLastReadFile);
-    std::vector<HighestReadFix> fixes;
-    if (!indexFile.Create() || !WriteRecords(indexFile, index) || !headerFile.Create() ||
-        !WriteRecords(headerFile, headers))
-        return -1;
-    std::vector<NewBaseFile*> files = {&headerFile, &indexFile};
-    bool lastReadOk = false;
-    usersOk = RemapLastRead(map, lastReadFile, fixes, lastReadOk);
-    if (lastReadOk) files.push_back(&lastReadFile);
-    if (!SwapInNewFiles(files, false, &fixes)) return -1;
-    base.index = std::move(index);
-    base.headers = std::move(headers);
-    if (!ReopenMessageFiles(base)) return -1;
-    return long(next) - 1;
+    return RewriteBase(base, opts, false, true, usersOk);
 }
 
 uint32_t RemapLastReadValue(const AreaNumbers& area, uint32_t oldValue) {
