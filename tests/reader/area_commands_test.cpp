@@ -266,6 +266,34 @@ TEST_F(AreaCommands, ASearchOverTheSelectedAreasFindsOnlyWhatTheCallerMaySee) {
     }
 }
 
+// The search's list holds 499 hits; a stop key during the search finds
+// nothing, whatever it had found.
+TEST_F(AreaCommands, ASearchStopsAtAFullListAndAStoppedOneFindsNothing) {
+    std::vector<TestMessage> m(520);
+    for (size_t i = 0; i < m.size(); ++i) m[i].number = int32_t(i + 1), m[i].subject = "Same old";
+    WriteBase(m);
+    Start(kTerry, {"read=/M,2", "read=/M"});
+    ASSERT_TRUE(Next("Reading mode", "T"));
+    ASSERT_TRUE(Next(" - search in:", "s"));
+    ASSERT_TRUE(Next("Subject holds:", "OLD\r"));
+    ASSERT_TRUE(Next("Start at message number", "\r"));
+    ASSERT_TRUE(Next("The list is full: 499 messages.", " "));
+    ASSERT_TRUE(Next("-- More --", "="));
+    ASSERT_TRUE(Next("End of the messages.", " "));
+    // The list holds the first 499, one line each.
+    const std::string& out = session->Output();
+    EXPECT_NE(out.find("\r499   All"), std::string::npos);
+    EXPECT_EQ(out.find("\r500   All"), std::string::npos);
+
+    // Stopped at once: the stop key waits in the input as the search starts.
+    ASSERT_TRUE(Next("Reading mode", "T"));
+    ASSERT_TRUE(Next(" - search in:", "s"));
+    ASSERT_TRUE(Next("Subject holds:", "old\r"));
+    ASSERT_TRUE(Next("Start at message number", "\rS"));
+    ASSERT_TRUE(Next("Nothing found."));
+    Finish();
+}
+
 // Terry's view of area 0: #1, #2 (private to him), #5 (his own private
 // one to Sam) and #6; #4 is deleted and #3, #7 lie in area 1.
 std::vector<TestMessage> ScanBase() {
