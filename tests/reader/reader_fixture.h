@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <regex>
 
@@ -84,14 +85,16 @@ protected:
     // for last, so a prompt asked again is told from its first time; then
     // types keys.
     bool Next(const std::string& text, const std::string& keys = "") {
-        for (int waited = 0;; waited += 20) {
+        // By the clock: a long listing comes in many small reads.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(6000));
+        for (;;) {
             size_t at = session->Output().find(text, seen);
             if (at != std::string::npos) {
                 seen = at + text.size();
                 session->Send(keys);
                 return true;
             }
-            if (waited >= ScaledTimeout(6000) || !session->Pump(20)) {
+            if (std::chrono::steady_clock::now() >= deadline || !session->Pump(20)) {
                 if (session->Output().find(text, seen) != std::string::npos) continue;
                 ADD_FAILURE() << "no \"" << text << "\" after:\n" << session->Output().substr(seen);
                 return false;
