@@ -183,6 +183,45 @@ TEST_F(FileSession, DescribedListInBothStyles) {
         << s->Screen();
 }
 
+TEST_F(FileSession, DescribedListInColour) {
+    Start(kTerry, {"ansi", "color", "lastcall=01/02/24", "run=31,$F2"});
+    ASSERT_TRUE(Answer("Press a key to go on.", "x"));
+    Done();
+    ASSERT_EQ(s->Row(4), "A.ZIP              100 *03/05/24 Archive tools") << s->Screen();
+    // Terminal colours: 1 red, 2 green, 5 magenta, 6 cyan, 7 grey; the
+    // board's bright ones are bold.
+    struct Want {
+        int row, col, fg;
+        bool bold;
+    } cells[] = {
+        {4, 0, 7, false},   // the name
+        {4, 20, 5, true},   // the size
+        {4, 23, 1, false},  // the new mark
+        {4, 24, 2, true},   // the date
+        {4, 33, 6, false},  // the description
+        {5, 1, 6, true},    // a continuation line, in the title pair
+    };
+    for (const Want& w : cells) {
+        ScreenCell c = s->Cell(w.row, w.col);
+        EXPECT_EQ(c.fg, w.fg) << w.row << "," << w.col;
+        EXPECT_EQ(c.bold, w.bold) << w.row << "," << w.col;
+    }
+}
+
+TEST_F(FileSession, AnUploadsDescriptionOnTwoLines) {
+    Start(kTerry, {"describe=new.zip", "describe=none.zip"});
+    ASSERT_TRUE(s->WaitForText("Describe new.zip"));
+    // The word that does not fit the first line starts the second.
+    std::string first = std::string(64, 'a') + " tools";
+    ASSERT_TRUE(Answer(" 1:", first));
+    ASSERT_TRUE(Answer(" 2:", " and more\r"));
+    ASSERT_TRUE(AnswerNth(" 1:", 2, "\r"));
+    Done();
+    EXPECT_NE(s->Output().find("description=1[" + std::string(64, 'a') + " tools and more]"), std::string::npos)
+        << s->Screen();
+    EXPECT_NE(s->Screen().find("description=0[No description]"), std::string::npos) << s->Screen();
+}
+
 TEST_F(FileSession, TheStopKeyEndsAListingAtOnce) {
     // A key to go on at the pause, and the stop key typed after it: the
     // list ends at the next character.

@@ -278,3 +278,22 @@ TEST_F(Files, ReplaceFileContentsKilledAtAnyMomentLeavesOneWholeVersion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Files, TouchMakesAFileOrDatesItNow) {
+    fs::path made = dir_ / "new; rm -rf x";  // a name, never shell syntax
+    ASSERT_EQ(TouchFile(made.string()), 1);
+    EXPECT_EQ(fs::file_size(made), 0u);
+
+    fs::path old = dir_ / "old.zip";
+    Write(old, "kept");
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    ASSERT_EQ(TouchFile(old.string()), 1);
+    EXPECT_EQ(Slurp(old), "kept");
+    EXPECT_GT(fs::last_write_time(old), fs::file_time_type::clock::now() - std::chrono::minutes(5));
+
+    EXPECT_EQ(TouchFile((dir_ / "no" / "such").string()), 0);
+}
+
+}  // namespace

@@ -7,12 +7,16 @@
 //             lastcall=DATE
 //   steps     run=CODE[,ARGUMENT]   the command of a menu line with that
 //                                   code and argument
+//             describe=NAME         the upload's question for a file's
+//                                   description, written back as
+//                                   "description=N[TEXT]"
 // Runs in a board's root: the configuration from kvconfig.bbs there, the
 // texts from sample/texts.  After the last step "done" and exit status 0;
 // the activity log is merged into DataDir/menu.log.
 #include <cstdlib>
 #include <string>
 
+#include "caller/areas/file_entries.h"
 #include "caller/core/call_state.h"
 #include "caller/core/menu_commands.h"
 #include "caller/core/screen.h"
@@ -55,6 +59,10 @@ int main(int argc, char** argv) {
             MenuRecord line;
             line.Argument = comma == std::string::npos ? "" : val.substr(comma + 1);
             DoMenuCommand(number, line);
+        } else if (step == "describe") {
+            std::string description;
+            int r = AskFileDescription(val, description);
+            PutLine("description=" + std::to_string(r) + "[" + description + "]");
         }
     }
     PutLine("done");
