@@ -263,9 +263,38 @@ TEST_F(ListsCall, UsageGraphFromTheTimeLog) {
     EXPECT_EQ(s.Row(21), axis) << s.Screen();
     EXPECT_EQ(s.Row(22), "       0           4           8           12          16          20       23");
     c->Send(" ");
+
+    // "S" typed ahead stops the graph before its hour axis.
+    ASSERT_TRUE(c->Answer("Information: ", "gs")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Press any key to continue...")) << c->Rest();
+    std::string out = c->session().Output();
+    size_t title = out.rfind("Minutes of calls by hour");
+    ASSERT_NE(title, std::string::npos);
+    EXPECT_EQ(out.find("12          16", title), std::string::npos);
+    c->Send(" ");
     ASSERT_TRUE(c->Answer("Information: ", "q")) << c->Rest();
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
+}
+
+// Another line's graph: line 3 never had a call, so its time log is made
+// with nothing counted, and the graph says so.
+TEST_F(ListsCall, UsageGraphOfALineWithoutCalls) {
+    WriteTopMenu("Graph menu: ", {{10, 'A', "3"}, {9, 'G', ""}});
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(c->Answer("Graph menu: ", "a")) << c->Rest();
+    ASSERT_TRUE(c->Expect("No calls have been counted on this line yet.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Press any key to continue...", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Graph menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    std::string bytes = board().ReadFile(board().DataDir() / "timelog3.bbs");
+    ASSERT_EQ(bytes.size(), caller::TimeLogRecord::kSize);
+    caller::TimeLogRecord log;
+    DecodeRecord(reinterpret_cast<const uint8_t*>(bytes.data()), log);
+    EXPECT_EQ(log.Date, Today());
+    EXPECT_EQ(log.Hours, caller::TimeLogRecord{}.Hours);
 }
 
 }  // namespace
