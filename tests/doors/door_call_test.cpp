@@ -132,6 +132,37 @@ TEST_F(DoorCall, DropFileCarriesTheCallAndTheDoorsChangesComeBack) {
     EXPECT_NE(CallerLog().find("Runs: " + door + " '0' '"), std::string::npos) << CallerLog();
 }
 
+// A drop file that names another caller is not taken back at all; one of
+// this caller gets the numbers that index the call's tables held to their
+// ranges.
+TEST_F(DoorCall, ReadBackOnlyForThisCallerAndWithinRanges) {
+    std::string drop = DropFile();
+    auto patch = [&](int offset, const std::string& bytes) {
+        return "printf '" + bytes + "' | dd of='" + drop + "' bs=1 seek=" + std::to_string(offset) +
+               " conv=notrunc 2>/dev/null\n";
+    };
+    std::string level = patch(308 + 160, Octal32(777));
+    std::string foreign = WriteScript("foreign.sh", level + patch(752, Octal32(5)));
+    // Message area 4000, file area -1 (as 16 bits), a clear-screen length of 200.
+    std::string wild = WriteScript("wild.sh", patch(308 + 256, "\\240\\017") + patch(308 + 258, "\\377\\377") +
+                                                  patch(308 + 217, "\\310"));
+    WriteDoorMenu({foreign, wild});
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("terry tester", "keyboard");
+    RunDoor(*c, 'A');
+    RunDoor(*c, 'B');
+    ASSERT_TRUE(c->Answer("Door menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    UserRecord terry = User(1);
+    EXPECT_EQ(terry.SecurityLevel, 10);
+    EXPECT_EQ(terry.MsgArea, 99);
+    EXPECT_EQ(terry.FileArea, 0);
+    EXPECT_EQ(terry.ClearScreenLength, 15);
+    EXPECT_NE(CallerLog().find("does not belong to this caller; nothing taken back"), std::string::npos)
+        << CallerLog();
+}
+
 // A caller whose name holds shell syntax: each name reaches the door as one
 // argument, and nothing the name says is run.
 TEST_F(DoorCall, ShellCharactersInANameStayOneArgument) {
