@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <iterator>
 #include <vector>
 
@@ -109,8 +111,11 @@ long FindEntry(const std::vector<std::string>& lines, std::string_view name) {
 
 // Takes the entry and its continuation lines out of the list in directory.
 // The lock is the caller's.
+// With keep, the entry goes somewhere first: keep gets its description and
+// continuation lines before the list is rewritten, and the list stays as
+// it is when keep fails, so an entry is never lost between two lists.
 int TakeEntry(const std::string& name, const std::string& directory, std::string* description,
-              std::string* continuation) {
+              const std::function<bool(const std::string&, const std::string&)>& keep = nullptr) {
     std::string path = ListPath(directory);
     std::vector<std::string> lines;
     if (!ReadList(path, lines)) return 0;
@@ -128,11 +133,11 @@ int TakeEntry(const std::string& name, const std::string& directory, std::string
         else if (i != size_t(at)) kept += lines[i];
     }
     if (!taken.empty() && taken.back() != '\n') taken += '\n';
+    if (keep && !keep(description != nullptr ? *description : std::string(), taken)) return 0;
     if (!ReplaceFileContents(path, kept)) {
         LogText(407, directory);
         return 0;
     }
-    if (continuation != nullptr) *continuation = taken;
     return 1;
 }
 
@@ -179,17 +184,22 @@ int AddFileEntry(const std::string& name, const std::string& directory, const st
 
 int RemoveFileEntry(const std::string& name, const std::string& directory, std::string* description) {
     DirectoryLock lock(directory);
-    return TakeEntry(name, directory, description, nullptr);
+    return TakeEntry(name, directory, description);
 }
 
 int MoveFileEntry(const std::string& name, const std::string& from, const std::string& to) {
-    std::string description, continuation;
-    {
-        DirectoryLock lock(from);
-        if (!TakeEntry(name, from, &description, &continuation)) return 0;
-    }
-    DirectoryLock lock(to);
-    return AppendToList(to, EntryLine(name, description) + continuation) ? 1 : 0;
+    // Both lists are locked, always in the same order, so two moves the
+    // other way round cannot wait for each other; the entry is added to
+    // the target before it leaves the source.
+    const std::string& first = from < to ? from : to;
+    const std::string& second = from < to ? to : from;
+    DirectoryLock lockFirst(first);
+    std::optional<DirectoryLock> lockSecond;
+    if (second != first) lockSecond.emplace(second);
+    std::string description;
+    return TakeEntry(name, from, &description, [&](const std::string& d, const std::string& continuation) {
+        return AppendToList(to, EntryLine(name, d) + continuation);
+    });
 }
 
 int DescriptionFromList(const std::string& name, int protocol, std::string& description) {

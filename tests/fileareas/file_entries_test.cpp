@@ -171,6 +171,9 @@ TEST_F(FileListTest, MoveCarriesTheEntryWithItsContinuation) {
     EXPECT_EQ(List(B()), "z.zip          Zed\nx.zip          Tools\n more tools\n");
     EXPECT_EQ(MoveFileEntry("x.zip", A(), B()), 0);
     EXPECT_EQ(List(B()), "z.zip          Zed\nx.zip          Tools\n more tools\n");
+    // A target list that cannot be written keeps the entry in its source.
+    EXPECT_EQ(MoveFileEntry("y.zip", A(), (dir / "missing").string()), 0);
+    EXPECT_EQ(List(A()), "y.zip          Why\n");
 }
 
 // A rewrite killed at its write (the file-size limit kills it with
