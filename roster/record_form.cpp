@@ -93,9 +93,7 @@ UserRecord& Current() { return Browser().current; }
 
 void DrawEscapeValues(WINDOW* w) {
     UserRecord& r = Current();
-    if (r.ClearScreenLength > r.ClearScreenCodes.size()) r.ClearScreenLength = uint8_t(r.ClearScreenCodes.size());
-    // Bytes beyond the length are not part of the sequence.
-    for (size_t i = r.ClearScreenLength; i < r.ClearScreenCodes.size(); ++i) r.ClearScreenCodes[i] = 0;
+    TrimClearScreenCodes(r);
     std::string s;
     for (size_t i = 0; i < r.ClearScreenLength; ++i) s += fmt::sprintf("%3d,", int(r.ClearScreenCodes[i]));
     if (!s.empty()) s.pop_back();

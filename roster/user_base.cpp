@@ -250,6 +250,11 @@ ListRow FormatListRow(bool marked, const UserRecord& r, int layout) {
     return row;
 }
 
+void TrimClearScreenCodes(UserRecord& r) {
+    if (r.ClearScreenLength > r.ClearScreenCodes.size()) r.ClearScreenLength = uint8_t(r.ClearScreenCodes.size());
+    for (size_t i = r.ClearScreenLength; i < r.ClearScreenCodes.size(); ++i) r.ClearScreenCodes[i] = 0;
+}
+
 std::string CurrentLineText(int pos, const UserRecord& r, bool showPassword, int& passwordAt) {
     passwordAt = 28;
     return fmt::sprintf(" %-5ld %-20.20s %-20.16s %-25.25s", long(pos), r.Name, showPassword ? r.Password : "",

@@ -98,6 +98,11 @@ inline constexpr OptionBit kOptionBits[9] = {
 };
 inline bool HasOption(const UserRecord& r, int i) { return (r.*kOptionBits[i].byte & kOptionBits[i].mask) != 0; }
 
+// The clear-screen sequence as the form shows it: a length above the
+// 15-byte field is cut to 15, and every byte at or beyond the length is
+// cleared, since it is not part of the sequence.
+void TrimClearScreenCodes(UserRecord& r);
+
 // What the list shows.
 struct ListRow {
     bool marked = false, deleted = false;  // the check and phi glyphs, columns 1 and 2

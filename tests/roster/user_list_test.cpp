@@ -30,10 +30,19 @@ TEST(RosterRows, FieldsStandInTheirColumnsAndAreCutThere) {
     EXPECT_EQ(roster::FormatListRow(false, r, 4).text.substr(27, 18), std::string(17, 'L') + " ");
 }
 
-TEST(RosterRows, AliasSuggestionAndTheWriteBackMerge) {
+TEST(RosterRows, AliasSuggestionEscapeCodesAndTheWriteBackMerge) {
     EXPECT_EQ(roster::SuggestAlias("John Smith"), "jsmith");
     EXPECT_EQ(roster::SuggestAlias("Bartholomew"), "bartholo");
     EXPECT_EQ(roster::SuggestAlias("Al Longfellowson"), "alongfel");
+
+    UserRecord esc = Person(1);
+    esc.ClearScreenCodes.fill(7);
+    esc.ClearScreenLength = 2;  // was 5: bytes 2-14 go
+    roster::TrimClearScreenCodes(esc);
+    EXPECT_EQ(esc.ClearScreenCodes, (std::array<uint8_t, 15>{7, 7}));
+    esc.ClearScreenLength = 200;  // never read past the field
+    roster::TrimClearScreenCodes(esc);
+    EXPECT_EQ(esc.ClearScreenLength, 15);
 
     UserRecord original = Person(1), edited = original, onDisk = original;
     edited.Location = "Elsewhere";   // the sysop's change
