@@ -45,7 +45,8 @@ int DecodeKey(int key, const std::function<int()>& next) {
         int k = next();
         if (k >= '1' && k <= '9') return KEY_F(k - '0');
         if (k == '0') return KEY_F(10);
-        return DecodeKey(k == Ctrl('F') ? -1 : k, next);
+        // Any other key comes as itself (a second Ctrl-F too, not read again).
+        return k == Ctrl('F') ? k : DecodeKey(k, next);
     }
     if (key == KEY_BACKSPACE || key == 8) return kDel;
     if (key == 13 || key == KEY_ENTER) return kEnter;

@@ -118,6 +118,8 @@ TEST(RosterKeys, DecodeKeyFoldsFunctionKeysBackspaceAndEnter) {
         {{Ctrl('F'), '9'}, KEY_F(9), 2},
         {{Ctrl('F'), '0'}, KEY_F(10), 2},
         {{Ctrl('F'), 'x'}, 'x', 2},
+        {{Ctrl('F'), Ctrl('F')}, Ctrl('F'), 2},
+        {{Ctrl('F'), 13}, kEnter, 2},
         {{KEY_BACKSPACE}, kDel, 1},
         {{8}, kDel, 1},
         {{127}, kDel, 1},
