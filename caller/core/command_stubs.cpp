@@ -16,8 +16,6 @@ void ChangeDataPhone() {}
 void ToggleAnsi() {}
 void SetClearScreenCodes() {}
 
-void DownloadFiles(const std::string&, int) {}
 void UploadFiles(const std::string&) {}
-void DownloadByPath() {}
 
 }  // namespace kv::caller

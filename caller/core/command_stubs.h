@@ -31,8 +31,6 @@ void SetClearScreenCodes();                             // 60
 
 // --- files -------------------------------------------------------------------
 
-void DownloadFiles(const std::string& argument, int mode);  // 32, 48
 void UploadFiles(const std::string& argument);          // 33
-void DownloadByPath();                                  // 55
 
 }  // namespace kv::caller

@@ -4,6 +4,7 @@
 
 #include "caller/areas/archive_view.h"
 #include "caller/areas/area_choice.h"
+#include "caller/areas/downloads.h"
 #include "caller/areas/enter_message.h"
 #include "caller/areas/file_entries.h"
 #include "caller/areas/file_listing.h"

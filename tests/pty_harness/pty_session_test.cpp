@@ -2,7 +2,12 @@
 // failing caller test then points at the caller, not at the harness.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "tests/support/pty_session.h"
 
@@ -80,6 +85,23 @@ TEST(PtySession, AProgramThatHangsIsKilledAtTheTimeout) {
     ASSERT_TRUE(s.WaitForText("ready"));
     EXPECT_EQ(s.Wait(100), -1);
     EXPECT_FALSE(s.Running());
+}
+
+// A program at the far end of the line sends keys and reads the answers,
+// then the session goes on where it left off.
+TEST(PtySession, RunsAProgramAtTheFarEndOfTheLine) {
+    PtySession s(Echo());
+    ASSERT_TRUE(s.WaitForText("ready"));
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("far_end_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    EXPECT_EQ(s.RunAtFarEnd({"/bin/sh", "-c", "printf ab; head -c 14 > got.txt; exit 4"}, dir), 4);
+    std::ifstream in(dir / "got.txt");
+    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, "\r\ngot a\r\ngot b");
+    s.Send("q");
+    EXPECT_TRUE(s.WaitForText("bye"));
+    EXPECT_EQ(s.Wait(), 3);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -279,6 +279,51 @@ termios PtySession::SlaveModes() const {
     return t;
 }
 
+int PtySession::RunAtFarEnd(const std::vector<std::string>& argv, const std::filesystem::path& dir, int timeoutMs,
+                            const std::filesystem::path& errFile) {
+    if (master_ < 0 || argv.empty()) return -1;
+    Pump(0);
+    std::vector<std::string> argvCopy = argv;
+    std::vector<char*> args;
+    for (auto& a : argvCopy) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::string err = errFile.empty() ? std::string("/dev/null") : errFile.string();
+
+    // The program shares the master's open file: it must block on it as a
+    // modem line would, so the test's non-blocking mode is off meanwhile.
+    int flags = fcntl(master_, F_GETFL);
+    fcntl(master_, F_SETFL, flags & ~O_NONBLOCK);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (e < 0 || dup2(master_, 0) < 0 || dup2(master_, 1) < 0 || dup2(e, 2) < 0) _exit(125);
+        signal(SIGPIPE, SIG_DFL);
+        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = -1;
+    if (pid > 0) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+        int st = 0;
+        for (;;) {
+            pid_t r = waitpid(pid, &st, WNOHANG);
+            if (r == pid) {
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                break;
+            }
+            if (MillisLeft(deadline) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &st, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    fcntl(master_, F_SETFL, flags);
+    return status;
+}
+
 void PtySession::Hangup() {
     if (master_ >= 0) {
         Pump(0);

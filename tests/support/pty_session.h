@@ -97,6 +97,17 @@ public:
     // The terminal modes of the program's side of the line, read now.
     termios SlaveModes() const;
 
+    // Runs another program at the far end of the line: the master side is
+    // its standard input and output, so what the program on the line sends
+    // reaches it and what it writes reaches that program, the way a file-
+    // transfer program at a caller's end talks to the board's.  What came
+    // before is rendered first; while it runs nothing goes to the screen.
+    // Its standard error goes to errFile (or nowhere), it runs in dir.  The
+    // exit status, 128 + the signal, or -1 when it still ran at the timeout
+    // (it is killed then).
+    int RunAtFarEnd(const std::vector<std::string>& argv, const std::filesystem::path& dir,
+                    int timeoutMs = 20000, const std::filesystem::path& errFile = {});
+
     // Closes the master side: the program's line hangs up (SIGHUP, then end
     // of input).  Output after that is lost.
     void Hangup();
