@@ -108,6 +108,7 @@ public:
             board_->WriteFile(file.string() + ".new", lines);
             std::filesystem::rename(file.string() + ".new", file);
         };
+        o.speed = lineSpeed;
         return std::make_unique<Caller>(o);
     }
 
@@ -192,6 +193,7 @@ public:
 
     std::unique_ptr<TempBoard> board_;
     std::vector<std::string> devices_;
+    speed_t lineSpeed = B38400;  // of the lines dialled from now on
 };
 
 }  // namespace kv::test
