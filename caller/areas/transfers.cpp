@@ -13,7 +13,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
-#include "caller/core/later_stubs.h"
+#include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/startup.h"
@@ -28,8 +28,6 @@
 namespace kv::caller {
 namespace {
 
-// The most characters of a command line RunExternal takes.
-constexpr size_t kCommandRoom = 511;
 // Columns of an entry of the protocol menu, two to a line.
 constexpr int kMenuColumn = 25;
 

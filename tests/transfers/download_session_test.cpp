@@ -121,8 +121,9 @@ TEST_F(DownloadCall, ZmodemBatchOverTheLineThenLogOff) {
     fs::create_directories(received);
     EXPECT_EQ(c->session().RunAtFarEnd({"rz", "-b", "-q", "-y"}, received, 20000, board().root() / "rz.err"), 0)
         << board().ReadFile(board().root() / "rz.err");
-    ASSERT_TRUE(c->Expect("Transfer complete.")) << c->Rest();
-    EXPECT_EQ(c->Wait(15000), 51) << c->Rest();
+    // The far end may still read what follows the transfer: no text of it
+    // is looked for, the exit status and the log tell how it ended.
+    EXPECT_EQ(c->Wait(), 51) << c->Rest();
 
     EXPECT_EQ(board().ReadFile(received / "first.bin"), first);
     EXPECT_EQ(board().ReadFile(received / "it's $(a) *.dat"), odd);
@@ -201,6 +202,8 @@ std::string HourText(int hour) {
     return buf;
 }
 
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+
 const Refusal kRefusals[] = {
     {"LineSpeed",
      [](DownloadCall& t) {
@@ -227,14 +230,16 @@ const Refusal kRefusals[] = {
      true, "Your daily limit is 300 KB."},
     {"TimeLeft",
      [](DownloadCall& t) {
+         t.board().WriteFile(t.board().DataDir() / "limits.ctl", "10 60 5000 5000 5000 5000 5000 800 5 10\n");
          UserRecord u = t.User(1);
          u.UploadedKb = 1000;
          u.UploadedFiles = 10;
-         u.MinutesToday = 59;  // one minute of 60 left, two needed
+         u.MinutesToday = 50;  // 10 minutes left, 20 needed at 2400 bps
          u.LastCallDate = t.Today();
          t.PutUser(1, u);
+         t.lineSpeed = B2400;
      },
-     true, "Only 1 minutes left."},
+     true, "Only 10 minutes left."},
     {"ByteRatio", [](DownloadCall&) {}, true, "Byte ratio 1:10 reached."},
     {"FileRatio",
      [](DownloadCall& t) {
