@@ -155,12 +155,15 @@ int ChooseProtocol(int kind) {
     }
 
     int chosen = ShowProtocolMenu(defined);
+    bool prompted = false;
     while (chosen < 0) {
-        PutLine();
-        HeadingColour();
-        PutString(GetText(464));
-        ResetAttributes();
-        PutColorText(GetText(465), false, false, 0, kColorPrompt);
+        if (!prompted) {
+            HeadingColour();
+            PutString(GetText(464));
+            ResetAttributes();
+            PutColorText(GetText(465), false, false, 0, kColorPrompt);
+            prompted = true;
+        }
         int key = ToUpperChar(char(GetKey()));
         if (key == 10 || key == 13) key = 'Q';
         if (key == 'Q') {
@@ -169,11 +172,13 @@ int ChooseProtocol(int kind) {
             return -1;
         }
         if (key == '?') {
+            PutLine();
             DisplayFile(1, GetText(661));
             chosen = ShowProtocolMenu(defined);
+            prompted = false;
             continue;
         }
-        chosen = ProtocolOfKey(defined, key);
+        chosen = ProtocolOfKey(defined, key);  // other keys are passed over
     }
     PutLine();
     PutLine(Config().Protocols[size_t(chosen)].ProtocolName + " " + GetText(kind == kDownload ? 466 : 467));
