@@ -163,6 +163,28 @@ TEST_F(DoorCall, ReadBackOnlyForThisCallerAndWithinRanges) {
         << CallerLog();
 }
 
+// The door download allowance: what a door takes off it is used; a door
+// that leaves it alone uses nothing.
+TEST_F(DoorCall, DownloadAllowanceShrinksByWhatDoorsUse) {
+    std::string drop = DropFile(), seen = (board().root() / "seen").string();
+    // Notes the allowance it finds (field 764), then, when asked, uses 40 KB.
+    std::string door = WriteScript(
+        "dl.sh", "kb=$(od -An -tu4 -j764 -N4 '" + drop + "' | tr -d ' ')\n"
+                 "echo \"$kb\" >> '" + seen + "'\n"
+                 "[ \"$1\" = use ] || exit 0\n"
+                 "left=$((kb - 40))\n"
+                 "printf \"$(printf '\\\\%03o\\\\%03o\\\\000\\\\000' $((left % 256)) $((left / 256)))\" | "
+                 "dd of='" + drop + "' bs=1 seek=764 conv=notrunc 2>/dev/null\n");
+    WriteDoorMenu({door + " use", door});
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("terry tester", "keyboard");
+    for (char key : {'B', 'A', 'B', 'A', 'B'}) RunDoor(*c, key);
+    ASSERT_TRUE(c->Answer("Door menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(board().ReadFile(seen), "300\n300\n260\n260\n220\n");
+}
+
 // A caller whose name holds shell syntax: each name reaches the door as one
 // argument, and nothing the name says is run.
 TEST_F(DoorCall, ShellCharactersInANameStayOneArgument) {
