@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,11 +42,16 @@ int32_t BinarySearchFloor(const std::string& path, int32_t number) {
     return lo;
 }
 
+// The best of five rounds, as other work on a shared machine only adds.
 template <class F>
 double MillisPerCall(int calls, F f) {
-    auto t = Clock::now();
-    for (int i = 0; i < calls; ++i) f(i);
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count() / calls;
+    double best = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        auto t = Clock::now();
+        for (int i = 0; i < calls; ++i) f(i);
+        best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - t).count() / calls);
+    }
+    return best;
 }
 
 }  // namespace

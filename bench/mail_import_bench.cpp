@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -135,22 +136,30 @@ int main(int argc, char** argv) {
     std::string mbox = MakeMailbox(mails);
     std::string copy = (root / "copy.mbox").string();
     std::ofstream(copy, std::ios::binary) << mbox;
-    std::ofstream(c.MailboxPath, std::ios::binary) << mbox;
     double mb = double(mbox.size()) / 1e6;
 
-    auto t = Clock::now();
-    ImportIncomingMail();
-    double import = Seconds(t);
+    // In turns with formail; the best round of each, as other work on a
+    // shared machine only adds.
+    constexpr int kRounds = 3;
+    double import = 1e9, formail = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        std::ofstream(c.MailboxPath, std::ios::binary) << mbox;
+        auto t = Clock::now();
+        ImportIncomingMail();
+        import = std::min(import, Seconds(t));
+        double f = RunFormail(copy);
+        formail = f < 0 ? f : std::min(formail, f);
+    }
     int posted = 0;
     {
         std::ifstream log(c.DataDir + "/server.log");
         for (std::string line; std::getline(log, line);)
             if (line.find(" posted to ") != std::string::npos) ++posted;
     }
-    t = Clock::now();
+    posted /= kRounds;
+    auto t = Clock::now();
     int split = SplitOnly(copy);
     double splitOnly = Seconds(t);
-    double formail = RunFormail(copy);
 
     std::printf("mailbox: %d mails, %.1f MB, %d users; %d posted\n", mails, mb, kUsers, posted);
     std::printf("kvhubd import (lock, copy, split, parse, post, log): %7.3f s  %8.0f mails/s\n", import,
@@ -158,8 +167,8 @@ int main(int argc, char** argv) {
     std::printf("split and parse only:                              %7.3f s  %8.0f mails/s (%d mails)\n",
                 splitOnly, split / splitOnly, split);
     if (formail >= 0)
-        std::printf("formail -s > /dev/null:                            %7.3f s  %8.0f mails/s\n", formail,
-                    mails / formail);
+        std::printf("formail -s > /dev/null:                            %7.3f s  %8.0f mails/s  (import %.2fx)\n",
+                    formail, mails / formail, import / formail);
     else
         std::printf("formail -s: not run\n");
     fs::remove_all(root);

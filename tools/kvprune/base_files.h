@@ -127,7 +127,7 @@ private:
     const char* name_;
     int fd_ = -1;
     bool created_ = false, failed_ = false, handedOver_ = false, keepOld_ = false;
-    unsigned long written_ = 0;
+    unsigned long written_ = 0, flushed_ = 0;
     std::vector<char> buf_;
 };
 

@@ -55,9 +55,10 @@ private:
 
     // Just past the first 0x1A at the start of a line, or npos.
     static size_t TextEnd(std::string_view v) {
-        if (!v.empty() && v[0] == kTextEndByte) return 1;
-        size_t at = v.find(std::string_view("\n\x1A", 2));
-        return at == std::string_view::npos ? at : at + 2;
+        // The end byte is rarer than a line feed: look for it first.
+        for (size_t at = v.find(kTextEndByte); at != std::string_view::npos; at = v.find(kTextEndByte, at + 1))
+            if (at == 0 || v[at - 1] == '\n') return at + 1;
+        return std::string_view::npos;
     }
 
     bool Load(size_t offset, size_t want) {
