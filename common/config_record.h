@@ -170,7 +170,7 @@ struct FileAreaDef {
     int32_t DownloadLevel = 0;
     FlagGroups ListFlags{};
     FlagGroups DownloadFlags{};
-    uint8_t UploadNameCase = 0;   // 1 upper-case uploaded names, else lower
+    uint8_t UploadNameCase = 0;   // 0 names as received, 1 upper case, else lower
     uint8_t OpenArea = 0;         // always granted, no ratio accounting
 };
 template <class IO> constexpr void Visit(IO& io, FileAreaDef& a) {

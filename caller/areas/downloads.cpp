@@ -84,15 +84,10 @@ void DownloadFiles(const std::string& argument, int mode) {
 
 void DownloadFromArea(const std::string& argument) {
     int area = -1;
-    std::string directory = FileAreaArgument(argument, area);
-    if (IsAreaNumberArgument(argument) && area < 0) return;  // the caller has been told
+    std::string directory = TransferDirectory(argument, area, 471);
+    if (directory.empty()) return;
     if (area >= 0 && CanUseFileArea(area, kFileDownload) == 0) {
         PutColorText(GetText(429), true, false, 2, kColorWarning);
-        return;
-    }
-    if (directory.empty() || !IsDirectory(directory)) {
-        LogText(471, directory);
-        PutColorText(GetText(503), true, false, 2, kColorWarning);
         return;
     }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "caller/areas/file_areas.h"
+#include "caller/areas/uploads.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
@@ -319,8 +320,14 @@ std::vector<std::string> AskTransferNames(int kind, bool batch) {
         }
         names.push_back(name);
     }
-    // A name is one file of the directory, never a way out of it.
+    // A name is one file of the directory, never a way out of it; one to
+    // be received is a plain name a shell or a list line cannot misread.
     for (const std::string& n : names) {
+        if (kind == kUpload && !UploadNameIsPlain(n)) {
+            RingBell();
+            PutColorText(GetText(504), true, false, 2, kColorWarning);
+            return {};
+        }
         if (!FileNameIsSafe(n)) {
             PutColorText(GetText(470), true, false, 2, kColorWarning);
             return {};
@@ -451,6 +458,17 @@ std::string TransferCommandLine(const std::string& program, const std::string& a
         ++used;
     }
     return line + codes;
+}
+
+std::string TransferDirectory(const std::string& argument, int& area, int logText) {
+    std::string directory = FileAreaArgument(argument, area);
+    if (IsAreaNumberArgument(argument) && area < 0) return {};  // the caller has been told
+    if (directory.empty() || !IsDirectory(directory)) {
+        LogText(logText, directory);
+        PutColorText(GetText(503), true, false, 2, kColorWarning);
+        return {};
+    }
+    return directory;
 }
 
 bool ProtocolProgramReady(const ProtocolDef& protocol) {

@@ -115,6 +115,11 @@ int ParseDownloadLog(const std::vector<std::string>& paths, const ProtocolDef& p
 std::string TransferCommandLine(const std::string& program, const std::string& arguments,
                                 const std::vector<std::string>& names, bool creditTime, size_t& used);
 
+// The directory a transfer command's argument names (see file_areas.h);
+// empty when the area was refused or the directory is missing (logged
+// with text logText), the caller told why.
+std::string TransferDirectory(const std::string& argument, int& area, int logText);
+
 // Whether the protocol's program can run; when not, the reason is shown
 // and logged.
 bool ProtocolProgramReady(const ProtocolDef& protocol);

@@ -16,6 +16,4 @@ void ChangeDataPhone() {}
 void ToggleAnsi() {}
 void SetClearScreenCodes() {}
 
-void UploadFiles(const std::string&) {}
-
 }  // namespace kv::caller

@@ -29,8 +29,4 @@ void ChangeDataPhone();                                 // 58
 void ToggleAnsi();                                      // 59
 void SetClearScreenCodes();                             // 60
 
-// --- files -------------------------------------------------------------------
-
-void UploadFiles(const std::string& argument);          // 33
-
 }  // namespace kv::caller

@@ -6,6 +6,4 @@ namespace kv::caller {
 
 int RunQuestionnaire(const std::string&) { return 1; }
 
-void RescueAbortedFiles(int, int, bool) {}
-
 }  // namespace kv::caller

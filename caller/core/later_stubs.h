@@ -19,9 +19,4 @@ namespace kv::caller {
 // nothing asked.
 int RunQuestionnaire(const std::string& name);
 
-// --- transfers -------------------------------------------------
-
-// kind 1 download, 2 upload; index the protocol.
-void RescueAbortedFiles(int kind, int index, bool hangup);
-
 }  // namespace kv::caller

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "caller/areas/uploads.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/callers_log.h"

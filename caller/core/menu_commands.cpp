@@ -13,6 +13,7 @@
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"
+#include "caller/areas/uploads.h"
 #include "caller/core/callers_log.h"
 #include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"

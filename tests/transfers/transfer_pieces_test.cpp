@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "caller/areas/transfers.h"
+#include "caller/areas/uploads.h"
 #include "caller/core/call_state.h"
 #include "common/runtime.h"
 
@@ -234,3 +235,66 @@ TEST_F(TransferFiles, TransferDirIsTheLinesOwnAndGoesBack) {
 }
 
 }  // namespace
+
+
+
+TEST(UploadNames, PlainTypedNamesAndReceivedNamesMadePlain) {
+    struct Case {
+        const char* name;
+        bool plain;
+        const char* made;
+    } cases[] = {
+        {"report.txt", true, "report.txt"},
+        {"A-b_c.1.zip", true, "A-b_c.1.zip"},
+        {"", false, ""},
+        {".profile", false, "_profile"},
+        {"-rf", false, "_rf"},
+        {"it's;$(x).txt", false, "it_s___x_.txt"},
+        {"a b*?/c", false, "a_b___c"},
+        {"caf\xe9.txt", false, "caf_.txt"},
+    };
+    for (const Case& t : cases) {
+        EXPECT_EQ(UploadNameIsPlain(t.name), t.plain) << t.name;
+        EXPECT_EQ(PlainUploadName(t.name), t.made) << t.name;
+        EXPECT_TRUE(std::string(t.made).empty() || UploadNameIsPlain(PlainUploadName(t.name))) << t.name;
+    }
+}
+
+TEST(UploadNames, AreaCaseAndShortName) {
+    EXPECT_EQ(AreaUploadName("Long-Report.Text", 0), "Long-Report.Text");
+    EXPECT_EQ(AreaUploadName("Long-Report.Text", 1), "LONG-REP.TEX");
+    EXPECT_EQ(AreaUploadName("Long-Report.Text", 2), "long-rep.tex");
+    EXPECT_EQ(AreaUploadName("README", 2), "readme");
+    EXPECT_EQ(AreaUploadName(".zip", 1), "_.ZIP");
+}
+
+TEST(UploadNames, RescuedLogTakesTheProcessId) {
+    EXPECT_EQ(RescuedLogName("xfer.log", 4711), "xfer.4711");
+    EXPECT_EQ(RescuedLogName("/var/log/xferlog", 4711), "xferlog.4711");
+    EXPECT_EQ(RescuedLogName("a.b.log", 7), "a.b.7");
+}
+
+
+
+TEST_F(TransferFiles, FindDuplicateByWholeNameInLowerOrUpperCase) {
+    ConfigRecord c;
+    for (int a : {0, 1, 3}) {
+        c.FileAreas[size_t(a)].AreaDefined = 1;
+        c.FileAreas[size_t(a)].AreaDir = (dir_ / std::to_string(a)).string();
+        fs::create_directories(dir_ / std::to_string(a));
+    }
+    c.FileAreas[2].AreaDir = (dir_ / "2").string();  // not defined: never looked at
+    fs::create_directories(dir_ / "2");
+    SetConfig(c);
+    Write("1/REPORT.TXT", 1);
+    Write("2/notes.txt", 1);
+    Write("3/Mixed.txt", 1);
+    Write("0/a-very-long-name-of-many-characters.zip", 1);
+    EXPECT_EQ(FindDuplicate("report.txt"), 1);
+    EXPECT_EQ(FindDuplicate("/work/kvcarry/Report.txt"), 1);
+    EXPECT_EQ(FindDuplicate("notes.txt"), -1);
+    EXPECT_EQ(FindDuplicate("Mixed.txt"), 3);   // the name as it stands
+    EXPECT_EQ(FindDuplicate("mixed.TXT"), -1);  // another mixed spelling is not
+    EXPECT_EQ(FindDuplicate("a-very-long-name-of-many-characters.zip"), 0);
+    EXPECT_EQ(FindDuplicate("a-very-long-name-of-many-other.zip"), -1);  // whole names, not 15 characters
+}

@@ -1,7 +1,7 @@
-// Downloads as a caller makes them: kivo on a pseudo-terminal against a
-// real kvhubd, the protocol program started by kivo on the line and its
-// partner at the far end of it; the files received, the user record and
-// the activity log read back afterwards.
+// Downloads and uploads as a caller makes them: kivo on a pseudo-terminal
+// against a real kvhubd, the protocol program started by kivo on the line
+// and its partner at the far end of it; the files received, the file
+// list, the user record and the activity log read back afterwards.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -26,13 +26,13 @@ MenuRecord Line(uint8_t command, char key, const std::string& argument) {
     MenuRecord r;
     r.Command = command;
     r.HotKey = uint8_t(key);
-    r.Text = std::string(1, key) + " - " + (command == 9 ? "log off" : "download");
+    r.Text = std::string(1, key) + " - " + (command == 9 ? "log off" : "transfer");
     r.Argument = argument;
     r.LineForeground = 7;
     return r;
 }
 
-class DownloadCall : public CallerTest {
+class TransferCall : public CallerTest {
 protected:
     void SetUp() override {
         CallerTest::SetUp();
@@ -44,7 +44,7 @@ protected:
         prompt.LineForeground = 14;
         std::vector<uint8_t> bytes =
             EncodeMenuFile({prompt, Line(32, 'D', "$F1"), Line(48, 'L', area_.string() + "/*.dat /ratio=no"),
-                            Line(9, 'G', "")});
+                            Line(33, 'U', "$F1"), Line(9, 'G', "")});
         board().WriteFile(board().config().MenuDir + "/top.mnu", std::string(bytes.begin(), bytes.end()));
     }
 
@@ -65,17 +65,18 @@ protected:
         PutUser(1, u);
     }
 
-    // A protocol whose program is a script of the test: it writes its
-    // arguments, one a line, to args.txt, a log naming the first two as
-    // sent, and fails.
-    void StandInProtocol() {
+    // A protocol whose program is a script of the test.  By default it
+    // writes its arguments, one a line, to args.txt, a log naming the first
+    // two as sent, and fails.
+    void StandInProtocol(const std::string& body = "") {
         fs::path script = board().root() / "fake.sh";
-        board().WriteFile(script, "#!/bin/sh\n"
-                                  "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                                      (board().root() / "args.txt").string() +
-                                      "'; done\n"
-                                      "printf 'Sent: %s\\nSent: %s\\n' \"$1\" \"$2\" > fake.log\n"
-                                      "exit 1\n");
+        board().WriteFile(script, "#!/bin/sh\n" +
+                                      (!body.empty() ? body
+                                                     : "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
+                                                           (board().root() / "args.txt").string() +
+                                                           "'; done\n"
+                                                           "printf 'Sent: %s\\nSent: %s\\n' \"$1\" \"$2\" > fake.log\n"
+                                                           "exit 1\n"));
         fs::permissions(script, fs::perms::owner_all);
         board().Set("Protocols[3].ProtocolDefined", "1");
         board().Set("Protocols[3].ProtocolName", "Fake");
@@ -106,7 +107,7 @@ protected:
 // The real thing: lrzsz's sz started by kivo sends two files, one with
 // shell characters, a blank and a '*' in its name, and rz at the far end
 // receives them byte for byte; the caller chose to be logged off after it.
-TEST_F(DownloadCall, ZmodemBatchOverTheLineThenLogOff) {
+TEST_F(TransferCall, ZmodemBatchOverTheLineThenLogOff) {
     std::string first = PutFile("first.bin", 5000);
     std::string odd = PutFile("it's $(a) *.dat", 3000);
     GiveTerryUploads();
@@ -140,7 +141,7 @@ TEST_F(DownloadCall, ZmodemBatchOverTheLineThenLogOff) {
 // A failed batch: the protocol's log names two of three files, so the
 // first counts as sent and the second as broken off.  The names reached
 // the program exactly, each one argument.
-TEST_F(DownloadCall, FailedBatchCountsWhatTheLogNamesSent) {
+TEST_F(TransferCall, FailedBatchCountsWhatTheLogNamesSent) {
     PutFile("a.dat", 4096);
     PutFile("b.dat", 2048);
     PutFile("c;rm -rf x $(touch y) `z`.dat", 100);
@@ -167,7 +168,7 @@ TEST_F(DownloadCall, FailedBatchCountsWhatTheLogNamesSent) {
 
 // Command 48 with "/ratio=no": a caller whose ratios would refuse gets the
 // files of the menu's pattern.
-TEST_F(DownloadCall, ListedFilesWithoutRatios) {
+TEST_F(TransferCall, ListedFilesWithoutRatios) {
     PutFile("one.dat", 1500);
     PutFile("two.dat", 2500);
     StandInProtocol();
@@ -186,15 +187,99 @@ TEST_F(DownloadCall, ListedFilesWithoutRatios) {
     EXPECT_EQ(board().ReadFile(board().root() / "args.txt"), a + "/one.dat\n" + a + "/two.dat\n");
 }
 
+// An upload through lrzsz's rz started by kivo, sz at the far end: a new
+// file lands in the area with its entry, one the area already holds is put
+// aside and the old one kept, one named with shell characters lands under
+// a plain name; the caller's upload totals count the two taken.
+TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
+    board().WriteFile(area_ / "b-exists.txt", "old");
+    fs::path out = board().root() / "send";
+    std::mt19937 gen{7};
+    std::string good, odd;
+    for (int i = 0; i < 4000; ++i) good += char(gen() & 0xFF);
+    for (int i = 0; i < 2000; ++i) odd += char(gen() & 0xFF);
+    board().WriteFile(out / "a-good.txt", good);
+    board().WriteFile(out / "b-exists.txt", "new");
+    board().WriteFile(out / "c it's;$(x).txt", odd);
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Start your upload now.")) << c->Rest();
+    EXPECT_EQ(c->session().RunAtFarEnd({"sz", "-b", "-q", "a-good.txt", "b-exists.txt", "c it's;$(x).txt"}, out,
+                                       20000, board().root() / "sz.err"),
+              0)
+        << board().ReadFile(board().root() / "sz.err");
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe a-good.txt", "A good file\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Expect("b-exists.txt is already in area 0.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe c_it_s___x_.txt", "Odd one\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    EXPECT_EQ(board().ReadFile(area_ / "a-good.txt"), good);
+    EXPECT_EQ(board().ReadFile(area_ / "c_it_s___x_.txt"), odd);
+    EXPECT_EQ(board().ReadFile(area_ / "b-exists.txt"), "old");
+    EXPECT_EQ(board().ReadFile(fs::path(board().config().WorkDir) / "abort" / "b-exists.txt"), "new");
+    std::string list = board().ReadFile(area_ / "files.bbs");
+    EXPECT_NE(list.find("a-good.txt"), std::string::npos) << list;
+    EXPECT_NE(list.find("A good file"), std::string::npos) << list;
+    EXPECT_NE(list.find("c_it_s___x_.txt"), std::string::npos) << list;
+    EXPECT_EQ(list.find("b-exists"), std::string::npos) << list;
+    UserRecord u = User(1);
+    EXPECT_EQ(u.UploadedFiles, 2u);
+    EXPECT_EQ(u.UploadedKb, 5u);  // 6000 bytes
+    EXPECT_NE(CallerLog().find("Transferred 2 files, 6000 bytes"), std::string::npos) << CallerLog();
+}
+
+// A line that hangs up while the program receives: what it had received
+// and its log wait in the abort directory, nothing reached the area and
+// nothing was counted.
+TEST_F(TransferCall, HangUpDuringUploadKeepsItsFilesAside) {
+    // It reads the line as a receiver does, until the line is gone.
+    StandInProtocol("echo started > fake.log\nprintf partial > partial.dat\nprintf 'RECEIVING\\r\\n'\n"
+                    "cat > /dev/null\nexit 1\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Expect("RECEIVING")) << c->Rest();
+    c->session().Hangup();
+    EXPECT_EQ(c->Wait(), 99);
+
+    fs::path abort = fs::path(board().config().WorkDir) / "abort";
+    EXPECT_EQ(board().ReadFile(abort / "partial.dat"), "partial");
+    bool log = false;
+    for (const auto& e : fs::directory_iterator(abort)) log = log || e.path().filename().string().rfind("fake.", 0) == 0;
+    EXPECT_TRUE(log);
+    EXPECT_FALSE(fs::exists(area_ / "partial.dat"));
+    EXPECT_TRUE(fs::is_empty(fs::path(board().config().WorkDir) / "kvcarry0"));
+    EXPECT_EQ(User(1).UploadedFiles, 0u);
+}
+
+// A name the caller types for a protocol that asks one is a plain name.
+TEST_F(TransferCall, TypedUploadNameWithShellCharactersIsRefused) {
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "x")) << c->Rest();
+    ASSERT_TRUE(c->Answer("File to upload: ", "a;rm x\r")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Give one plain file name.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(CallerLog().find("upload to"), std::string::npos);
+}
+
 // The refusals before a download, each with what the caller sees.
 struct Refusal {
     const char* name;
-    void (*setUp)(DownloadCall&);
+    void (*setUp)(TransferCall&);
     bool asksFiles;  // refused after the names are asked
     const char* text;
 };
 
-class DownloadRefusals : public DownloadCall, public ::testing::WithParamInterface<Refusal> {};
+class DownloadRefusals : public TransferCall, public ::testing::WithParamInterface<Refusal> {};
 
 std::string HourText(int hour) {
     char buf[8];
@@ -206,20 +291,20 @@ void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 const Refusal kRefusals[] = {
     {"LineSpeed",
-     [](DownloadCall& t) {
+     [](TransferCall& t) {
          t.board().Set("MinDownloadSpeed", "2");
          t.lineSpeed = B1200;
      },
      false, "Downloads need 2400 bps."},
     {"DownloadHours",
-     [](DownloadCall& t) {
+     [](TransferCall& t) {
          int hour = LocalNow().tm_hour;
          t.board().Set("DownloadHours.Start", HourText(hour + 2));
          t.board().Set("DownloadHours.End", HourText(hour + 3));
      },
      false, "Downloads only from "},
     {"DailyLimit",
-     [](DownloadCall& t) {
+     [](TransferCall& t) {
          UserRecord u = t.User(1);
          u.UploadedKb = 1000;
          u.UploadedFiles = 10;
@@ -229,7 +314,7 @@ const Refusal kRefusals[] = {
      },
      true, "Your daily limit is 300 KB."},
     {"TimeLeft",
-     [](DownloadCall& t) {
+     [](TransferCall& t) {
          t.board().WriteFile(t.board().DataDir() / "limits.ctl", "10 60 5000 5000 5000 5000 5000 800 5 10\n");
          UserRecord u = t.User(1);
          u.UploadedKb = 1000;
@@ -240,9 +325,9 @@ const Refusal kRefusals[] = {
          t.lineSpeed = B2400;
      },
      true, "Only 10 minutes left."},
-    {"ByteRatio", [](DownloadCall&) {}, true, "Byte ratio 1:10 reached."},
+    {"ByteRatio", [](TransferCall&) {}, true, "Byte ratio 1:10 reached."},
     {"FileRatio",
-     [](DownloadCall& t) {
+     [](TransferCall& t) {
          t.board().WriteFile(t.board().DataDir() / "limits.ctl", "10 60 50 100 150 200 300 800 5 0\n"
                                                                   "64000 480 1000 2000 3000 4000 5000 800 0 0\n");
      },
