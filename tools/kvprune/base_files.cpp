@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,20 +131,25 @@ bool OpenMessageFiles(OpenBase& base) {
     return true;
 }
 
-bool ReadBytesAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at) {
-    while (n > 0) {
-        ssize_t got = pread(fd, p, n, at);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            PruneLogF("Cannot read %s at %ld: %s", path, long(at), got < 0 ? std::strerror(errno) : "end of file");
-            return false;
-        }
-        p += got;
-        n -= size_t(got);
-        at += got;
-    }
-    return true;
+ChunkMap::~ChunkMap() {
+    if (base_ != nullptr) munmap(base_, mapped_);
 }
+
+const uint8_t* ChunkMap::Map(size_t offset, size_t length) {
+    if (base_ != nullptr) munmap(base_, mapped_);
+    base_ = nullptr;
+    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    size_t start = offset - offset % page;
+    mapped_ = length + (offset - start);
+    void* p = mmap(nullptr, mapped_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(start));
+    if (p == MAP_FAILED) {
+        PruneLogF("Cannot read %s at %ld: %s", path_, long(offset), std::strerror(errno));
+        return nullptr;
+    }
+    base_ = p;
+    return static_cast<const uint8_t*>(p) + (offset - start);
+}
+
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into) {
     int fd = OpenFile(path, O_RDONLY);

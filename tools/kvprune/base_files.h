@@ -45,26 +45,40 @@ bool OpenMessageInfo(OpenBase& base);
 // standard error.
 bool OpenMessageFiles(OpenBase& base);
 
-// The records of one file from the first, read a chunk at a time: Get(r)
-// for r rising from call to call.  False past the end or when a read
-// fails (logged with the path).
+// The records of one file from the first, a chunk at a time mapped into
+// memory (no copy of the bytes, and only the chunk resident): Get(r) for r
+// rising from call to call.  False past the end or when a chunk cannot be
+// mapped (logged with the path).
+class ChunkMap {
+public:
+    ChunkMap(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~ChunkMap();
+    ChunkMap(const ChunkMap&) = delete;
+    ChunkMap& operator=(const ChunkMap&) = delete;
+    // The bytes [offset, offset + length) of the file; nullptr on failure.
+    const uint8_t* Map(size_t offset, size_t length);
+
+private:
+    int fd_;
+    std::string path_;
+    void* base_ = nullptr;
+    size_t mapped_ = 0;
+};
+
 template <class R>
 class RecordReader {
 public:
-    RecordReader(int fd, std::string path, size_t count) : fd_(fd), path_(std::move(path)), count_(count) {}
+    RecordReader(int fd, std::string path, size_t count) : map_(fd, std::move(path)), count_(count) {}
 
     const uint8_t* Raw(size_t r) {
         if (r >= count_) return nullptr;
-        if (r < first_ || r >= first_ + loaded_) {
+        if (chunk_ == nullptr || r < first_ || r >= first_ + loaded_) {
             first_ = r;
             loaded_ = std::min(kChunk, count_ - r);
-            bytes_.resize(loaded_ * R::kSize);
-            if (!ReadAt(fd_, path_, bytes_.data(), bytes_.size(), off_t(r * R::kSize))) {
-                loaded_ = 0;
-                return nullptr;
-            }
+            chunk_ = map_.Map(r * R::kSize, loaded_ * R::kSize);
+            if (chunk_ == nullptr) return nullptr;
         }
-        return bytes_.data() + (r - first_) * R::kSize;
+        return chunk_ + (r - first_) * R::kSize;
     }
     bool Get(size_t r, R& out) {
         const uint8_t* p = Raw(r);
@@ -74,21 +88,13 @@ public:
     }
 
 private:
-    static constexpr size_t kChunk = 4096;
-    static bool ReadAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at);
-    int fd_;
-    std::string path_;
+    static constexpr size_t kChunk = 8192;
+    ChunkMap map_;
     size_t count_, first_ = 0, loaded_ = 0;
-    std::vector<uint8_t> bytes_;
+    const uint8_t* chunk_ = nullptr;
 };
 
-// Reads n bytes at an offset; false (logged) when they are not all there.
-bool ReadBytesAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at);
 
-template <class R>
-bool RecordReader<R>::ReadAt(int fd, const std::string& path, uint8_t* p, size_t n, off_t at) {
-    return ReadBytesAt(fd, path, p, n, at);
-}
 
 // The whole file; false (errno set) when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into);

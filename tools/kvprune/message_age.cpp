@@ -60,11 +60,19 @@ long MomentDayNumber(time_t t) {
 
 long MessageAgeDays(std::string_view dateText, int32_t writtenAt, std::string_view todayText, time_t now,
                     int dateOrder) {
+    return MessageAgeDays(dateText, writtenAt, TodayDayNumber(todayText, now, dateOrder), dateOrder);
+}
+
+long TodayDayNumber(std::string_view todayText, time_t now, int dateOrder) {
+    std::optional<long> today = DateTextDayNumber(todayText, dateOrder);
+    return today ? *today : MomentDayNumber(now);
+}
+
+long MessageAgeDays(std::string_view dateText, int32_t writtenAt, long today, int dateOrder) {
     // The clock is asked only for a date text that cannot be read: it
     // costs more than the text.
-    std::optional<long> today = DateTextDayNumber(todayText, dateOrder);
     std::optional<long> written = DateTextDayNumber(dateText, dateOrder);
-    return (today ? *today : MomentDayNumber(now)) - (written ? *written : MomentDayNumber(time_t(writtenAt)));
+    return today - (written ? *written : MomentDayNumber(time_t(writtenAt)));
 }
 
 }  // namespace kv::prune

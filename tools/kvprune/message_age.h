@@ -24,5 +24,8 @@ long MomentDayNumber(time_t t);
 // read is dated by WrittenAt; so is today when the DateOrder gives no texts.
 long MessageAgeDays(std::string_view dateText, int32_t writtenAt, std::string_view todayText, time_t now,
                     int dateOrder);
+// The same with today's day number worked out once for a whole run.
+long TodayDayNumber(std::string_view todayText, time_t now, int dateOrder);
+long MessageAgeDays(std::string_view dateText, int32_t writtenAt, long today, int dateOrder);
 
 }  // namespace kv::prune

@@ -19,11 +19,12 @@ constexpr std::string_view kPackPid = "PID: Kvprune v0.1";
 // White space below 127; bytes above are characters of the text.
 bool IsTrailingBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The old text file, read a window at a time: texts lie in the file in
-// the order of their records, so the pack reads it once from start to end.
+// The old text file, mapped a window at a time: texts lie in the file in
+// the order of their records, so the pack goes through it once from start
+// to end.
 class TextReader {
 public:
-    TextReader(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+    TextReader(int fd, std::string path) : map_(fd, path) {
         struct stat st;
         ok_ = fstat(fd, &st) == 0;
         size_ = ok_ ? size_t(st.st_size) : 0;
@@ -35,16 +36,16 @@ public:
     bool At(size_t offset, std::string_view& text) {
         size_t want = kWindow;
         for (;;) {
-            if (offset < start_ || offset > start_ + buf_.size()) {
+            if (data_ == nullptr || offset < start_ || offset > start_ + length_) {
                 if (!Load(offset, want)) return false;
             }
-            std::string_view v(buf_.data() + (offset - start_), buf_.size() - (offset - start_));
+            std::string_view v(data_ + (offset - start_), length_ - (offset - start_));
             size_t end = TextEnd(v);
-            if (end != std::string_view::npos || start_ + buf_.size() >= size_) {
+            if (end != std::string_view::npos || start_ + length_ >= size_) {
                 text = end == std::string_view::npos ? v : v.substr(0, end);
                 return true;
             }
-            // Longer than what is loaded: load it whole.
+            // Longer than what is mapped: map it whole.
             want = std::max(want, v.size()) * 2;
             if (!Load(offset, want)) return false;
         }
@@ -63,19 +64,17 @@ private:
 
     bool Load(size_t offset, size_t want) {
         start_ = offset;
-        buf_.resize(std::min(want, size_ - offset));
-        if (!ReadBytesAt(fd_, path_, reinterpret_cast<uint8_t*>(buf_.data()), buf_.size(), off_t(offset))) {
-            buf_.clear();
-            return false;
-        }
-        return true;
+        length_ = std::min(want, size_ - offset);
+        // An empty window maps nothing; an empty text is all there is.
+        static const char none = 0;
+        data_ = length_ == 0 ? &none : reinterpret_cast<const char*>(map_.Map(offset, length_));
+        return data_ != nullptr;
     }
 
-    int fd_;
-    std::string path_;
+    ChunkMap map_;
     bool ok_ = false;
-    size_t size_ = 0, start_ = 0;
-    std::string buf_;
+    size_t size_ = 0, start_ = 0, length_ = 0;
+    const char* data_ = nullptr;
 };
 
 // New numbers by old, for the reply links.

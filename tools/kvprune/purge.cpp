@@ -141,6 +141,7 @@ int PurgeMessages(const PruneOptions& opts) {
     const std::string today = DateString();
     const time_t now = Now();
     const int order = Config().DateOrder;
+    const long todayNumber = TodayDayNumber(today, now, order);
     RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
     RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
     // The lowest and highest live numbers after the purge, 0 when none.
@@ -158,7 +159,7 @@ int PurgeMessages(const PruneOptions& opts) {
             PruneLogF("Cannot read message header (recno #%ld)", long(r));
             continue;
         }
-        long age = MessageAgeDays(h.DateText, h.WrittenAt, today, now, order);
+        long age = MessageAgeDays(h.DateText, h.WrittenAt, todayNumber, order);
         bool gone = ShouldPurge(h, opts, live, age);
         if (gone && !PurgeMessage(base, r, ix, h)) {
             PruneLogF("Cannot delete message #%ld (recno #%ld)", long(ix.MsgNumber), long(r));
