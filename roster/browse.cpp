@@ -10,6 +10,7 @@
 #include "roster/record_form.h"
 #include "roster/screen.h"
 #include "roster/session.h"
+#include "roster/validate.h"
 #include "roster/widgets.h"
 
 namespace kv::roster {
@@ -304,7 +305,7 @@ int BrowseList() {
                 break;
             }
             if (key == 'V' || key == 'v') {
-                NotYet();
+                ValidateUsers(false);
                 break;
             }
             Beep();

@@ -18,6 +18,8 @@
 #include "roster/session.h"
 #include "roster/screen.h"
 #include "roster/setup.h"
+#include "roster/utilities.h"
+#include "roster/validate.h"
 #include "roster/widgets.h"
 
 namespace kv::roster {
@@ -45,16 +47,16 @@ std::vector<MenuItem> MainMenuTable() {
         {" Delete ", "Delete selected/marked users", DeleteUsers},
         {" Pack ", "Rewrite the users database", PackUsers},
         {" Add ", "Add a new blank record", AddBlankRecord},
-        {" Validate ", "Validate selected/marked users", NotYet},
+        {" Validate ", "Validate selected/marked users", ValidateFromMenu},
         {" Last read ", "Edit last read record", LastReadFromMenu},
         {" Toggle ", "Toggle selected fields in window", NextLayout},
         {" Global ", "Edit fields globally", GlobalEdit},
         {" Reports ", "Make reports to file/screen/printer", NotYet},
         {" Move ", "Move a record", MoveUser},
-        {" Utils ", "Externals programs and utilities", NotYet},
-        {" Stats ", "Show stats about the users base", NotYet},
+        {" Utils ", "Externals programs and utilities", RunUtilities},
+        {" Stats ", "Show stats about the users base", ShowStatistics},
         {" Reset ", "Reset user limits", ResetLimits},
-        {" On-Line ", "Show who is on-line now", NotYet},
+        {" On-Line ", "Show who is on-line now", ShowOnline},
         {" Marked ", "Mark/Unmark records", MarkRecords},
     };
 }

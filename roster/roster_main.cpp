@@ -40,6 +40,7 @@ bool LoadRosterConfig() {
 int RosterMain(int argc, char** argv) {
     std::signal(SIGQUIT, SIG_IGN);
     std::signal(SIGINT, SIG_IGN);
+    KeepNewFilesFromOthers();
     if (argc > 1 && ParseRosterOptions(std::vector<std::string>(argv, argv + argc)).printVersion) {
         std::printf("%s\n", kVersionBanner);
         return 0;

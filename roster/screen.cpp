@@ -130,10 +130,10 @@ void PutGlyph(WINDOW* w, int row, int col, Glyph g) {
         return;
     }
     if (!g_utf8) {
-        mvwaddch(w, row, col, g == Glyph::kCheck ? '*' : '-');
+        mvwaddch(w, row, col, g == Glyph::kCheck ? '*' : g == Glyph::kPhi ? '-' : ACS_BLOCK);
         return;
     }
-    const wchar_t text[2] = {g == Glyph::kCheck ? L'\u221a' : L'\u03c6', 0};
+    const wchar_t text[2] = {g == Glyph::kCheck ? L'\u221a' : g == Glyph::kPhi ? L'\u03c6' : L'\u25a0', 0};
     mvwaddwstr(w, row, col, text);
 }
 

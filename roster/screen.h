@@ -62,7 +62,7 @@ void PutText(WINDOW* w, int row, int col, std::string_view text, attr_t attr);
 // One of the program's own templates: each '^' switches bold on or off.
 void PutMarked(WINDOW* w, int row, int col, std::string_view text);
 // The code-page-437 glyphs the lists show.
-enum class Glyph { kCheck, kPhi, kShade };
+enum class Glyph { kCheck, kPhi, kShade, kSquare };
 void PutGlyph(WINDOW* w, int row, int col, Glyph g);
 // A row of n horizontal-line characters with tees at both ends.
 void PutRule(WINDOW* w, int row, int width);

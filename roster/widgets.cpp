@@ -28,7 +28,10 @@ void DrawEdit(WINDOW* w, int row, int col, int width, const LineEdit& e) {
 
 }  // namespace
 
-Popup::Popup(int lines, int cols, int row, int col) : w(newwin(lines, cols, row, col)) {
+// A popup that would reach past the screen's right edge (a long name in its
+// text) moves left so that it fits: curses makes no window that does not.
+Popup::Popup(int lines, int cols, int row, int col)
+    : w(newwin(lines, cols, row, std::max(0, std::min(col, COLS - cols)))) {
     keypad(w, TRUE);
     box(w, 0, 0);
 }

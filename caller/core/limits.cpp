@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
@@ -14,9 +15,6 @@
 
 namespace kv::caller {
 namespace {
-
-constexpr const char* kLimitsFile = "limits.ctl";
-constexpr size_t kLimitsLineRoom = 79;
 
 // Minutes of the day of an "HH:MM" text.
 int MinuteOfDay(const std::string& hhmm) {
@@ -33,17 +31,6 @@ void WarnTimeLeft(int text) {
 
 }  // namespace
 
-bool ParseLimitsLine(const std::string& line, LevelLimits& out) {
-    LevelLimits l;
-    long level = 0;
-    int n = std::sscanf(line.c_str(), "%ld %d %d %d %d %d %d %d %d %d", &level, &l.Minutes, &l.DownloadKb[0],
-                        &l.DownloadKb[1], &l.DownloadKb[2], &l.DownloadKb[3], &l.DownloadKb[4], &l.Unused,
-                        &l.FileRatio, &l.ByteRatio);
-    l.Level = n >= 1 ? int32_t(level) : 0;
-    out = l;
-    return n >= 1;
-}
-
 int32_t DownloadLimitFor(const LevelLimits& limits, long bps) {
     switch (bps == 0 ? 300 : bps) {
         case 300: return limits.DownloadKb[0];
@@ -55,20 +42,15 @@ int32_t DownloadLimitFor(const LevelLimits& limits, long bps) {
 }
 
 int LoadLimits(int32_t level, long bps) {
-    std::string path = Config().DataDir + "/" + kLimitsFile;
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) return 0;
+    std::vector<LevelLimits> lines;
+    if (!ReadLimitsFile(false, lines)) return 0;
     LevelLimits found;
-    char buf[kLimitsLineRoom + 1];
-    while (std::fgets(buf, sizeof buf, f) != nullptr) {
-        LevelLimits l;
-        ParseLimitsLine(buf, l);
+    for (const LevelLimits& l : lines) {
         if (l.Level == level) {
             found = l;
             break;
         }
     }
-    std::fclose(f);
     CallState& c = Call();
     c.CallMinutes = int16_t(found.Minutes);
     c.FileRatio = found.FileRatio;
