@@ -78,6 +78,7 @@ protected:
     }
 };
 
+constexpr int kCyan = 6;  // the PC's colour 3 as the terminal shows it
 constexpr const char* kGroupQuestion = "read now [Y/n/:/?] : ";
 constexpr const char* kListPrompt = "Enter your command";
 
@@ -204,6 +205,49 @@ TEST_F(NewsSession, TheGroupQuestionJumpsSkipsAndStartsOverOnce) {
     ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
     ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
     EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+}
+
+// The selection screen on the sample board's groups: the hidden group is
+// an empty row that cannot be subscribed, a search lands on its hit, and
+// the screen ends once MaxGroups are subscribed.
+TEST_F(NewsSession, TheSelectionScreenHidesSearchesAndStopsAtMaxGroups) {
+    board().Set("MaxGroups", "2");
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    terry->session().Pump(100);
+    PtySession& s = terry->session();
+    EXPECT_EQ(s.Row(5), "") << s.Screen();  // group 4, hidden from level 10
+    EXPECT_EQ(s.Row(4), "3       rec.arts.poems [1,1]") << s.Screen();
+
+    terry->Send("s*.misc\r");
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    terry->session().Pump(100);
+    EXPECT_EQ(s.Cell(3, 8).bg, kCyan) << s.Screen();  // the hit, comp.os.linux.misc
+    EXPECT_NE(s.Cell(4, 8).bg, kCyan) << s.Screen();
+
+    terry->Send("4\r");
+    ASSERT_TRUE(terry->Expect("\a")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("(0/2)")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    terry->Send("3-1\r");
+    ASSERT_TRUE(terry->Expect("(0/2)")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    terry->Send("1-10\r");  // two fit, and the screen ends by itself
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+
+    NewsFileContents news = ReadNewsFile("terry");
+    ASSERT_EQ(news.subs.size(), 2u);
+    EXPECT_EQ(news.subs[0].Group, 0u);
+    EXPECT_EQ(news.subs[1].Group, 1u);
+    EXPECT_EQ(news.size, NewsInfoHeader::kSize + 2 * NewsSubscription::kSize);
 }
 
 }  // namespace
