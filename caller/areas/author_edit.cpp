@@ -114,7 +114,7 @@ void EditAuthorRecord(const MsgHeader& header) {
             long level = std::atol(typed.c_str());
             if (level == record.SecurityLevel) continue;
             if (level > Call().User.SecurityLevel) {
-                PutColorText(GetText(700), true, false, 2, kColorWarning);
+                PutColorText(GetText(745), true, false, 2, kColorWarning);
                 continue;
             }
             record.SecurityLevel = int32_t(level);

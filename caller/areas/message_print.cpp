@@ -108,7 +108,7 @@ bool AskSaveName(const MsgHeader& h, std::string& path, bool& append) {
         PutLine();
         if (name.empty() || name[0] == kKeyEsc) return false;
         if (!SaveNameIsSound(name)) {
-            PutColorText(GetText(699), true, false, 0, kColorWarning);
+            PutColorText(GetText(744), true, false, 0, kColorWarning);
             continue;
         }
         path = SaveDirectory() + "/" + name;

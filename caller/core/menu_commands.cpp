@@ -13,9 +13,9 @@
 #include "caller/areas/mail_check.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/read_command.h"
+#include "caller/areas/screen_codes.h"
 #include "caller/areas/uploads.h"
 #include "caller/core/callers_log.h"
-#include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
@@ -27,6 +27,7 @@
 #include "caller/core/text_display.h"
 #include "caller/core/usage_graph.h"
 #include "caller/core/user_list.h"
+#include "caller/core/user_settings.h"
 
 namespace kv::caller {
 

@@ -14,7 +14,6 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
-#include "caller/core/command_stubs.h"
 #include "caller/core/display_file.h"
 #include "caller/core/limits.h"
 #include "caller/core/menu_commands.h"

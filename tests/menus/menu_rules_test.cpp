@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "caller/core/call_state.h"
-#include "caller/core/command_stubs.h"
 #include "caller/core/menus.h"
 #include "common/menu_record.h"
 #include "common/runtime.h"
