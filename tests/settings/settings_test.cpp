@@ -19,6 +19,9 @@ struct SettingCase {
     std::function<void(const UserRecord&)> check;
 };
 
+// The case's name, not its bytes, in the test listing.
+void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
+
 class Setting : public CallerTest, public ::testing::WithParamInterface<SettingCase> {};
 
 // Terry starts with clear screen, page pauses, colour and hot keys on, 24
