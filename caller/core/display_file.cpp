@@ -8,7 +8,6 @@
 
 #include "caller/core/call_state.h"
 #include "caller/core/external_programs.h"
-#include "caller/core/later_stubs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/startup.h"

@@ -11,7 +11,6 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
-#include "caller/core/later_stubs.h"
 #include "caller/core/limits.h"
 #include "caller/core/line_status.h"
 #include "caller/core/prompts.h"

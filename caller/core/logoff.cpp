@@ -9,7 +9,6 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/callers_log.h"
-#include "caller/core/later_stubs.h"
 #include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/registration.h"

@@ -19,7 +19,7 @@
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
-#include "caller/core/later_stubs.h"
+#include "caller/core/questionnaire.h"
 #include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/login.h"

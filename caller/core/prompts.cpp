@@ -6,7 +6,6 @@
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
-#include "caller/core/later_stubs.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/runtime.h"

@@ -13,7 +13,7 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
-#include "caller/core/later_stubs.h"
+#include "caller/core/questionnaire.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "common/dates.h"

@@ -12,7 +12,6 @@
 #include "caller/core/callers_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
-#include "caller/core/later_stubs.h"
 #include "caller/core/line_status.h"
 #include "caller/core/login.h"
 #include "caller/core/logoff.h"

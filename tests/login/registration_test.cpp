@@ -24,6 +24,15 @@ void AnswerShortQuestions(Caller& c, const std::string& location, const std::str
     ASSERT_TRUE(c.Answer("Type it once more", password + "\r"));
 }
 
+// The sample board's "newuser" questionnaire, which every registration
+// ends with.
+void AnswerNewUserQuestionnaire(Caller& c, const std::string& found = "a friend") {
+    ASSERT_TRUE(c.Answer("How did you find this board? ", found + "\r")) << c.Rest();
+    ASSERT_TRUE(c.Answer("Your computer: ", "pc\r")) << c.Rest();
+    ASSERT_TRUE(c.Answer("Do you write programs", "y")) << c.Rest();
+    ASSERT_TRUE(c.Expect("Thank you!")) << c.Rest();
+}
+
 // Two callers register, and both confirm at the same moment.
 void ConfirmAtOnce(Caller& a, const std::string& nameA, Caller& b, const std::string& nameB) {
     StartRegistration(a, nameA);
@@ -34,6 +43,12 @@ void ConfirmAtOnce(Caller& a, const std::string& nameA, Caller& b, const std::st
     ASSERT_TRUE(b.Expect("Is all this right?"));
     a.Send("y");
     b.Send("y");
+}
+
+// Both end their registrations with the questionnaire.
+void AnswerBoth(Caller& a, Caller& b) {
+    AnswerNewUserQuestionnaire(a);
+    AnswerNewUserQuestionnaire(b);
 }
 
 void UseShortQuestions(TempBoard& b) {
@@ -86,8 +101,19 @@ TEST_F(LoginTest, NewCallerAnswersEveryQuestionAndIsStoredWhereTheRecordSays) {
     ASSERT_TRUE(c->Answer("Choose a password", "marigold\r"));
     ASSERT_TRUE(c->Answer("Type it once more", "MARIGOLD\r"));
     ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    AnswerNewUserQuestionnaire(*c, "the | news");
+    EXPECT_NE(c->session().Output().find("Then look into the Utilities file area."), std::string::npos);
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    // The answers block for the user editor, under its "***" heading.
+    std::string answers = board().ReadFile(board().DataDir() / "newuser.asw");
+    EXPECT_EQ(answers.rfind("\n*** Answers of Nina Newcomer at ", 0), 0u) << answers;
+    EXPECT_NE(answers.find(" on " + Today() + " ***\nFound the board through: the | news\nComputer: pc\n"
+                           "Writes programs: Y\n"),
+              std::string::npos)
+        << answers;
+    EXPECT_NE(CallerLog().find("New user Nina answered the questionnaire"), std::string::npos) << CallerLog();
 
     // The sample board holds two users: the new one is number 2.
     ASSERT_EQ(UserCount(), 3u);
@@ -125,6 +151,7 @@ TEST_F(LoginTest, TheFirstUserOfAnEmptyFileIsNumberZero) {
     StartRegistration(*c, "first caller");
     AnswerShortQuestions(*c, "here", "beginning");
     ASSERT_TRUE(c->Answer("Is all this right?", "y"));
+    AnswerNewUserQuestionnaire(*c);
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     ASSERT_EQ(UserCount(), 1u);
@@ -163,6 +190,7 @@ TEST_F(LoginTest, TwoRegistrationsAtOnceGetTwoNumbers) {
     auto a = Dial();
     auto b = Dial();
     ConfirmAtOnce(*a, "anna alpha", *b, "bert beta");
+    AnswerBoth(*a, *b);
     ASSERT_TRUE(a->LogOffAtMenu()) << a->Rest();
     ASSERT_TRUE(b->LogOffAtMenu()) << b->Rest();
     EXPECT_EQ(a->Wait(), 1) << a->Rest();
@@ -196,6 +224,7 @@ TEST_F(LoginTest, OneNameRegisteredOnTwoLinesAtOnceIsStoredOnce) {
     StartRegistration(*loser, "eve other");
     AnswerShortQuestions(*loser, "ctown", "cheddar");
     ASSERT_TRUE(loser->Answer("Is all this right?", "y"));
+    AnswerBoth(*loser, *winner);
     ASSERT_TRUE(loser->LogOffAtMenu()) << loser->Rest();
     ASSERT_TRUE(winner->LogOffAtMenu()) << winner->Rest();
     EXPECT_EQ(a->Wait(), 1) << a->Rest();
