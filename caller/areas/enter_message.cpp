@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "caller/areas/area_access.h"
-#include "caller/areas/area_stubs.h"
+#include "caller/areas/message_text_upload.h"
 #include "caller/areas/line_editor.h"
 #include "caller/areas/message_buffer.h"
 #include "caller/areas/save_message.h"

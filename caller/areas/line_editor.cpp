@@ -5,7 +5,7 @@
 #include <fstream>
 #include <utility>
 
-#include "caller/areas/area_stubs.h"
+#include "caller/areas/message_text_upload.h"
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"

@@ -145,6 +145,27 @@ std::string TransferDirName(int line) {
     return dir;
 }
 
+std::string MakeTransferDir(int line) {
+    // The umask keeps other users of the machine out of it.
+    std::string dir = TransferDirName(line);
+    if (!IsDirectory(dir) && mkdir(dir.c_str(), 0777) != 0 && !IsDirectory(dir)) return {};
+    return dir;
+}
+
+void EmptyTransferDir() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ec)) std::filesystem::remove_all(entry.path(), ec);
+}
+
+std::string TransferWord(std::string_view name) {
+    std::string word;
+    for (char ch : ShellQuote(name)) {
+        word += ch;
+        if (ch == '*') word += '*';
+    }
+    return word;
+}
+
 int ChooseProtocol(int kind) {
     std::vector<int> defined;
     for (int n = 0; n < kProtocolCount; ++n) {
@@ -206,9 +227,8 @@ int ChangeTransferDir(int mode, int line) {
         saved.clear();
         return 0;
     }
-    // The umask keeps other users of the machine out of it.
-    std::string carry = TransferDirName(line);
-    bool entered = (IsDirectory(carry) || mkdir(carry.c_str(), 0777) == 0) && chdir(carry.c_str()) == 0;
+    std::string carry = MakeTransferDir(line);
+    bool entered = !carry.empty() && chdir(carry.c_str()) == 0;
     if (!entered) {
         if (chdir(saved.c_str()) != 0) LogText(494, saved);
         saved.clear();
@@ -447,12 +467,7 @@ std::string TransferCommandLine(const std::string& program, const std::string& a
     const std::string codes = creditTime ? "*&*!" : "*&";
     used = 0;
     for (const std::string& name : names) {
-        // Doubled, a '*' of the name is a plain '*' again after the codes.
-        std::string word;
-        for (char ch : ShellQuote(name)) {
-            word += ch;
-            if (ch == '*') word += '*';
-        }
+        std::string word = TransferWord(name);
         if (line.size() + word.size() + 1 + codes.size() > kCommandRoom) break;
         line += word + " ";
         ++used;

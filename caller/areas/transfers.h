@@ -48,6 +48,16 @@ int ChangeTransferDir(int mode, int line);
 // on a multi-line board.
 std::string TransferDirName(int line);
 
+// The line's work directory, made when missing; empty when it cannot be.
+std::string MakeTransferDir(int line);
+// Removes everything the working directory (the work directory, while a
+// transfer runs) holds: what an earlier call left is no part of this one.
+void EmptyTransferDir();
+
+// A name as one shell word of a command for RunExternal: quoted, every
+// '*' doubled.
+std::string TransferWord(std::string_view name);
+
 // Writes the protocol's list file with one line per path, through the
 // protocol's list template for kind ("%F" standing for the path).  1, or 0
 // (logged) when the list path is empty, the template has no "%F" or the

@@ -46,13 +46,6 @@ std::string FreeNameIn(const std::string& directory, const std::string& name) {
     return target;
 }
 
-// Whatever an earlier call left in the work directory is no part of this
-// transfer: it would be taken as this caller's upload.
-void EmptyWorkDir() {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(".", ec)) std::filesystem::remove_all(entry.path(), ec);
-}
-
 // The minutes of a transfer charged to the call after all: taken off its
 // time and added to the minutes used today.
 void ChargeMinutes(int minutes) {
@@ -238,7 +231,7 @@ void RunUpload(int protocol, const std::string& directory, int area) {
         PutColorText(GetText(503), true, false, 3, kColorWarning);
         return;
     }
-    EmptyWorkDir();
+    EmptyTransferDir();
 
     std::vector<std::string> names;
     bool ask = p.Batch == 0 || p.WantsFileList != 0;

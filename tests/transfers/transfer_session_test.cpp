@@ -14,6 +14,7 @@
 #include "common/menu_record.h"
 #include "common/runtime.h"
 #include "tests/support/caller_fixture.h"
+#include "tests/transfers/far_end.h"
 
 namespace fs = std::filesystem;
 
@@ -210,6 +211,7 @@ TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
                                        20000, board().root() / "sz.err"),
               0)
         << board().ReadFile(board().root() / "sz.err");
+    NudgeReceiver(c->session());
     ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
     ASSERT_TRUE(c->Answer("Describe a-good.txt", "A good file\r\r")) << c->Rest();
     ASSERT_TRUE(c->Expect("b-exists.txt is already in area 0.")) << c->Rest();
