@@ -198,7 +198,10 @@ int ProcessUploads(const std::vector<std::string>& names, const std::string& dir
             AskFileDescription(name, description);
 
         int64_t size = std::max<int64_t>(FileSize(name), 0);
-        chmod(name.c_str(), 0664);
+        // Readable where the area is, within what the board lets others see.
+        mode_t mask = umask(0);
+        umask(mask);
+        chmod(name.c_str(), 0664 & ~mask);
         if (Config().TouchUploads != 0) TouchFile(name);
         if (MoveFile(name, directory + "/" + name) != 0) {
             WriteLog("Cannot move %s into %s", name, directory);

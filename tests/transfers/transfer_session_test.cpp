@@ -191,7 +191,7 @@ TEST_F(TransferCall, ListedFilesWithoutRatios) {
 // An upload through lrzsz's rz started by kivo, sz at the far end: a new
 // file lands in the area with its entry, one the area already holds is put
 // aside and the old one kept, one named with shell characters lands under
-// a plain name; the caller's upload totals count the two taken.
+// a plain name as a private upload; the caller's totals count the two.
 TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
     board().WriteFile(area_ / "b-exists.txt", "old");
     fs::path out = board().root() / "send";
@@ -216,7 +216,7 @@ TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
     ASSERT_TRUE(c->Answer("Describe a-good.txt", "A good file\r\r")) << c->Rest();
     ASSERT_TRUE(c->Expect("b-exists.txt is already in area 0.")) << c->Rest();
     ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
-    ASSERT_TRUE(c->Answer("Describe c_it_s___x_.txt", "Odd one\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe c_it_s___x_.txt", "/Odd one\r\r")) << c->Rest();  // private
     ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 
@@ -227,8 +227,11 @@ TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
     std::string list = board().ReadFile(area_ / "files.bbs");
     EXPECT_NE(list.find("a-good.txt"), std::string::npos) << list;
     EXPECT_NE(list.find("A good file"), std::string::npos) << list;
-    EXPECT_NE(list.find("c_it_s___x_.txt"), std::string::npos) << list;
+    EXPECT_EQ(list.find("c_it_s___x_.txt"), std::string::npos) << list;
     EXPECT_EQ(list.find("b-exists"), std::string::npos) << list;
+    std::string privateLog = board().ReadFile(board().DataDir() / "prvtfile.log");
+    EXPECT_NE(privateLog.find("c_it_s___x_.txt"), std::string::npos) << privateLog;
+    EXPECT_NE(privateLog.find("Odd one"), std::string::npos) << privateLog;
     UserRecord u = User(1);
     EXPECT_EQ(u.UploadedFiles, 2u);
     EXPECT_EQ(u.UploadedKb, 5u);  // 6000 bytes
