@@ -263,6 +263,23 @@ TEST_F(TransferCall, HangUpDuringUploadKeepsItsFilesAside) {
     EXPECT_EQ(User(1).UploadedFiles, 0u);
 }
 
+// A file an earlier call left in the work directory is never taken as
+// this caller's upload.
+TEST_F(TransferCall, LeftoversOfAnEarlierCallAreNotAnUpload) {
+    board().WriteFile(fs::path(board().config().WorkDir) / "kvcarry0" / "stale.dat", "left behind");
+    StandInProtocol("exit 0\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_FALSE(fs::exists(area_ / "stale.dat"));
+    EXPECT_EQ(User(1).UploadedFiles, 0u);
+    EXPECT_NE(CallerLog().find("No file was received."), std::string::npos) << CallerLog();
+}
+
 // A name the caller types for a protocol that asks one is a plain name.
 TEST_F(TransferCall, TypedUploadNameWithShellCharactersIsRefused) {
     StartBoard();
