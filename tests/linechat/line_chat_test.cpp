@@ -68,7 +68,8 @@ protected:
 // The sysop lists the other lines: a caller at the menu with the device,
 // name, location and do-not-disturb of that line, and a line still at the
 // log-in, but not the sysop's own.  A one-line message reaches a line that
-// may be disturbed ("|" made "!"), and is refused at one that may not.
+// may be disturbed ("|" made "!"), and is refused at one that may not,
+// unless it comes from the sysop's level of exactly 64000.
 TEST_F(LineChat, WhoIsOnLineAndOneLineMessages) {
     UserRecord terry = User(1);
     terry.Options |= USER_NO_DISTURB;
@@ -109,6 +110,10 @@ TEST_F(LineChat, WhoIsOnLineAndOneLineMessages) {
     ASSERT_TRUE(sam->Expect("Press Enter to go on.")) << sam->Rest();
     EXPECT_FALSE(fs::exists(board().DataDir() / "line0.ask"));
     EXPECT_TRUE(t2->Expect("Your choice: ")) << t2->Rest();
+
+    Ask(*sam, 1, "m");
+    ASSERT_TRUE(sam->Answer("Message: ", "sysop here\r")) << sam->Rest();
+    ASSERT_TRUE(t1->Expect(">> sysop here")) << t1->Rest();
 }
 
 // A chat asked for and accepted: each side's typing shows on the other's
@@ -130,6 +135,17 @@ TEST_F(LineChat, ChatBothWaysUntilThePartnerHangsUp) {
     sam->Send("hi terry");
     EXPECT_TRUE(terry->session().WaitForText("hi terry")) << terry->session().Screen();
     sam->Send("\r");
+
+    // The sysop's "!" at the start of a line sends a text file of TextDir;
+    // a name that is a path is refused.
+    sam->Send("!");
+    ASSERT_TRUE(sam->Answer("File to send: ", "../system/users.bbs\r")) << sam->Rest();
+    ASSERT_TRUE(sam->Expect("Cannot open that file.")) << sam->Rest();
+    sam->Send("!");
+    ASSERT_TRUE(sam->Answer("File to send: ", "bull.asc\r")) << sam->Rest();
+    ASSERT_TRUE(terry->Expect("  1  How this board works")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Sent: bull.asc")) << terry->Rest();
+    ASSERT_TRUE(sam->Expect("Kivo v1.0")) << sam->Rest();
 
     terry->Send(std::string(70, 'x') + " wrapped");
     ASSERT_TRUE(sam->session().WaitForText("\nwrapped")) << sam->session().Screen();
