@@ -17,18 +17,13 @@
 #include "roster/record_form.h"
 #include "roster/session.h"
 #include "roster/screen.h"
+#include "roster/reports.h"
 #include "roster/setup.h"
 #include "roster/utilities.h"
 #include "roster/validate.h"
 #include "roster/widgets.h"
 
 namespace kv::roster {
-
-// Every command that is not built yet says so, here and only here.
-int NotYet() {
-    ShowStatusMessage("Not available in this version");
-    return 0;
-}
 
 namespace {
 
@@ -51,7 +46,7 @@ std::vector<MenuItem> MainMenuTable() {
         {" Last read ", "Edit last read record", LastReadFromMenu},
         {" Toggle ", "Toggle selected fields in window", NextLayout},
         {" Global ", "Edit fields globally", GlobalEdit},
-        {" Reports ", "Make reports to file/screen/printer", NotYet},
+        {" Reports ", "Make reports to file/screen/printer", RunReports},
         {" Move ", "Move a record", MoveUser},
         {" Utils ", "Externals programs and utilities", RunUtilities},
         {" Stats ", "Show stats about the users base", ShowStatistics},

@@ -9,8 +9,6 @@ void RunUserEditor();
 // Whether "users.bbs" can be opened for writing; "lastread.bbs" is made
 // empty when it is missing.
 bool OpenUserFiles();
-// What a command that is not built yet does: it says so.  Returns 0.
-int NotYet();
 // The main menu: 4 rows of 6 entries on row 0 of the status window.
 int RunMainMenu();
 // Draws the list window's current line, page and column header and the

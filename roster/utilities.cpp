@@ -21,24 +21,6 @@ constexpr int kUtilityRows = 10;
 constexpr int kUtilityWidth = 70;
 constexpr size_t kUtilityLineMax = 131;
 
-// A boxed window of the commands of this screen; deleted, and the list
-// window shown again, when it goes.
-struct CommandWindow {
-    CommandWindow(int lines, int cols, int row, int col) : w(newwin(lines, cols, row, col)) {
-        keypad(w, TRUE);
-        ClearWindow(w, true);
-    }
-    ~CommandWindow() {
-        werase(w);
-        wrefresh(w);
-        delwin(w);
-        TouchAll();
-    }
-    CommandWindow(const CommandWindow&) = delete;
-    CommandWindow& operator=(const CommandWindow&) = delete;
-    WINDOW* w;
-};
-
 // Up to ten lines of the utility's output, each cut to 131 characters
 // with its trailing blanks removed.
 std::vector<std::string> ReadOutputLines(FILE* from) {
@@ -113,8 +95,9 @@ void RunUtility(WINDOW* w, int digit) {
 }
 
 int RunUtilities() {
-    CommandWindow cw(13, 76, 6, 2);
+    Popup cw(13, 76, 6, 2);
     WINDOW* w = cw.w;
+    wrefresh(w);
     for (;;) {
         const RosterSettings& s = State().settings;
         for (int i = 0; i < kUtilityRows; ++i) {
@@ -191,8 +174,9 @@ int ShowStatistics() {
         return 0;
     }
     CountUsers(t);
-    CommandWindow cw(12, 50, 7, 15);
+    Popup cw(12, 50, 7, 15);
     WINDOW* w = cw.w;
+    wrefresh(w);
     StatisticsTitle(w);
     std::string count = fmt::sprintf("%ld user(s) in the file", t.records);
     if (t.deleted > 0) count += fmt::sprintf(", %ld deleted", t.deleted);
@@ -235,8 +219,9 @@ int ShowOnline() {
         PopupAck(10, 23, "There's no currently logged user");
         return 0;
     }
-    CommandWindow cw(13, 76, 6, 2);
+    Popup cw(13, 76, 6, 2);
     WINDOW* w = cw.w;
+    wrefresh(w);
     auto header = [w] {
         PutText(w, 1, 1, " Line  Name                      Location                  Time     Calls ", A_REVERSE);
     };

@@ -195,10 +195,10 @@ int ValidateUsers(bool fromMenu) {
     int marked = 0;
     if (fromMenu)
         for (const IndexEntry& e : b.base.index()) marked += e.Marked ? 1 : 0;
-    WINDOW* w = newwin(13, 76, 6, 2);
-    keypad(w, TRUE);
-    ClearWindow(w, true);
-    try {
+    {
+        Popup window(13, 76, 6, 2);
+        WINDOW* w = window.w;
+        wrefresh(w);
         if (marked > 0) {
             for (int pos = 0; pos < b.base.count(); ++pos) {
                 if (!b.base.index()[size_t(pos)].Marked) continue;
@@ -209,14 +209,7 @@ int ValidateUsers(bool fromMenu) {
         } else {
             ValidateOne(w, b.currentPos, b.current, false);
         }
-    } catch (...) {
-        delwin(w);
-        throw;
     }
-    werase(w);
-    wrefresh(w);
-    delwin(w);
-    TouchAll();
     ShowListPage(b.top);
     ShowCurrentLine(b.currentPos);
     return 0;

@@ -13,6 +13,7 @@ namespace kv::test {
 namespace {
 
 TEST_F(RosterTest, StartsOnTheMainScreenAndLeavesOnConfirmation) {
+    fs::remove(board.DataDir() / "kvconfig.kvr");  // a board without settings yet
     auto s = Start();
     ASSERT_TRUE(s->WaitForText("kvroster v1.0"));
     ASSERT_TRUE(s->WaitForText(" Browse "));
@@ -59,10 +60,11 @@ TEST_F(RosterTest, SetupSavesAChangedSettingOnYes) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
     EXPECT_EQ(p[3105], 0);  // ShowPassword
     EXPECT_EQ(p[2922], 2);  // DefaultLayout
-    EXPECT_EQ(GetLE32(p + 2924), 5u);
+    EXPECT_EQ(GetLE32(p + 2924), 10u);  // the sample board's unvalidated level, kept
 }
 
 TEST_F(RosterTest, AFlagDescriptionIsEditedAndKeptOnNo) {
+    const std::string before = ReadAll(board.DataDir() / "kvconfig.kvr");
     auto s = Start();
     ASSERT_TRUE(s->WaitForText(" Browse "));
     s->Send("+\r");
@@ -78,7 +80,7 @@ TEST_F(RosterTest, AFlagDescriptionIsEditedAndKeptOnNo) {
     s->Send("n");
     ASSERT_TRUE(s->WaitForText("<Esc> Quit"));
     Quit(*s);
-    EXPECT_FALSE(fs::exists(board.DataDir() / "kvconfig.kvr"));
+    EXPECT_EQ(ReadAll(board.DataDir() / "kvconfig.kvr"), before) << "nothing saved on No";
 }
 
 TEST_F(RosterTest, WidgetsAnswerTheirKeys) {
