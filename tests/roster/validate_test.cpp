@@ -93,8 +93,8 @@ TEST_F(RosterValidateTest, ANewUserIsValidatedAndGetsTheLetterInTheMessageBase) 
         ASSERT_TRUE(WriteUserRecord(n, r));
     }
     const fs::path answers = board.DataDir() / "newuser.asw", letter = board.DataDir() / "welcome.txt";
-    std::ofstream(answers) << "\n*** John Smithers 10:00:00 on 24/01/02 ***\nNot his answer\n"
-                           << "\n*** John Smith 10:01:00 on 24/01/02 ***\nFavourite colour: green\n";
+    std::ofstream(answers) << "\n*** Answers of John Smithers at 10:00:00 on 24/01/02 ***\nNot his answer\n"
+                           << "\n*** Answers of John Smith at 10:01:00 on 24/01/02 ***\nFavourite colour: green\n";
     std::ofstream(letter) << "Welcome   \nto the board.\nnot posted";
     roster::RosterSettings settings;
     settings.UnvalidatedLevel = 5;
