@@ -232,9 +232,16 @@ bool CompletePendingSwap() {
 }
 
 void CrashPoint(const char* name) {
-    static const char* spec = std::getenv("KV_TEST_KILL_AT");
+    // Read each time: a test sets it in a forked child of a process that
+    // has passed here before.
+    const char* spec = std::getenv("KV_TEST_KILL_AT");
     if (spec == nullptr || *spec == '\0') return;
+    static std::string counted;
     static int passes = 0;
+    if (counted != spec) {
+        counted = spec;
+        passes = 0;
+    }
     const char* colon = std::strchr(spec, ':');
     if (colon == nullptr || std::string_view(spec, size_t(colon - spec)) != name) return;
     if (++passes == std::atoi(colon + 1)) ::kill(::getpid(), SIGKILL);

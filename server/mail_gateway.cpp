@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "common/msgbase.h"
+#include "common/msgbase_swap.h"
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/users.h"
@@ -318,6 +319,7 @@ void ProcessMailbox() {
         } else if (PostMail(header, body, number, &*writer)) {
             WriteServerLog("Message #%ld posted to %s in area %d", long(number), header.ToName,
                            int(Config().MailArea));
+            CrashPoint("import");
         } else {
             WriteServerLog("Posting of a message from %s FAILED", header.FromName);
             unposted.push_back(bytes);

@@ -6,9 +6,11 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -370,6 +372,40 @@ TEST_F(Gateway, MailThatCannotBePostedWaitsForTheNextPass) {
     // Nothing waits now: the next pass does nothing more.
     ImportIncomingMail();
     EXPECT_EQ(test::ReadMsgBase(board.MsgBaseDir()).messages.size(), 4u);
+}
+
+// The server killed after each post of a pass: the next pass posts what
+// was left (a mail posted before the kill may come twice), none is lost.
+TEST_F(Gateway, ServerKilledInAPassLosesNoMail) {
+    const std::string mbox = MailNumbered(1) + MailNumbered(2) + MailNumbered(3);
+    for (int killAt = 1; killAt <= 3; ++killAt) {
+        for (const auto& e : fs::directory_iterator(board.MsgBaseDir())) fs::remove(e.path());
+        fs::remove(MailFile(kIncomingFile));
+        fs::remove(MailFile(kPendingFile));
+        board.WriteFile(Mailbox(), mbox);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("KV_TEST_KILL_AT", ("import:" + std::to_string(killAt)).c_str(), 1);
+            ImportIncomingMail();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << killAt;
+        EXPECT_FALSE(fs::exists(Mailbox()));
+
+        ImportIncomingMail();
+        std::map<std::string, int> times;
+        for (const auto& m : test::ReadMsgBase(board.MsgBaseDir()).messages) ++times[m.header.Subject];
+        for (int n = 1; n <= 3; ++n) {
+            std::string subject = "Mail " + std::to_string(n);
+            EXPECT_GE(times[subject], 1) << subject << " killed after post " << killAt;
+            if (n > killAt) {
+                EXPECT_EQ(times[subject], 1) << subject << " killed after post " << killAt;
+            }
+        }
+        EXPECT_FALSE(fs::exists(MailFile(kPendingFile)));
+    }
 }
 
 // A lock file left by a process that died long ago does not hold the
