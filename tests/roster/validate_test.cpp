@@ -272,7 +272,7 @@ TEST_F(RosterValidateTest, TheOnLineListShowsEachCallerOnItsLine) {
     s->Send("\r");
     ASSERT_TRUE(s->WaitForText("1    User 2                    Town 2                    09:15:00 102"));
     EXPECT_TRUE(s->WaitForText("4    User 1                    Town 1                    10:20:30 101"));
-    EXPECT_NE(s->Screen().find("Hit any key to continue : "), std::string::npos);
+    EXPECT_TRUE(s->WaitForText("Hit any key to continue : "));
     s->Send(" ");
     Quit(*s);
 }
