@@ -282,8 +282,10 @@ bool WriteMessageFiles(const std::vector<std::string>& tsvFiles, const fs::path&
     return true;
 }
 
-bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin) {
+bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin,
+                bool messages) {
     BoardContext b;
+    b.messages = messages;
     b.bin = bin.empty() ? fs::path() : fs::absolute(bin);
     b.src = fs::absolute(src);
     std::error_code ec;

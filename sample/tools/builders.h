@@ -17,6 +17,7 @@ struct BoardContext {
     std::string tty;            // device for "bbsline.ctl", below /dev/
     std::filesystem::path bin;  // where the built programs are ("@BIN@")
     ConfigRecord config;        // as written to out/kvconfig.bbs
+    bool messages = false;      // post the sample messages into the base
 };
 
 using BoardStep = bool (*)(BoardContext&);
@@ -59,6 +60,9 @@ bool CopyTree(const std::filesystem::path& from, const std::filesystem::path& to
 bool ReadKeyValueFile(const std::filesystem::path& file,
                       std::vector<std::pair<std::string, std::string>>& out);
 
-bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin);
+// messages: the sample messages go into the base too (the tests' boards
+// start with an empty base).
+bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin,
+                bool messages = false);
 
 }  // namespace kv::sample

@@ -1,6 +1,6 @@
 // kvsample: builds a board directory from the readable sources in sample/.
 //
-//   kvsample board SRC OUT [--tty DEVICE] [--bin DIR]  the whole sample system
+//   kvsample board SRC OUT [--tty DEVICE] [--bin DIR]  the whole sample system, with its first messages
 //   kvsample set CONFIG KEY=VALUE...         change fields of a kvconfig.bbs
 //   kvsample texts OUTDIR TSV...             message.usa and message.que
 //
@@ -61,7 +61,7 @@ int CmdBoard(int argc, char** argv) {
     }
     // By default the programs are the ones built beside this tool.
     if (bin.empty()) bin = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "bin").string();
-    return sample::BuildBoard(argv[2], argv[3], tty, bin) ? 0 : 1;
+    return sample::BuildBoard(argv[2], argv[3], tty, bin, true) ? 0 : 1;
 }
 
 }  // namespace

@@ -7,8 +7,12 @@
 #include <regex>
 #include <set>
 
+#include <unistd.h>
+
+#include "common/runtime.h"
 #include "sample/tools/builders.h"
 #include "tests/support/board.h"
+#include "tests/support/msgbase_reader.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
@@ -53,6 +57,41 @@ TEST(SampleBoard, BuildsAWholeSystem) {
     ConfigRecord back;
     ASSERT_TRUE(sample::ReadConfigRecord((b.root() / "kvconfig.bbs").string(), back));
     EXPECT_EQ(back.BbsName, "Changed");
+}
+
+// The board a sysop runs starts with the sample messages, posted in order
+// through the base's writer: numbers from 1, dates in the board's order,
+// the reply linked both ways, the private one marked.
+TEST(SampleBoard, TheSysopsBoardStartsWithTheSampleMessages) {
+    char tmpl[] = "/tmp/kvsample.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path root = tmpl;
+    const ConfigRecord before = Config();
+    ASSERT_TRUE(sample::BuildBoard(test::SourcePath("sample"), root.string(), "tty1", "", true));
+    SetConfig(before);
+    test::MsgBaseContents base = test::ReadMsgBase(root / "msgbase");
+    fs::remove_all(root);
+    ASSERT_TRUE(base.InStep()) << base.Problem();
+    ASSERT_EQ(base.messages.size(), 4u);
+    ASSERT_TRUE(base.info.has_value());
+    EXPECT_EQ(base.info->TotalMessages, 4);
+    EXPECT_EQ(base.info->HighestNumber, 4);
+    EXPECT_EQ(base.info->AreaCounts[0], 2);
+    for (size_t i = 0; i < base.messages.size(); ++i) {
+        const test::StoredMessage& m = base.messages[i];
+        EXPECT_EQ(m.header.MsgNumber, int32_t(i) + 1);
+        EXPECT_TRUE(m.textEnded) << i;
+        EXPECT_TRUE(m.header.Status & MSG_LOCAL) << i;
+        EXPECT_EQ(m.recipient, m.header.ToName) << i;
+    }
+    const MsgHeader& question = base.messages[1].header;
+    const MsgHeader& answer = base.messages[2].header;
+    EXPECT_EQ(question.DateText, "01/02/24");
+    EXPECT_EQ(question.TimeText, "18:35:00");
+    EXPECT_EQ(question.LatestReply, answer.MsgNumber);
+    EXPECT_EQ(answer.ReplyTo, question.MsgNumber);
+    EXPECT_EQ(base.messages[3].header.Status & MSG_PRIVATE, MSG_PRIVATE);
+    EXPECT_EQ(base.messages[0].text.Lines.at(1), "");
 }
 
 TEST(SampleBoard, MessageFilesNumberTextsWithoutGaps) {
