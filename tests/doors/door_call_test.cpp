@@ -281,6 +281,7 @@ TEST_F(DoorCall, TheSampleDoorChangesTheCallersLocation) {
     ASSERT_TRUE(c->Expect("Minutes today")) << c->Rest();
     const std::string& shown = c->session().Output();
     EXPECT_NE(shown.find("Location ........ \x1b[0m\x1b[1;37mLighthouse Point"), std::string::npos) << shown;
+    ASSERT_TRUE(c->Answer("Press Enter to go on.", "\r")) << c->Rest();  // the account stays until read
     ASSERT_TRUE(c->Answer("Doors: ", "q")) << c->Rest();
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
