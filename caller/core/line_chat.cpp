@@ -618,7 +618,7 @@ void LineChat(int semaphores, int side, const std::string& device, const std::st
             if (value != CHAT_READY) {
                 PutLine();
                 Warn(FormatText(613, name));
-                PutColorText(GetText(614), true, false, 0, kColorPrompt);
+                PutColorText(GetText(614), false, false, 0, kColorPrompt);  // the reason follows on its row
                 PutColorText(GetText(DepartureText(value)), true, false, 0, kColorNormal);
                 semctl(semaphores, 0, IPC_RMID);
                 left = true;
