@@ -27,11 +27,13 @@ constexpr int kMiddleRow = 9;
 // The largest line number an argument may name.
 constexpr int kHighestGraphLine = 9;
 
+// Each within the plain form's 44-column rules; the boxed form shows the
+// first five.
 constexpr const char* kCredits[] = {
     "Kivo, a multi-line bulletin board for Linux",
-    "Caller program, server, mail gateway and tools",
+    "Caller program, server, mail gate and tools",
     "written by the Kivo developers",
-    "Thanks to every sysop and caller who tried it",
+    "Thanks to every sysop and caller",
     "Free software: share it and change it",
     "Have a good call!",
 };
