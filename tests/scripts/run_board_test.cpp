@@ -81,6 +81,11 @@ TEST_F(RunBoard, ASecondRunKeepsWhatTheFirstOneWrote) {
         ASSERT_TRUE(terry->Expect("Mail waiting for you:")) << terry->Rest();
         ASSERT_TRUE(terry->Answer("Read your mail now", "y")) << terry->Rest();
         ASSERT_TRUE(terry->Answer("Stop after each message", "y")) << terry->Rest();
+        // The sample board's own two messages to Terry come first.
+        for (const char* sample : {"Message #3 in General", "Message #4 in Private mail"}) {
+            ASSERT_TRUE(terry->Expect(sample)) << terry->Rest();
+            ASSERT_TRUE(terry->Answer("]ause? ", "n")) << terry->Rest();
+        }
         ASSERT_TRUE(terry->Expect("Still here tomorrow.")) << terry->Rest();
         ASSERT_TRUE(terry->Answer("]ause? ", "s")) << terry->Rest();
         ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
@@ -102,6 +107,7 @@ TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
         << second->Rest();
     ASSERT_TRUE(second->Expect("is line 2.")) << second->Rest();  // after the build's own line and the console
     second->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(second->Answer("Read your mail now", "n")) << second->Rest();  // the sample messages
     ASSERT_TRUE(second->Expect("Your choice: ")) << second->Rest();
 
     // The first call ends; the server stays for the second.
