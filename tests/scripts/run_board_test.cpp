@@ -25,6 +25,9 @@ protected:
         scratch_ = tmpl;
     }
     void TearDown() override {
+        // A run that a failed test left behind keeps its server going in
+        // the background; it goes with the board.
+        if (int server = Server()) kill(server, SIGTERM);
         std::error_code ec;
         fs::remove_all(scratch_, ec);
     }
