@@ -172,7 +172,11 @@ bool WriteFully(int fd, const void* data, size_t size) {
     while (size > 0) {
         ssize_t w = write(fd, p, size);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
+        if (w < 0) return false;
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
         p += w;
         size -= size_t(w);
     }
@@ -194,38 +198,6 @@ int TouchFile(const std::string& path) {
     bool ok = futimens(fd, nullptr) == 0;
     ok = close(fd) == 0 && ok;
     return ok ? 1 : 0;
-}
-
-bool ReplaceFileContents(const std::string& path, std::string_view contents) {
-    std::string tmp = DirName(path) + "/." + BaseName(path) + ".XXXXXX";
-    int fd = mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    // mkstemp makes the file private; it takes the old file's mode, or the
-    // one a plain create would give.
-    struct stat st;
-    mode_t mode;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0660 & ~mask;
-    }
-    bool ok = WriteFully(fd, contents.data(), contents.size()) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    int err = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(tmp.c_str());
-        errno = err;
-    }
-    return ok;
 }
 
 void FlipAreaSelection(std::span<uint8_t> bitmap, int area) {

@@ -41,6 +41,7 @@ int32_t FreeSpaceUnits(uint64_t freeBlocks, uint64_t blockSize);
 // error or (reading) the end of the file before size bytes.
 bool ReadFully(int fd, void* data, size_t size);
 bool WriteFully(int fd, const void* data, size_t size);
+inline bool WriteFully(int fd, std::string_view data) { return WriteFully(fd, data.data(), data.size()); }
 
 // Moves source to destination, into it when destination is a directory.
 // A rename where it can; across file systems a copy (contents, mode and
@@ -54,12 +55,6 @@ int MoveFile(const std::string& source, const std::string& destination);
 // when it does not exist (what "touch" does, without a shell): 1, or 0 on
 // failure.
 int TouchFile(const std::string& path);
-
-// Replaces a whole text file: the contents go to a temporary file beside
-// it, which is synced and renamed into place, so a reader meets the old
-// file or the new one and a failure (a full disk, a kill) leaves the old
-// one.  The new file keeps the old one's mode.  false with errno on failure.
-bool ReplaceFileContents(const std::string& path, std::string_view contents);
 
 // The message-area selection of a user record: area n is bit (n mod 8) of
 // byte n / 8, bit 0 having the value 1.  Areas outside the bitmap are never

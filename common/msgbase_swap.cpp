@@ -13,6 +13,7 @@
 #include <sstream>
 #include <utility>
 
+#include "common/files.h"
 #include "common/msgbase.h"
 #include "common/record_io.h"
 #include "common/runtime.h"
@@ -172,7 +173,7 @@ std::string WriteHighestReadFixes(const std::string& dir, const std::vector<High
     // Synced under its temporary name: the journal names it as it is.
     std::string why;
     TempFile tmp = MakeTempBeside(dir + "/highread.fix", &why);
-    if (tmp.fd >= 0 && (!WriteAllTo(tmp.fd, bytes) || ::fsync(tmp.fd) != 0 || ::close(std::exchange(tmp.fd, -1)) != 0)) {
+    if (tmp.fd >= 0 && (!WriteFully(tmp.fd, bytes) || ::fsync(tmp.fd) != 0 || ::close(std::exchange(tmp.fd, -1)) != 0)) {
         why = fmt::format("cannot write {}: {}", tmp.path, std::strerror(errno));
         DiscardTemp(tmp);
     }

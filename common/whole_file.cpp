@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/files.h"
+
 namespace kv {
 namespace {
 
@@ -28,28 +30,29 @@ TempFile MakeTempBeside(const std::string& target, std::string* why) {
         Explain(why, "cannot create a temporary beside", target, errno);
         return t;
     }
-    // mkstemp makes the file private; the rewritten file keeps the usual
-    // permissions of the board's files.
-    fchmod(fd, 0644);
+    // mkstemp makes the file private; the rewritten file keeps the old
+    // one's mode, and a new one gets the mode a plain create would give
+    // (the board's user and group only).
+    struct stat st;
+    mode_t mode;
+    if (stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0660 & ~mask;
+    }
+    if (fchmod(fd, mode) != 0) {
+        int err = errno;
+        close(fd);
+        unlink(name.data());
+        Explain(why, "cannot set the mode of a temporary beside", target, err);
+        return t;
+    }
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     t.fd = fd;
     t.path = name.data();
     return t;
-}
-
-bool WriteAllTo(int fd, std::string_view data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
 }
 
 bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why) {
@@ -75,16 +78,19 @@ bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why) {
 }
 
 void DiscardTemp(TempFile& tmp) {
+    // Whoever failed reads errno after this: the clean-up keeps it.
+    int err = errno;
     if (tmp.fd >= 0) close(tmp.fd);
     tmp.fd = -1;
     if (!tmp.path.empty()) unlink(tmp.path.c_str());
     tmp.path.clear();
+    errno = err;
 }
 
 bool WriteFileWhole(const std::string& target, std::string_view data, std::string* why) {
     TempFile tmp = MakeTempBeside(target, why);
     if (tmp.fd < 0) return false;
-    if (!WriteAllTo(tmp.fd, data)) {
+    if (!WriteFully(tmp.fd, data)) {
         Explain(why, "cannot write", tmp.path, errno);
         DiscardTemp(tmp);
         return false;

@@ -16,15 +16,14 @@ struct TempFile {
 };
 // Makes one ("<target>.XXXXXX"); fd -1 and why filled on failure.
 TempFile MakeTempBeside(const std::string& target, std::string* why = nullptr);
-// Writes all of data, retrying short writes; false with errno set.
-bool WriteAllTo(int fd, std::string_view data);
 // Syncs and closes the temporary, then renames it over target.  On failure
 // the temporary is removed and why says what failed.
 bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why = nullptr);
 // Closes and removes an unfinished temporary.
 void DiscardTemp(TempFile& tmp);
 
-// The whole sequence for one file.
+// The whole sequence for one file: the new file keeps the old one's mode.
+// false with errno set on failure.
 bool WriteFileWhole(const std::string& target, std::string_view data, std::string* why = nullptr);
 
 }  // namespace kv

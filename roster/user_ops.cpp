@@ -10,6 +10,7 @@
 #include <set>
 
 #include "common/dates.h"
+#include "common/files.h"
 #include "common/lastread.h"
 #include "common/msgbase.h"
 #include "common/msgbase_swap.h"
@@ -62,7 +63,7 @@ bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& t
         RosterLog("Cannot rewrite the user files: %s", why);
         return false;
     }
-    if (!WriteAllTo(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
+    if (!WriteFully(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
         RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
         DiscardTemp(tmp);
         return false;

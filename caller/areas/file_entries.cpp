@@ -20,6 +20,7 @@
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"
+#include "common/whole_file.h"
 
 namespace kv::caller {
 namespace {
@@ -134,7 +135,7 @@ int TakeEntry(const std::string& name, const std::string& directory, std::string
     }
     if (!taken.empty() && taken.back() != '\n') taken += '\n';
     if (keep && !keep(description != nullptr ? *description : std::string(), taken)) return 0;
-    if (!ReplaceFileContents(path, kept)) {
+    if (!WriteFileWhole(path, kept)) {
         LogText(407, directory);
         return 0;
     }

@@ -72,7 +72,7 @@ bool Print(const std::string& text, std::string& why) {
     close(pipeFds[0]);
     // A printer that ends early makes the write fail with EPIPE; the
     // SIGPIPE that comes with it is the kernel's, which never starts a chat.
-    bool written = WriteAllTo(pipeFds[1], text);
+    bool written = WriteFully(pipeFds[1], text);
     int writeError = errno;
     close(pipeFds[1]);
     int status = 0;
@@ -128,12 +128,12 @@ bool AskSaveName(const MsgHeader& h, std::string& path, bool& append) {
 // through a temporary renamed into place, an append at its end.
 bool Save(const std::string& path, bool append, const std::string& text, std::string& why) {
     if (!append) {
-        if (ReplaceFileContents(path, text)) return true;
+        if (WriteFileWhole(path, text)) return true;
         why = std::strerror(errno);
         return false;
     }
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    bool done = fd >= 0 && WriteAllTo(fd, text);
+    bool done = fd >= 0 && WriteFully(fd, text);
     if (!done) why = std::strerror(errno);
     if (fd >= 0 && close(fd) != 0 && done) {
         why = std::strerror(errno);

@@ -21,6 +21,7 @@
 #include "common/msg_records.h"
 #include "common/runtime.h"
 #include "common/strings.h"
+#include "common/whole_file.h"
 #include "common/wildcard.h"
 
 namespace kv::caller {
@@ -96,7 +97,7 @@ int CleanTextFile(const std::string& path) {
     in.close();
     std::optional<std::string> clean = CleanTextBytes(text, Call().AcceptHighChars);
     if (!clean) return 0;
-    return ReplaceFileContents(path, *clean) ? 1 : 0;
+    return WriteFileWhole(path, *clean) ? 1 : 0;
 }
 
 std::optional<MessageBuffer> ExternalEdit(MessageBuffer buffer, int limit) {

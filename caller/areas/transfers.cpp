@@ -24,6 +24,7 @@
 #include "common/runtime.h"
 #include "common/shell_quote.h"
 #include "common/strings.h"
+#include "common/whole_file.h"
 #include "common/wildcard.h"
 
 namespace kv::caller {
@@ -249,7 +250,7 @@ int WriteProtocolList(int kind, const ProtocolDef& protocol, const std::vector<s
     std::string after = form.empty() ? "" : form.substr(code + 2);
     std::string body;
     for (const std::string& p : paths) body += before + p + after + "\n";
-    if (!ReplaceFileContents(list, body)) {
+    if (!WriteFileWhole(list, body)) {
         LogText(501, list);
         return 0;
     }

@@ -59,7 +59,7 @@ void BuildWatchdogText(std::string& path, const std::string& list) {
     std::string name = "/tmp/kvwatchXXXXXX";
     int fd = mkstemp(name.data());
     if (fd < 0) return;
-    bool written = WriteAllTo(fd, out);
+    bool written = WriteFully(fd, out);
     if (close(fd) != 0) written = false;
     if (!written) {
         unlink(name.c_str());

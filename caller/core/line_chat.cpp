@@ -30,6 +30,7 @@
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/users.h"
+#include "common/whole_file.h"
 
 namespace kv::caller {
 namespace {
@@ -343,14 +344,14 @@ int WriteChatRequest(int targetLine, const std::string& message) {
         if (ch == '|') ch = '!';
     std::string line = FormatChecked("%d|%ld|%d|%d|%d|%c|%s|\n", int(c.LineNumber), long(c.CurrentUserNumber), 0,
                                      c.Monitoring ? 1 : 0, ScreenLength(), message.empty() ? 'C' : 'O', text);
-    return ReplaceFileContents(ChatFile(targetLine, ".ask"), line) ? 1 : 0;
+    return WriteFileWhole(ChatFile(targetLine, ".ask"), line) ? 1 : 0;
 }
 
 int WriteChatAnswer(int requesterLine, bool accepted, int screenLength) {
     CallState& c = Call();
     std::string line = FormatChecked("%d|%d|%d|%d|%d|\n", int(c.LineNumber), 0, c.Monitoring ? 1 : 0,
                                      std::min(ScreenLength(), screenLength), accepted ? 1 : 0);
-    return ReplaceFileContents(ChatFile(requesterLine, ".rsp"), line) ? 1 : 0;
+    return WriteFileWhole(ChatFile(requesterLine, ".rsp"), line) ? 1 : 0;
 }
 
 void RemoveOwnAnswer() { unlink(ChatFile(Call().LineNumber, ".rsp").c_str()); }

@@ -12,6 +12,7 @@
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"
+#include "common/whole_file.h"
 
 namespace kv::caller {
 namespace {
@@ -32,7 +33,7 @@ bool ReadWhole(const std::string& path, std::array<uint8_t, TimeLogRecord::kSize
 
 bool WriteRecord(const std::string& path, const TimeLogRecord& record) {
     auto bytes = EncodeRecord(record);
-    if (ReplaceFileContents(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()})) return true;
+    if (WriteFileWhole(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()})) return true;
     WriteLog("Cannot write %s: %s", path, std::strerror(errno));
     return false;
 }

@@ -16,6 +16,7 @@
 
 #include "common/files.h"
 #include "common/runtime.h"
+#include "common/whole_file.h"
 
 using namespace kv;
 namespace fs = std::filesystem;
@@ -262,7 +263,7 @@ namespace {
 
 // A writer killed at any moment of ReplaceFileContents leaves the old
 // contents or the new ones, whole, with the file's own mode.
-TEST_F(Files, ReplaceFileContentsKilledAtAnyMomentLeavesOneWholeVersion) {
+TEST_F(Files, WholeFileRewriteKilledAtAnyMomentLeavesOneWholeVersion) {
     fs::path target = dir_ / "record.bbs";
     const size_t size = 256 * 1024;
     Write(target, std::string(size, 'A'));
@@ -272,7 +273,7 @@ TEST_F(Files, ReplaceFileContentsKilledAtAnyMomentLeavesOneWholeVersion) {
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             std::string a(size, 'A'), b(size, 'B');
-            for (int i = 0;; ++i) ReplaceFileContents(target.string(), i % 2 ? a : b);
+            for (int i = 0;; ++i) WriteFileWhole(target.string(), i % 2 ? a : b);
         }
         usleep(useconds_t(1000 + round * 700));
         kill(pid, SIGKILL);
