@@ -261,7 +261,7 @@ TEST_F(Move, AcrossFileSystems) {
 
 namespace {
 
-// A writer killed at any moment of ReplaceFileContents leaves the old
+// A writer killed at any moment of WriteFileWhole leaves the old
 // contents or the new ones, whole, with the file's own mode.
 TEST_F(Files, WholeFileRewriteKilledAtAnyMomentLeavesOneWholeVersion) {
     fs::path target = dir_ / "record.bbs";
@@ -283,6 +283,18 @@ TEST_F(Files, WholeFileRewriteKilledAtAnyMomentLeavesOneWholeVersion) {
         EXPECT_TRUE(body == std::string(size, 'A') || body == std::string(size, 'B')) << "round " << round;
         EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     }
+}
+
+// A file the rewrite makes is the board's alone: users.bbs rewritten by a
+// pack holds passwords, so the temporary's mode never opens it to others.
+TEST_F(Files, WholeFileRewriteGivesANewFileTheBoardsMode) {
+    mode_t mask = umask(0002);
+    fs::path made = dir_ / "users.bbs";
+    ASSERT_TRUE(WriteFileWhole(made.string(), "secret"));
+    umask(mask);
+    EXPECT_EQ(Slurp(made), "secret");
+    EXPECT_EQ(fs::status(made).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
 }
 
 }  // namespace
