@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <functional>
@@ -27,11 +28,23 @@ namespace {
 
 constexpr size_t kNameField = 15;
 
-std::string ListPath(const std::string& directory) { return directory + "/" + kFileListName; }
+// The list that belongs to a directory (of an area, or none): the one its
+// listing shows, and the directory that holds it.
+struct EntryList {
+    std::string Path;
+    std::string Dir;
+};
 
-// Holds an exclusive lock on a directory while its list changes.  The lock
-// is on the directory, not the list, because a rewrite replaces the list's
-// inode under anyone who locked that.
+EntryList ListOf(const std::string& directory, int area) {
+    EntryList l{FileListPath(area, directory), {}};
+    size_t slash = l.Path.rfind('/');
+    l.Dir = slash == std::string::npos ? "." : slash == 0 ? "/" : l.Path.substr(0, slash);
+    return l;
+}
+
+// Holds an exclusive lock on the directory holding a list while the list
+// changes.  The lock is on the directory, not the list, because a rewrite
+// replaces the list's inode under anyone who locked that.
 class DirectoryLock {
 public:
     explicit DirectoryLock(const std::string& directory)
@@ -64,8 +77,8 @@ std::string EntryLine(const std::string& name, const std::string& description) {
     return name + std::string(pad, ' ') + OneLine(description) + "\n";
 }
 
-bool AppendToList(const std::string& directory, const std::string& text) {
-    int fd = open(ListPath(directory).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+bool AppendToList(const EntryList& list, const std::string& text) {
+    int fd = open(list.Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     // One write: the lines reach the list together or not at all.
     ssize_t n;
@@ -110,46 +123,61 @@ long FindEntry(const std::vector<std::string>& lines, std::string_view name) {
     return loose;
 }
 
-// Takes the entry and its continuation lines out of the list in directory.
-// The lock is the caller's.
-// With keep, the entry goes somewhere first: keep gets its description and
-// continuation lines before the list is rewritten, and the list stays as
-// it is when keep fails, so an entry is never lost between two lists.
-int TakeEntry(const std::string& name, const std::string& directory, std::string* description,
-              const std::function<bool(const std::string&, const std::string&)>& keep = nullptr) {
-    std::string path = ListPath(directory);
+enum class Taken { kDone, kNoEntry, kFailed };
+
+// Takes the entry and its continuation lines out of list; the lock is the
+// caller's.  With description, the entry's description (text 527 for a
+// name alone) is copied there.
+// before runs once the new list is written beside the old one and before
+// it takes the old one's place, with the description and the continuation
+// lines; when before fails, the list stays as it is.  So an entry reaches
+// another list, or its file is deleted, before it leaves this one, and a
+// list that cannot be rewritten changes nothing.
+Taken TakeEntry(const std::string& name, const EntryList& list, std::string* description,
+                const std::function<bool(const std::string&, const std::string&)>& before = nullptr) {
     std::vector<std::string> lines;
-    if (!ReadList(path, lines)) return 0;
+    if (!ReadList(list.Path, lines)) {
+        // No list at all holds no entry; one that cannot be read may.
+        return access(list.Path.c_str(), F_OK) != 0 && errno == ENOENT ? Taken::kNoEntry : Taken::kFailed;
+    }
     long at = FindEntry(lines, name);
-    if (at < 0) return 0;
+    if (at < 0) return Taken::kNoEntry;
     size_t end = size_t(at) + 1;
     while (end < lines.size() && ParseFileListLine(lines[end]).Kind == FileLineKind::kContinuation) ++end;
-    if (description != nullptr) {
-        FileListLine l = ParseFileListLine(lines[size_t(at)]);
-        *description = l.Description.empty() ? GetText(527) : std::string(l.Description);
-    }
+    FileListLine l = ParseFileListLine(lines[size_t(at)]);
+    std::string text = l.Description.empty() ? GetText(527) : std::string(l.Description);
+    if (description != nullptr) *description = text;
     std::string kept, taken;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i > size_t(at) && i < end) taken += lines[i];
         else if (i != size_t(at)) kept += lines[i];
     }
     if (!taken.empty() && taken.back() != '\n') taken += '\n';
-    if (keep && !keep(description != nullptr ? *description : std::string(), taken)) return 0;
-    if (!WriteFileWhole(path, kept)) {
-        LogText(407, directory);
-        return 0;
+    TempFile tmp = MakeTempBeside(list.Path);
+    if (tmp.fd < 0 || !WriteFully(tmp.fd, kept)) {
+        DiscardTemp(tmp);
+        LogText(407, list.Dir);
+        return Taken::kFailed;
     }
-    return 1;
+    if (before && !before(text, taken)) {
+        DiscardTemp(tmp);
+        return Taken::kFailed;
+    }
+    if (!CommitTemp(tmp, list.Path)) {
+        LogText(407, list.Dir);
+        return Taken::kFailed;
+    }
+    return Taken::kDone;
 }
 
 bool ClearScreenWanted() { return (Call().User.Options & USER_CLEAR_SCREEN) != 0; }
 
 void Warn(int text, int seconds) { PutColorText(GetText(text), true, false, seconds, kColorWarning); }
 
-// The directory of a sysop command's argument, without a trailing '/';
-// empty when there is none.
-std::string SysopDirectory(const std::string& argument) {
-    int area = -1;
+// The directory of a sysop command's argument, without a trailing '/',
+// and its area (-1 for a plain path); empty when there is none.
+std::string SysopDirectory(const std::string& argument, int& area) {
+    area = -1;
     std::string dir = FileAreaArgument(argument, area);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return dir;
@@ -178,29 +206,59 @@ std::string AskExistingName(const std::string& dir, int seconds) {
 
 }  // namespace
 
-int AddFileEntry(const std::string& name, const std::string& directory, const std::string& description) {
-    DirectoryLock lock(directory);
-    return AppendToList(directory, EntryLine(name, description)) ? 1 : 0;
+int AddFileEntry(const std::string& name, const std::string& directory, const std::string& description, int area) {
+    EntryList list = ListOf(directory, area);
+    DirectoryLock lock(list.Dir);
+    return AppendToList(list, EntryLine(name, description)) ? 1 : 0;
 }
 
-int RemoveFileEntry(const std::string& name, const std::string& directory, std::string* description) {
-    DirectoryLock lock(directory);
-    return TakeEntry(name, directory, description);
+int RemoveFileEntry(const std::string& name, const std::string& directory, std::string* description, int area) {
+    EntryList list = ListOf(directory, area);
+    DirectoryLock lock(list.Dir);
+    return TakeEntry(name, list, description) == Taken::kDone ? 1 : 0;
 }
 
-int MoveFileEntry(const std::string& name, const std::string& from, const std::string& to) {
+int MoveFileEntry(const std::string& name, const std::string& from, const std::string& to, int fromArea,
+                  int toArea) {
+    EntryList source = ListOf(from, fromArea), target = ListOf(to, toArea);
+    // Two areas listed from one list: the entry is where it belongs (and
+    // a rewrite after the append would drop it).
+    if (source.Path == target.Path) {
+        DirectoryLock lock(source.Dir);
+        std::vector<std::string> lines;
+        return ReadList(source.Path, lines) && FindEntry(lines, name) >= 0 ? 1 : 0;
+    }
     // Both lists are locked, always in the same order, so two moves the
     // other way round cannot wait for each other; the entry is added to
     // the target before it leaves the source.
-    const std::string& first = from < to ? from : to;
-    const std::string& second = from < to ? to : from;
+    const std::string& first = std::min(source.Dir, target.Dir);
+    const std::string& second = std::max(source.Dir, target.Dir);
     DirectoryLock lockFirst(first);
     std::optional<DirectoryLock> lockSecond;
     if (second != first) lockSecond.emplace(second);
-    std::string description;
-    return TakeEntry(name, from, &description, [&](const std::string& d, const std::string& continuation) {
-        return AppendToList(to, EntryLine(name, d) + continuation);
-    });
+    return TakeEntry(name, source, nullptr,
+                     [&](const std::string& description, const std::string& continuation) {
+                         return AppendToList(target, EntryLine(name, description) + continuation);
+                     }) == Taken::kDone
+               ? 1
+               : 0;
+}
+
+int RemoveFileAndEntry(const std::string& name, const std::string& directory, int area) {
+    EntryList list = ListOf(directory, area);
+    DirectoryLock lock(list.Dir);
+    std::string path = directory + "/" + name;
+    bool deleted = false;
+    auto deleteFile = [&](const std::string&, const std::string&) {
+        deleted = unlink(path.c_str()) == 0;
+        return deleted;
+    };
+    switch (TakeEntry(name, list, nullptr, deleteFile)) {
+    case Taken::kDone: return 1;
+    case Taken::kNoEntry: return unlink(path.c_str()) == 0 ? 1 : 0;
+    case Taken::kFailed: break;
+    }
+    return deleted ? -1 : 0;
 }
 
 int DescriptionFromList(const std::string& name, int protocol, std::string& description) {
@@ -277,7 +335,8 @@ int LogPrivateUpload(const std::string& name, const std::string& directory, cons
 
 void SysopMoveFile(const std::string& argument) {
     PutLine();
-    std::string source = SysopDirectory(argument);
+    int sourceArea = -1, targetArea = -1;
+    std::string source = SysopDirectory(argument, sourceArea);
     if (source.empty()) return;
     if (!IsDirectory(source)) return NotADirectory(source, kColorWarning, 2);
     std::string name = AskExistingName(source, 2);
@@ -293,7 +352,7 @@ void SysopMoveFile(const std::string& argument) {
         // The area's directory takes the place of what was typed.
         for (size_t i = 0; i < target.size(); ++i) EraseChar();
         std::string typed = target;
-        ResolveFileArea(typed, target);
+        targetArea = ResolveFileArea(typed, target);
         PutString(target);
         if (target.empty()) {
             PutLine();
@@ -320,7 +379,7 @@ void SysopMoveFile(const std::string& argument) {
         return Warn(402, 2);
     }
     if (ChoicePrompt(GetText(401), true, true, true, false, GetText(35)) != Call().YesKey) return;
-    if (!MoveFileEntry(name, source, target)) {
+    if (!MoveFileEntry(name, source, target, sourceArea, targetArea)) {
         RingBell();
         Warn(402, 2);
     }
@@ -328,7 +387,8 @@ void SysopMoveFile(const std::string& argument) {
 
 void SysopRemoveFile(const std::string& argument) {
     PutLine();
-    std::string dir = SysopDirectory(argument);
+    int area = -1;
+    std::string dir = SysopDirectory(argument, area);
     if (dir.empty()) {
         if (!IsAreaNumberArgument(argument)) Warn(743, 3);
         return;
@@ -338,7 +398,8 @@ void SysopRemoveFile(const std::string& argument) {
     AskInput(true, false, GetText(399), name, 14);
     PutLine();
     if (name.empty() || name[0] == kKeyEsc) return;
-    if (name == kFileListName) return Warn(726, 3);
+    // Neither the directory's own list nor the area's list kept in it.
+    if (name == kFileListName || dir + "/" + name == FileListPath(area, dir)) return Warn(726, 3);
     if (!FileNameIsSafe(name) || !FileExists(dir + "/" + name, kPlainPath)) {
         PutColorText(FormatText(406, name), true, false, 3, kColorWarning);
         return;
@@ -347,14 +408,18 @@ void SysopRemoveFile(const std::string& argument) {
     PutString(" ");
     if (ChoicePrompt(GetText(724), false, true, true, false, GetText(35)) == Call().YesKey) {
         std::string path = dir + "/" + name;
-        RemoveFileEntry(name, dir);
-        if (unlink(path.c_str()) == 0) {
+        int removed = RemoveFileAndEntry(name, dir, area);
+        if (removed == 1) {
             std::string text = FormatText(725, path);
             WriteLogLine(text);
             PutColorText(text, true, false, 3, kColorWarning);
         } else {
+            // Either nothing changed, or the file is gone and its entry
+            // stayed (the list could not be rewritten; logged with 407).
+            std::string text = removed < 0 ? FormatText(407, ListOf(dir, area).Dir) : FormatText(727, path);
+            if (removed == 0) WriteLogLine(text);
             RingBell();
-            PutColorText(FormatText(727, path), true, false, 3, kColorWarning);
+            PutColorText(text, true, false, 3, kColorWarning);
         }
     }
     PutLine();

@@ -174,6 +174,15 @@ TEST_F(FileListTest, MoveCarriesTheEntryWithItsContinuation) {
     // A target list that cannot be written keeps the entry in its source.
     EXPECT_EQ(MoveFileEntry("y.zip", A(), (dir / "missing").string()), 0);
     EXPECT_EQ(List(A()), "y.zip          Why\n");
+    // Between two areas listed from one list the entry stays where it is.
+    ConfigRecord c;
+    for (int a : {1, 2}) {
+        c.FileAreas[size_t(a)].AreaDefined = 1;
+        c.FileAreas[size_t(a)].ListingPath = A() + "/files.bbs";
+    }
+    SetConfig(c);
+    EXPECT_EQ(MoveFileEntry("y.zip", A(), B(), 1, 2), 1);
+    EXPECT_EQ(List(A()), "y.zip          Why\n");
 }
 
 // A rewrite killed at its write (the file-size limit kills it with
@@ -195,6 +204,43 @@ TEST_F(FileListTest, ARewriteKilledHalfWayLeavesTheOldList) {
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
     EXPECT_EQ(List(A()), body);
+}
+
+// Removing a file with its entry: an area's list kept apart is the one
+// changed, and a list that cannot be rewritten (the file-size limit, its
+// signal ignored, makes the write fail) keeps both the file and its entry.
+TEST_F(FileListTest, RemovingAFileChangesItsAreasListOrNothing) {
+    ConfigRecord c;
+    c.FileAreas[4].AreaDefined = 1;
+    c.FileAreas[4].AreaDir = A();
+    c.FileAreas[4].ListingPath = B() + "/area5.bbs";
+    SetConfig(c);
+    std::string body = "# kept apart\nkeep.zip       Keep\ngone.zip       Gone\n more of it\n";
+    std::ofstream(B() + "/area5.bbs") << body;
+    for (const char* n : {"keep.zip", "gone.zip"}) std::ofstream(A() + "/" + n) << "x";
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit r{8, 8};
+        setrlimit(RLIMIT_FSIZE, &r);
+        _exit(RemoveFileAndEntry("gone.zip", A(), 4) == 0 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fs::exists(A() + "/gone.zip"));
+    EXPECT_EQ(Slurp(B() + "/area5.bbs"), body);
+
+    EXPECT_EQ(RemoveFileAndEntry("gone.zip", A(), 4), 1);
+    EXPECT_FALSE(fs::exists(A() + "/gone.zip"));
+    EXPECT_EQ(Slurp(B() + "/area5.bbs"), "# kept apart\nkeep.zip       Keep\n");
+    EXPECT_FALSE(fs::exists(A() + "/files.bbs"));
+    // Nothing of the rewrites is left beside the list.
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(B())) n += e.path().filename() != "area5.bbs";
+    EXPECT_EQ(n, 0u);
 }
 
 TEST_F(FileListTest, PrivateUploadsAreLoggedWithoutTheirSlash) {

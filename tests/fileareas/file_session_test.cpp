@@ -278,7 +278,7 @@ TEST_F(FileSession, SysopMovesAFileWithItsEntryToAnotherArea) {
     ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F1\r"));
     // The area's directory takes the place of the typed "$F1".
     ASSERT_TRUE(s->WaitForText(uploads.string()));
-    ASSERT_TRUE(Answer("Move its entry in files.bbs too?", "y"));
+    ASSERT_TRUE(Answer("Move its list entry too?", "y"));
     Done();
     EXPECT_FALSE(fs::exists(utils / "A.ZIP"));
     EXPECT_TRUE(fs::exists(uploads / "A.ZIP"));
@@ -311,6 +311,50 @@ TEST_F(FileSession, SysopRemovesOneFileAndItsEntryOnly) {
     EXPECT_TRUE(fs::exists(utils / ".." / "x"));
     EXPECT_EQ(Read(utils / "files.bbs"), "DATA.ZIP       Data\nnotes.txt      Notes\n");
     EXPECT_NE(Read(board.DataDir() / "menu.log").find("Removed " + (utils / "data").string()), std::string::npos);
+}
+
+// The Documents area (typed as area 3) keeps its list apart from its
+// files: move and remove change that list, not a "files.bbs" beside them.
+TEST_F(FileSession, SysopMoveAndRemoveChangeTheListOfAnAreaKeptApart) {
+    fs::path docs = board.root() / "files" / "docs";
+    fs::path list = board.root() / "files" / "lists" / "docs.bbs";
+    Start(kSam, {"run=62,$F3", "run=29,$F3", "run=29,$F2"});
+    ASSERT_TRUE(Answer("File name:", "rules.txt\r"));
+    ASSERT_TRUE(Answer("Remove this file?", "y"));
+    ASSERT_TRUE(Answer("File name:", "history.txt\r"));
+    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F2\r"));
+    ASSERT_TRUE(Answer("Move its list entry too?", "y"));
+    ASSERT_TRUE(Answer("File name:", "b.zip\r"));
+    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F3\r"));
+    ASSERT_TRUE(AnswerNth("Move its list entry too?", 2, "y"));
+    Done();
+    EXPECT_EQ(s->Output().find("The move failed."), std::string::npos) << s->Screen();
+    EXPECT_NE(Read(board.DataDir() / "menu.log").find("Removed " + (docs / "rules.txt").string()), std::string::npos);
+    EXPECT_FALSE(fs::exists(docs / "rules.txt"));
+    EXPECT_TRUE(fs::exists(utils / "history.txt"));
+    EXPECT_TRUE(fs::exists(docs / "b.zip"));
+    EXPECT_EQ(Read(list),
+              "# The documents area keeps its list here, apart from its files.\n"
+              "b.zip          An old file with a long description that goes on past the end of one line "
+              "and wraps onto the next\n");
+    EXPECT_NE(Read(utils / "files.bbs").find("history.txt    How the board began.\n"), std::string::npos);
+    EXPECT_EQ(Read(utils / "files.bbs").find("b.zip"), std::string::npos);
+    EXPECT_FALSE(fs::exists(docs / "files.bbs"));
+}
+
+// A target list that cannot be written: the file has moved, the entry
+// stays in its source list, and the sysop is told.
+TEST_F(FileSession, SysopMoveToAListThatCannotBeWrittenKeepsTheEntry) {
+    board.Set("FileAreas[0].ListingPath", (board.root() / "nowhere" / "uploads.bbs").string());
+    Start(kSam, {"run=29,$F2"});
+    ASSERT_TRUE(Answer("File name:", "A.ZIP\r"));
+    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F1\r"));
+    ASSERT_TRUE(Answer("Move its list entry too?", "y"));
+    ASSERT_TRUE(s->WaitForText("The move failed.")) << s->Screen();
+    Done();
+    EXPECT_TRUE(fs::exists(uploads / "A.ZIP"));
+    EXPECT_NE(Read(utils / "files.bbs").find("A.ZIP          Archive tools\n for every archive kind\n"),
+              std::string::npos);
 }
 
 TEST_F(FileSession, TypeTextFileAsksForOneNameInTheArea) {
