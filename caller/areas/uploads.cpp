@@ -211,7 +211,7 @@ int ProcessUploads(const std::vector<std::string>& names, const std::string& dir
         }
         // The entry only once the file is there.
         if (!description.empty() && description[0] == '/') LogPrivateUpload(name, directory, description);
-        else AddFileEntry(name, directory, description);
+        else AddFileEntry(name, directory, description, area);
         LogText(510, p.ProtocolName, directory, name);
         ++files;
         bytes += size;

@@ -280,6 +280,28 @@ TEST_F(TransferCall, LeftoversOfAnEarlierCallAreNotAnUpload) {
     EXPECT_NE(CallerLog().find("No file was received."), std::string::npos) << CallerLog();
 }
 
+// An area whose list is kept apart gets the upload's entry there, where
+// its listing looks, and no files.bbs of its own.
+TEST_F(TransferCall, UploadIntoAnAreaWithItsListKeptApart) {
+    fs::path list = board().root() / "lists" / "area1.bbs";
+    board().WriteFile(list, "");
+    board().Set("FileAreas[0].ListingPath", list.string());
+    StandInProtocol("printf 'fresh' > new.dat\nexit 0\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe new.dat", "Fresh data\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(board().ReadFile(area_ / "new.dat"), "fresh");
+    std::string entries = board().ReadFile(list);
+    EXPECT_NE(entries.find("new.dat"), std::string::npos) << entries;
+    EXPECT_NE(entries.find("Fresh data"), std::string::npos) << entries;
+    EXPECT_FALSE(fs::exists(area_ / "files.bbs"));
+}
+
 // A name the caller types for a protocol that asks one is a plain name.
 TEST_F(TransferCall, TypedUploadNameWithShellCharactersIsRefused) {
     StartBoard();
