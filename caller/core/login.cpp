@@ -25,6 +25,7 @@
 #include "common/strings.h"
 #include "common/trash_words.h"
 #include "common/users.h"
+#include "common/whole_file.h"
 
 namespace kv::caller {
 namespace {
@@ -40,28 +41,6 @@ const std::string kEscape = "\x1b";
 std::string Trimmed(std::string s) {
     TrimRight(s);
     return std::string(SkipBlanks(s));
-}
-
-// The whole file under a temporary name beside it, then renamed into place,
-// so a reader never meets half a record.
-bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size) {
-    std::string tmp = path + ".tmp" + std::to_string(getpid());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t w = write(fd, data + done, size - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
-        done += size_t(w);
-    }
-    bool ok = done == size;
-    if (close(fd) != 0) ok = false;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
-    int err = errno;
-    unlink(tmp.c_str());
-    errno = err;
-    return false;
 }
 
 // A refusal's display file, or its fallback text and a pause to read it.
@@ -304,7 +283,7 @@ int UpdateLastCall() {
         if (c.CurrentUserNumber != 0 || Config().ShowSysop) rec.Name = c.CallerName;
     }
     EncodeRecord(rec, bytes.data());
-    if (!WriteFileAtomically(path, bytes.data(), bytes.size())) {
+    if (!WriteFileWhole(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
         WriteLog("Cannot write %s: %s", path, std::strerror(errno));
         return 0;
     }
