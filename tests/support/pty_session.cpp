@@ -188,10 +188,17 @@ void PtySession::Feed(const char* bytes, size_t n) {
     cursorCol_ = pos.col;
 }
 
-bool PtySession::Pump(int timeoutMs) {
+bool PtySession::Pump(int timeoutMs) { return PumpUntil(timeoutMs, nullptr); }
+
+// Reads what is there, waiting up to timeoutMs for the first of it.  A
+// program that writes without pause would keep the loop reading to its end,
+// so a wait looks at what came every few kilobytes and stops there: a key
+// sent next then reaches the program while it still writes.
+bool PtySession::PumpUntil(int timeoutMs, const std::function<bool()>& done) {
     if (master_ < 0) return false;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool first = true;
+    size_t sinceCheck = 0;
     for (;;) {
         pollfd p{master_, POLLIN, 0};
         int wait = first ? MillisLeft(deadline) : 0;
@@ -203,6 +210,11 @@ bool PtySession::Pump(int timeoutMs) {
         ssize_t n = read(master_, buf, sizeof buf);
         if (n > 0) {
             Feed(buf, size_t(n));
+            sinceCheck += size_t(n);
+            if (done && sinceCheck >= sizeof buf) {
+                sinceCheck = 0;
+                if (done()) return true;
+            }
             continue;  // take everything that is there
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
@@ -212,21 +224,23 @@ bool PtySession::Pump(int timeoutMs) {
 
 bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+    auto found = [&] { return Screen().find(text) != std::string::npos; };
     for (;;) {
-        if (Screen().find(text) != std::string::npos) return true;
+        if (found()) return true;
         int left = MillisLeft(deadline);
         if (left == 0) return false;
-        if (!Pump(left < 50 ? left : 50)) return Screen().find(text) != std::string::npos;
+        if (!PumpUntil(left < 50 ? left : 50, found)) return found();
     }
 }
 
 bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+    auto found = [&] { return output_.find(bytes) != std::string::npos; };
     for (;;) {
-        if (output_.find(bytes) != std::string::npos) return true;
+        if (found()) return true;
         int left = MillisLeft(deadline);
         if (left == 0) return false;
-        if (!Pump(left < 50 ? left : 50)) return output_.find(bytes) != std::string::npos;
+        if (!PumpUntil(left < 50 ? left : 50, found)) return found();
     }
 }
 

@@ -119,6 +119,8 @@ public:
 
 private:
     void Feed(const char* bytes, size_t n);
+    // Pump that stops early once done() holds.
+    bool PumpUntil(int timeoutMs, const std::function<bool()>& done);
 
     pid_t pid_ = -1;
     int master_ = -1;
