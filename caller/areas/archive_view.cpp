@@ -253,7 +253,13 @@ std::string FormatArchiveLine(const ArchiveMember& m) {
     size_t cut = name.rfind('/');
     if (cut == std::string_view::npos) cut = name.rfind('\\');
     if (cut != std::string_view::npos) name.remove_prefix(cut + 1);
-    return fmt::sprintf("%-13.12s  %7ld  %7ld  %2d%%  %s  %s", std::string(name), long(m.Unpacked), long(m.Packed),
+    // The name comes from whoever made the archive: no byte of it may move
+    // the caller's cursor, clear the screen or end the line.
+    std::string shown(name);
+    for (char& c : shown) {
+        if (uint8_t(c) < 0x20 || uint8_t(c) == 0x7F) c = ' ';
+    }
+    return fmt::sprintf("%-13.12s  %7ld  %7ld  %2d%%  %s  %s", shown, long(m.Unpacked), long(m.Packed),
                         PackRatio(m.Unpacked, m.Packed), FormatDosDate(m.Date), FormatDosTime(m.Time));
 }
 

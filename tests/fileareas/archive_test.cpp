@@ -194,6 +194,24 @@ TEST_F(ArchiveTest, EachKindListsItsMembers) {
     EXPECT_EQ(got[1].Packed, 1250);
 }
 
+// Member names are the archive maker's bytes: none of them reaches the
+// caller's screen as a control (an escape, a line end, a NUL).
+TEST_F(ArchiveTest, ControlBytesInNamesAreShownAsBlanks) {
+    const std::vector<Member> hostile = {{std::string("A\x1b[2J\r\n\0\x7f.T", 11), 10, "x"}};
+    std::vector<std::pair<std::string, Bytes>> archives = {{"h.zoo", Zoo(hostile)},
+                                                           {"h.arc", Arc(hostile)},
+                                                           {"h1.lzh", Lzh(hostile, 1)},
+                                                           {"h2.lzh", Lzh(hostile, 2)}};
+    for (const auto& [name, bytes] : archives) {
+        std::vector<ArchiveMember> got;
+        ASSERT_EQ(List(Write(name, bytes), &got), 1) << name;
+        ASSERT_EQ(got.size(), 1u) << name;
+        std::string line = FormatArchiveLine(got[0]);
+        for (char c : line) EXPECT_FALSE(uint8_t(c) < 0x20 || uint8_t(c) == 0x7f) << name << ": " << int(c);
+        EXPECT_EQ(line.substr(0, 7), "A [2J  ") << name;
+    }
+}
+
 TEST_F(ArchiveTest, AZipMadeByZip) {
     for (const char* n : {"one.txt", "two.txt"}) std::ofstream(dir / n) << std::string(3000, n[0]);
     test::RunResult r = test::RunProgram({"/usr/bin/zip", "-q", "-X", "made.zip", "one.txt", "two.txt"}, dir);
