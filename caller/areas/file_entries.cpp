@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -371,6 +372,12 @@ void SysopMoveFile(const std::string& argument) {
     }
     if (!IsDirectory(target)) return NotADirectory(target, kColorWarning, 2);
 
+    // A file of that name in the target would be replaced by the move and
+    // its entry doubled: the move is refused, both files stay.
+    if (std::filesystem::symlink_status(target + "/" + name).type() != std::filesystem::file_type::not_found) {
+        RingBell();
+        return Warn(402, 2);
+    }
     // The file is touched first so that it counts as new where it lands.
     std::string path = source + "/" + name;
     TouchFile(path);

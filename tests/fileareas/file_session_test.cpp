@@ -357,6 +357,23 @@ TEST_F(FileSession, SysopMoveToAListThatCannotBeWrittenKeepsTheEntry) {
               std::string::npos);
 }
 
+// A target that already holds a file of the name keeps it: the move is
+// refused and neither file nor list changes.
+TEST_F(FileSession, SysopMoveNeverReplacesAFileOfTheTarget) {
+    WriteList(uploads, "A.ZIP          Someone else's tools\n");
+    Put(uploads / "A.ZIP", 33, 2024, 3, 5);
+    Start(kSam, {"run=29,$F2"});
+    ASSERT_TRUE(Answer("File name:", "A.ZIP\r"));
+    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F1\r"));
+    ASSERT_TRUE(s->WaitForText("The move failed.")) << s->Screen();
+    Done();
+    EXPECT_EQ(s->Output().find("Move its list entry too?"), std::string::npos);
+    EXPECT_EQ(fs::file_size(uploads / "A.ZIP"), 33u);
+    EXPECT_EQ(fs::file_size(utils / "A.ZIP"), 100u);
+    EXPECT_EQ(Read(uploads / "files.bbs"), "A.ZIP          Someone else's tools\n");
+    EXPECT_NE(Read(utils / "files.bbs").find("A.ZIP          Archive tools\n"), std::string::npos);
+}
+
 TEST_F(FileSession, TypeTextFileAsksForOneNameInTheArea) {
     Start(kTerry, {"run=38,$F3", "run=38,$F3", "run=38,$F3rules.txt /N"});
     ASSERT_TRUE(Answer("File name:", "../../system/users.bbs\r"));
