@@ -274,7 +274,11 @@ int DescriptionFromList(const std::string& name, int protocol, std::string& desc
         TrimRight(line);
         long from = long(key) + p.UploadNameOffset;
         if (from < 0 || size_t(from) >= line.size()) return 0;
+        // The sender's words, shown to every caller who lists the area: no
+        // control byte of them reaches a screen, as none can be typed.
         description = line.substr(size_t(from));
+        BlankControlBytes(description);
+        TrimRight(description);
         return 1;
     }
     return 0;

@@ -262,10 +262,13 @@ TEST_F(FileListTest, DescriptionFromTheProtocolList) {
     p.UploadKeyword = "DESC:";
     p.UploadNameOffset = 6;
     SetConfig(c);
-    std::ofstream(p.ListFile) << "other.zip DESC: not this one\nnew.zip DESC: Fresh tools   \nshort.zip DESC:\n";
+    std::ofstream(p.ListFile) << "other.zip DESC: not this one\nnew.zip DESC: Fresh tools   \nshort.zip DESC:\n"
+                                 "esc.zip DESC: \x1b[2JWiped\r\x07\n";
     std::string d;
     ASSERT_EQ(DescriptionFromList("new.zip", 2, d), 1);
     EXPECT_EQ(d, "Fresh tools");
+    ASSERT_EQ(DescriptionFromList("esc.zip", 2, d), 1);
+    EXPECT_EQ(d, " [2JWiped");
     EXPECT_EQ(DescriptionFromList("short.zip", 2, d), 0);  // the offset lies past the line
     EXPECT_EQ(DescriptionFromList("none.zip", 2, d), 0);
     EXPECT_EQ(DescriptionFromList("new.zip", 3, d), 0);    // no list file
