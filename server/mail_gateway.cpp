@@ -373,9 +373,10 @@ bool PostMail(const MailHeader& mail, const std::vector<std::string>& body, int3
     h.FromName = mail.FromName;
     h.ToName = mail.ToName;
     h.Subject = mail.Subject;
-    BlankHeaderControlBytes(h);
+    // The time is a word of the mail's "Date:" line as it came.
     h.DateText = mail.DateText;
     h.TimeText = mail.TimeText;
+    BlankHeaderControlBytes(h);
     h.WrittenAt = h.ImportedAt = int32_t(Now());
     h.Status = MSG_EMAIL | MSG_PRIVATE;
     int32_t headerOffset = 0;

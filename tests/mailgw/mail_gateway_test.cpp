@@ -189,6 +189,23 @@ TEST_F(Gateway, PostsEachMailAndLogsWhatItCouldNot) {
     EXPECT_EQ(test::ReadBaseFile(board.MsgBaseDir(), kMsgTextFile).substr(0, 21), "\x01PID: kvhubd v0.1b\nHe");
 }
 
+// Control bytes of a mail from outside (a terminal's escapes, a bell, a
+// NUL) reach neither a header field nor a text line of the base.
+TEST_F(Gateway, ControlBytesOfAMailBecomeBlanks) {
+    board.WriteFile(Mailbox(), "From joe@far.org Sat Mar  9 10:15:00 1996\n"
+                               "From: Joe\x1b[2J <joe@far.org>\nTo: alice@kivo\nSubject: Hi\x07there\n"
+                               "Date: Sat, 9 Mar 1996 \x1b[31m\x07\x07x +0100\n\n" +
+                               std::string("Body\0with NUL \x1b[5mblink\n", 24));
+    ImportIncomingMail();
+    test::MsgBaseContents base = test::ReadMsgBase(board.MsgBaseDir());
+    ASSERT_EQ(base.messages.size(), 1u);
+    const MsgHeader& h = base.messages[0].header;
+    EXPECT_EQ(h.FromName, "joe@far.org (Joe [2J)");
+    EXPECT_EQ(h.Subject, "Hi there");
+    EXPECT_EQ(h.TimeText, " [31m  x");
+    EXPECT_EQ(base.messages[0].text.Lines, (std::vector<std::string>{"Body with NUL  [5mblink"}));
+}
+
 // Not posted, and kept until the sysop mends the configuration; in an
 // MMDF mailbox each kept mail keeps both its delimiter lines.
 TEST_F(Gateway, MailAreaOutsideTheBaseIsNotPostedUntilMended) {
