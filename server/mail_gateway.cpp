@@ -8,7 +8,11 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 #include <optional>
 #include <unordered_map>
 #include <cerrno>
@@ -140,6 +144,44 @@ bool MarkPending() {
     return true;
 }
 
+// The mails of "incoming.bbs" that an earlier, interrupted pass posted:
+// the offsets the pending marker lists.  A line not yet ended was never
+// written whole and counts for nothing.
+std::set<uint64_t> PostedBefore() {
+    std::set<uint64_t> posted;
+    std::string text;
+    std::ifstream in(MailDirPath(kPendingFile), std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    size_t from = 0;
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+        uint64_t offset = 0;
+        auto [stop, ec] = std::from_chars(text.data() + from, text.data() + end, offset);
+        if (ec == std::errc() && stop == text.data() + end) posted.insert(offset);
+    }
+    return posted;
+}
+
+// Notes in the pending marker that the mail at offset is posted.  Failing
+// that (logged once), a killed pass would post it again: nothing is lost.
+class PostedRecord {
+public:
+    ~PostedRecord() {
+        if (fd_ >= 0) close(fd_);
+    }
+    void Add(uint64_t offset) {
+        if (failed_) return;
+        if (fd_ < 0) fd_ = open(MailDirPath(kPendingFile).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd_ < 0 || !WriteAll(fd_, std::to_string(offset) + "\n")) {
+            WriteServerLog("Cannot note a posted mail in %s: %s", MailDirPath(kPendingFile), std::strerror(errno));
+            failed_ = true;
+        }
+    }
+
+private:
+    int fd_ = -1;
+    bool failed_ = false;
+};
+
 // A lock file older than this was left by a process that died holding it.
 constexpr time_t kStaleLockSeconds = 5 * 60;
 
@@ -149,9 +191,13 @@ bool StaleLock(const std::string& lock) {
 }
 
 // Rewrites "incoming.bbs" to hold only the byte ranges given (the mails
-// that could not be posted).
+// that could not be posted).  The offsets of the posted ones go from the
+// pending marker before the new file takes the old one's place: they would
+// name other mails of it.  Failing that, the whole file stays with its
+// posted mails, which the marker names (unless it was emptied just before
+// the failure): none is lost.
 bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& keep) {
-    bool ok = ReplaceIncoming([&](int to) {
+    return ReplaceIncoming([&](int to) {
         std::string bytes;
         for (const auto& [from, end] : keep) {
             bytes.resize(size_t(end - from));
@@ -159,11 +205,8 @@ bool KeepUnposted(FILE* f, const std::vector<std::pair<uint64_t, uint64_t>>& kee
                 !WriteAll(to, bytes))
                 return false;
         }
-        return true;
+        return truncate(MailDirPath(kPendingFile).c_str(), 0) == 0;
     });
-    // Failing that, the whole file stays, its posted mails with it: tried
-    // again, some may come twice, none is lost.
-    return ok;
 }
 
 // The node name of this machine, for the addresses of a mail.
@@ -302,6 +345,9 @@ void ProcessMailbox() {
     AliasBook users;
     auto recipient = [&](std::string_view value) { return ParseRecipientIn(value, users); };
     std::optional<MsgBaseWriter> writer(std::in_place);
+    const std::set<uint64_t> postedBefore = PostedBefore();
+    PostedRecord posted;
+    long skipped = 0;
     for (;;) {
         MailHeader header;
         int parsed = ParseMailHeader(in, header, recipient, dateOrder);
@@ -312,13 +358,17 @@ void ProcessMailbox() {
         const std::pair<uint64_t, uint64_t> bytes(mailStart, mailEnd);
         mailStart = mailEnd;
         int32_t number = 0;
-        if (parsed == kHeaderNoRecipient) {
+        if (postedBefore.count(bytes.first) != 0) {
+            ++skipped;
+        } else if (parsed == kHeaderNoRecipient) {
             WriteServerLog("Message to %s not sent, bad header", header.Addressed);
         } else if (body.empty()) {
             WriteServerLog("Message to %s not sent, null message body", header.ToName);
         } else if (PostMail(header, body, number, &*writer)) {
             WriteServerLog("Message #%ld posted to %s in area %d", long(number), header.ToName,
                            int(Config().MailArea));
+            CrashPoint("posted");
+            posted.Add(bytes.first);
             CrashPoint("import");
         } else {
             WriteServerLog("Posting of a message from %s FAILED", header.FromName);
@@ -326,6 +376,8 @@ void ProcessMailbox() {
         }
     }
     writer.reset();
+    if (skipped > 0)
+        WriteServerLog("%ld mail(s) of %s posted by an interrupted pass, not posted again", skipped, path);
     // Only now is a posted mail gone from the file; one that could not be
     // posted waits in it for the next pass, and the next mailbox is put
     // after it.

@@ -30,7 +30,12 @@ namespace kv::server {
 
 inline constexpr const char* kIncomingFile = "incoming.bbs";
 inline constexpr const char* kOutgoingFile = "outgoing.bbs";
-// Present while "incoming.bbs" holds mail not yet posted.
+// Present while "incoming.bbs" holds mail not yet posted.  It also lists,
+// one decimal byte offset a line, where each mail of "incoming.bbs" that a
+// pass has posted begins, so that a pass cut short (a killed server) posts
+// none of them again.  Every offset it lists is the start of a mail of the
+// file as it stands, posted already: the list is emptied before the file
+// is rewritten, and a new mailbox only goes after the mail that waits.
 inline constexpr const char* kPendingFile = "incoming.pnd";
 inline constexpr const char* kServerPid = "kvhubd v0.1b";
 // Seconds the import waits for another holder of the mailbox lock.
