@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
@@ -287,6 +288,10 @@ bool ExecScriptKeyword(Script& s, int code, const std::string& argument) {
         case kBranch: {
             int n = LabelNumber(argument);
             if (n < 0) return false;
+            // A loop back may never come to a key wait: a hang-up or a
+            // chat request is taken here, so such a loop still ends with
+            // the call.
+            ActOnSignals();
             std::rewind(s.file);
             s.lines = 0;
             if (FindScriptLabel(s, n)) return true;

@@ -151,6 +151,18 @@ TEST_F(Questionnaire, NewLevelTakesOnlyTheEarlierCallsOfTheDay) {
     EXPECT_EQ(1, c->Wait()) << c->Rest();
 }
 
+// A script that branches back for ever without waiting for a key still
+// ends its call when the line hangs up, rather than run on, line taken.
+TEST_F(Questionnaire, EndlessBranchEndsWhenTheLineHangsUp) {
+    Script("loop", "writef \"looping\"\n"
+                   "label 1\n"
+                   "branch 1\n");
+    auto c = Start("loop");
+    ASSERT_TRUE(c->Expect("looping")) << c->Rest();
+    c->session().Hangup();
+    EXPECT_EQ(99, c->Wait());
+}
+
 struct BrokenScript {
     const char* name;
     const char* body;
