@@ -107,11 +107,15 @@ int ShowMessageListLine(const MsgHeader& h, int& counter, int& pageMode) {
         PutLine(std::string(79, '-'));
         counter = 3;
     }
+    // Stored mail may be older than the gateway's blanking of control
+    // bytes: they are shown as blanks, as in the full header.
+    MsgHeader shown = h;
+    BlankHeaderControlBytes(shown);
     std::string line(80, ' ');
-    PutAt(line, 0, FormatChecked("%-5ld ", long(h.MsgNumber)), 6);
-    PutAt(line, 6, h.ToName, 23);
-    PutAt(line, 30, h.FromName, 23);
-    PutAt(line, 54, h.Subject, 22);
+    PutAt(line, 0, FormatChecked("%-5ld ", long(shown.MsgNumber)), 6);
+    PutAt(line, 6, shown.ToName, 23);
+    PutAt(line, 30, shown.FromName, 23);
+    PutAt(line, 54, shown.Subject, 22);
     TrimRight(line);
 
     const std::string keys = GetText(200);

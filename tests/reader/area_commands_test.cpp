@@ -330,6 +330,25 @@ TEST_F(AreaCommands, TheOneLineListShowsRecipientBeforeSender) {
     Finish();
 }
 
+// Mail stored before the gateway blanked control bytes: the one-line list
+// shows its names and subject with blanks, as the full header does, and
+// none of its sequences reaches the terminal.
+TEST_F(AreaCommands, TheOneLineListBlanksControlBytesOfStoredMail) {
+    std::vector<TestMessage> m(1);
+    m[0].number = 1, m[0].from = "Ev\x1b]0;owned\x07" "e", m[0].to = "A\x1b[2Jll", m[0].subject = "Hi\x1b[5n\x7f!";
+    WriteBase(m);
+    Start(kTerry, {"read=/M,2"}, {"options=2"});
+    ASSERT_TRUE(Next("Reading mode", "F"));
+    ASSERT_TRUE(Next("from message number", "\r"));
+    ASSERT_TRUE(session->WaitForText("End of the messages. Press a key.")) << session->Screen();
+    const std::string& out = session->Output();
+    EXPECT_NE(out.find("1     A [2Jll                 Ev ]0;owned e           Hi [5n !"), std::string::npos) << out;
+    for (const char* sequence : {"\x1b]0;owned", "\x1b[2J", "\x1b[5n", "\x07", "\x7f"})
+        EXPECT_EQ(out.find(sequence), std::string::npos) << "sequence " << sequence + 1;
+    session->Send(" ");
+    Finish();
+}
+
 TEST_F(AreaCommands, TheHeaderScanMarksMessagesOnceForTheMarkedList) {
     WriteBase(ScanBase());
     Start(kTerry, {"read=/M,1", "read=/M,1", "read=/M"});
