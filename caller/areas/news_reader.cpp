@@ -48,6 +48,17 @@ std::string_view HeaderValue(std::string_view line, size_t nameLength) {
     return v;
 }
 
+// A path with a ".." part, which could lead out of the directory below
+// which it is taken.
+bool ClimbsOut(std::string_view path) {
+    for (size_t at = 0; at <= path.size();) {
+        size_t slash = std::min(path.find('/', at), path.size());
+        if (path.substr(at, slash - at) == "..") return true;
+        at = slash + 1;
+    }
+    return false;
+}
+
 uint32_t ArticleNumber(const std::string& name) { return uint32_t(std::strtoul(name.c_str(), nullptr, 10)); }
 
 uint32_t NewArticles(const NewsGroupRecord& g, const NewsSubscription& s) {
@@ -529,7 +540,9 @@ std::vector<std::string> ArticleNames(const std::string& dir) {
 
 int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, int mode) {
     ArticleListState s{group, subscription, Config().NewsSpool + "/" + group.Path, {}, {}, 1, 0};
-    s.names = ArticleNames(s.dir);
+    // "master.bbs" comes from outside: a path that climbs out of the spool
+    // names no group of it.
+    if (!ClimbsOut(group.Path)) s.names = ArticleNames(s.dir);
     if (s.names.empty()) {
         WriteLog("ERROR: Cannot get article name (group = %s)", group.Path);
         return 0;

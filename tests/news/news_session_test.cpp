@@ -250,5 +250,38 @@ TEST_F(NewsSession, TheSelectionScreenHidesSearchesAndStopsAtMaxGroups) {
     EXPECT_EQ(news.size, NewsInfoHeader::kSize + 2 * NewsSubscription::kSize);
 }
 
+// A group whose path in "master.bbs" climbs out of the spool is never
+// opened: its "articles" beside the spool are not listed or read.
+TEST_F(NewsSession, AGroupPathOutOfTheSpoolIsNotOpened) {
+    const std::string spool = board().config().NewsSpool;
+    board().WriteFile(spool + "/../outside/1", "From: x@example.org\nSubject: Outside the spool\n\nSecret.\n");
+    NewsGroupRecord g;
+    g.Path = "../outside", g.Count = 1, g.Highest = 1;
+    auto bytes = EncodeRecord(g);
+    board().WriteFile(board().config().NewsDir + "/master.bbs", std::string(bytes.begin(), bytes.end()));
+    NewsInfoHeader h = FreshNewsHeader();
+    h.Subscribed = 1;
+    auto head = EncodeRecord(h);
+    auto sub = EncodeRecord(NewsSubscription{});
+    board().WriteFile(board().config().NewsDir + "/terry.bbs",
+                      std::string(head.begin(), head.end()) + std::string(sub.begin(), sub.end()));
+    PrepareTerry();
+    UserRecord terry = User(1);
+    terry.Alias = "terry";
+    PutUser(1, terry);
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(c->Answer("Your choice: ", "n")) << c->Rest();
+    ASSERT_TRUE(c->Answer("News: ", "r")) << c->Rest();
+    ASSERT_TRUE(c->Answer(kGroupQuestion, "y")) << c->Rest();
+    ASSERT_TRUE(c->Answer("News: ", "q")) << c->Rest();
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(c->session().Output().find("Outside the spool"), std::string::npos);
+    EXPECT_NE(CallerLog().find("Cannot get article name (group = ../outside)"), std::string::npos)
+        << CallerLog();
+}
+
 }  // namespace
 }  // namespace kv::test
