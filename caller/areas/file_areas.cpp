@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
@@ -196,6 +197,13 @@ std::string FileListPath(int area, const std::string& directory) {
         if (!a.ListingPath.empty()) return a.ListingPath;
     }
     return directory + "/" + kFileListName;
+}
+
+bool IsFileListName(const std::string& name, const std::string& directory, int area) {
+    if (name == kFileListName) return true;
+    std::error_code ec;
+    auto full = [&](const std::string& path) { return std::filesystem::absolute(path, ec).lexically_normal(); };
+    return full(directory + "/" + name) == full(FileListPath(area, directory));
 }
 
 const FileInfo* AreaFiles::Find(std::string_view name) const {

@@ -410,7 +410,7 @@ void SysopRemoveFile(const std::string& argument) {
     PutLine();
     if (name.empty() || name[0] == kKeyEsc) return;
     // Neither the directory's own list nor the area's list kept in it.
-    if (name == kFileListName || dir + "/" + name == FileListPath(area, dir)) return Warn(726, 3);
+    if (IsFileListName(name, dir, area)) return Warn(726, 3);
     if (!FileNameIsSafe(name) || !FileExists(dir + "/" + name, kPlainPath)) {
         PutColorText(FormatText(406, name), true, false, 3, kColorWarning);
         return;

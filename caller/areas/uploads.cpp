@@ -185,9 +185,11 @@ int ProcessUploads(const std::vector<std::string>& names, const std::string& dir
             name = cased;
         }
         // Never over a file the directory already holds, in any area or
-        // under this very name.
+        // under this very name, nor as the list an area is listed from.
         int duplicate = FindDuplicate(name);
-        if (duplicate >= 0 || ExistsHere(directory + "/" + name)) {
+        bool list = IsFileListName(name, directory, area);
+        if (list && duplicate < 0) duplicate = area;
+        if (duplicate >= 0 || list || ExistsHere(directory + "/" + name)) {
             PutAsideDuplicate(name, duplicate);
             result = -1;
             continue;

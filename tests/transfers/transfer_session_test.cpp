@@ -302,6 +302,34 @@ TEST_F(TransferCall, UploadIntoAnAreaWithItsListKeptApart) {
     EXPECT_FALSE(fs::exists(area_ / "files.bbs"));
 }
 
+// A received "files.bbs" in an area that has no list yet would become the
+// list every caller sees: it is set aside as a duplicate, and the list
+// holds only the entries the board wrote.
+TEST_F(TransferCall, AnUploadedListNeverBecomesTheAreasList) {
+    // No area holds a "files.bbs" that would make it a duplicate anyway.
+    for (const FileAreaDef& a : board().config().FileAreas)
+        if (a.AreaDefined != 0) fs::remove(fs::path(a.AreaDir) / "files.bbs");
+    StandInProtocol("printf 'FAKE.ZIP       Not a file of the board\\n' > files.bbs\nprintf 'fresh' > new.dat\n"
+                    "exit 0\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Expect("files.bbs is already in area 0.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe new.dat", "Fresh data\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(board().ReadFile(area_ / "new.dat"), "fresh");
+    std::string list = board().ReadFile(area_ / "files.bbs");
+    EXPECT_EQ(list.find("FAKE.ZIP"), std::string::npos) << list;
+    EXPECT_NE(list.find("Fresh data"), std::string::npos) << list;
+    EXPECT_NE(board().ReadFile(fs::path(board().config().WorkDir) / "abort" / "files.bbs").find("FAKE.ZIP"),
+              std::string::npos);
+    EXPECT_EQ(User(1).UploadedFiles, 1u);
+}
+
 // A name the caller types for a protocol that asks one is a plain name.
 TEST_F(TransferCall, TypedUploadNameWithShellCharactersIsRefused) {
     StartBoard();
