@@ -531,7 +531,10 @@ int HeaderRuleIndex(std::string_view line) {
 std::vector<std::string> ArticleNames(const std::string& dir) {
     std::vector<std::string> names;
     for (std::string& n : ExpandPattern("*", false, dir))
-        if (!n.empty() && n.size() <= 10 && std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        // An article number fits 32 bits, as the group's highest does: a
+        // larger one would wrap to a small number and spoil the last read.
+        if (!n.empty() && n.size() <= 10 && std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            std::strtoull(n.c_str(), nullptr, 10) <= UINT32_MAX)
             names.push_back(std::move(n));
     std::stable_sort(names.begin(), names.end(),
                      [](const std::string& a, const std::string& b) { return ArticleNumber(a) < ArticleNumber(b); });
