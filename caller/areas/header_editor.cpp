@@ -124,12 +124,16 @@ int ShowHeaderEditMenu(const MsgHeader& w, const std::string& keys) {
         SetBold();
     }
     PutLine(GetText(363));
+    // Stored mail may be older than the gateway's blanking of control
+    // bytes: shown as blanks, kept as they are unless edited.
+    MsgHeader shown = w;
+    BlankHeaderControlBytes(shown);
     int chosen = 0;
     for (int entry = kArea; entry <= kQuit && chosen == 0; ++entry) {
         std::string label = Label(343 + entry, kLabelWidth);
         PutHotKeyText(label, kColorKeys, kColorTitle);
         SetColorPair(kColorNormal);
-        for (char c : EntryValue(w, entry, label.size())) {
+        for (char c : EntryValue(shown, entry, label.size())) {
             PutChar(uint8_t(c));
             int index = 255;
             if (HotKeyPressed(index, int(keys.size()), keys)) {

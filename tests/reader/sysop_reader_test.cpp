@@ -190,6 +190,24 @@ TEST_F(SysopReader, TheHeaderEditorMovesAndSavesOnlyOnX) {
     EXPECT_EQ(after.info->TotalMessages, 3);
 }
 
+// Mail stored before the gateway blanked control bytes: the editor's menu
+// shows its names and subject with blanks, and changes nothing unasked.
+TEST_F(SysopReader, TheHeaderEditorShowsStoredControlBytesAsBlanks) {
+    std::vector<TestMessage> m = SysopBase();
+    m[0].from = "Ev\x1b]0;owned\x07" "e", m[0].to = "A\x1b[2Jll", m[0].subject = "Hi\x1b[5n\x7f!";
+    WriteBase(m);
+    ReadOne(kSam, "1");
+    session->Send("f");
+    ASSERT_TRUE(Next("Choice: ", "q"));
+    ASSERT_TRUE(Next("ause?"));
+    StopReading();
+    const std::string& out = session->Output();
+    for (const char* shown : {"Ev ]0;owned e", "A [2Jll", "Hi [5n !"}) EXPECT_NE(out.find(shown), std::string::npos) << shown;
+    for (const char* sequence : {"\x1b]0;owned", "\x1b[2J", "\x1b[5n", "\x07", "\x7f"})
+        EXPECT_EQ(out.find(sequence), std::string::npos) << "sequence " << sequence + 1;
+    EXPECT_EQ(ReadMsgBase(board.MsgBaseDir()).messages[0].header.Subject, "Hi\x1b[5n\x7f!");
+}
+
 TEST_F(SysopReader, TheDeletedFlagSetInTheEditorDeletesTheMessage) {
     ReadOne(kSam, "2");
     session->Send("f");
