@@ -10,6 +10,7 @@
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 #include "common/users.h"
 
 namespace kv::caller {
@@ -87,7 +88,10 @@ void EditAuthorRecord(const MsgHeader& header) {
     UserRecord record;
     int n = FindAuthorRecord(header.FromName, record);
     if (n < 0) {
-        PutColorText(FormatText(738, header.FromName), true, false, 3, kColorWarning);
+        // A sender from outside may hold control bytes: shown as blanks.
+        std::string sender = header.FromName;
+        BlankControlBytes(sender);
+        PutColorText(FormatText(738, sender), true, false, 3, kColorWarning);
         return;
     }
     Call().AcceptHighChars = Call().AnsiOn;

@@ -191,7 +191,8 @@ TEST_F(SysopReader, TheHeaderEditorMovesAndSavesOnlyOnX) {
 }
 
 // Mail stored before the gateway blanked control bytes: the editor's menu
-// shows its names and subject with blanks, and changes nothing unasked.
+// shows its names and subject with blanks, and changes nothing unasked;
+// the author edit names the sender the same way.
 TEST_F(SysopReader, TheHeaderEditorShowsStoredControlBytesAsBlanks) {
     std::vector<TestMessage> m = SysopBase();
     m[0].from = "Ev\x1b]0;owned\x07" "e", m[0].to = "A\x1b[2Jll", m[0].subject = "Hi\x1b[5n\x7f!";
@@ -199,6 +200,8 @@ TEST_F(SysopReader, TheHeaderEditorShowsStoredControlBytesAsBlanks) {
     ReadOne(kSam, "1");
     session->Send("f");
     ASSERT_TRUE(Next("Choice: ", "q"));
+    ASSERT_TRUE(Next("ause?", "="));
+    ASSERT_TRUE(Next("Ev ]0;owned e has no user record here."));
     ASSERT_TRUE(Next("ause?"));
     StopReading();
     const std::string& out = session->Output();
