@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,13 +80,20 @@ std::string EntryLine(const std::string& name, const std::string& description) {
 }
 
 bool AppendToList(const EntryList& list, const std::string& text) {
-    int fd = open(list.Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    int fd = open(list.Path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
+    // A list edited by hand may end without a line end: the new entry
+    // starts a line of its own instead of running on in the last one.
+    std::string lines = text;
+    struct stat st;
+    char last = '\n';
+    if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        lines.insert(0, 1, '\n');
     // One write: the lines reach the list together or not at all.
     ssize_t n;
-    do n = write(fd, text.data(), text.size());
+    do n = write(fd, lines.data(), lines.size());
     while (n < 0 && errno == EINTR);
-    bool ok = n == ssize_t(text.size());
+    bool ok = n == ssize_t(lines.size());
     return close(fd) == 0 && ok;
 }
 

@@ -131,6 +131,18 @@ TEST_F(FileListTest, AddWritesTheNameFieldAndKeepsABlankAfterIt) {
     EXPECT_EQ(AddFileEntry("x.zip", (dir / "missing").string(), "Tools"), 0);
 }
 
+// A list whose last line has no line end (edited by hand) gets the new
+// entry on a line of its own, by an add and by a move alike.
+TEST_F(FileListTest, AnEntryNeverRunsOnInALastLineWithoutItsEnd) {
+    WriteList(A(), "a.zip          First\nb.zip          Second");
+    WriteList(B(), "m.zip          Moved\n");
+    ASSERT_EQ(AddFileEntry("c.zip", A(), "Third"), 1);
+    EXPECT_EQ(List(A()), "a.zip          First\nb.zip          Second\nc.zip          Third\n");
+    WriteList(A(), "a.zip          First");
+    ASSERT_EQ(MoveFileEntry("m.zip", B(), A()), 1);
+    EXPECT_EQ(List(A()), "a.zip          First\nm.zip          Moved\n");
+}
+
 TEST_F(FileListTest, RemoveTakesTheWholeNameAndItsContinuationLines) {
     WriteList(A(),
               "# list\n"
