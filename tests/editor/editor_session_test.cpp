@@ -45,7 +45,7 @@ protected:
 
     // Waits until the output written since the last step holds text.
     bool Await(const std::string& text, int timeoutMs = 5000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kv::test::ScaledTimeout(timeoutMs));
         while (session_->Output().find(text, mark_) == std::string::npos) {
             if (std::chrono::steady_clock::now() > end || !session_->Pump(20)) break;
         }

@@ -108,7 +108,8 @@ TEST_F(LineChat, WhoIsOnLineAndOneLineMessages) {
     ASSERT_TRUE(sam->Expect("Terry Tester from Testville, line 2")) << sam->Rest();
     ASSERT_TRUE(sam->Expect(">> see you!soon")) << sam->Rest();
     ASSERT_TRUE(sam->Expect("Press Enter to go on.")) << sam->Rest();
-    EXPECT_FALSE(fs::exists(board().DataDir() / "line0.ask"));
+    // The message file goes once it has been shown, just after that line.
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(board().DataDir() / "line0.ask"); }));
     EXPECT_TRUE(t2->Expect("Your choice: ")) << t2->Rest();
 
     Ask(*sam, 1, "m");
@@ -156,7 +157,7 @@ TEST_F(LineChat, ChatBothWaysUntilThePartnerHangsUp) {
     EXPECT_EQ(4, ChatValue(0));
     terry->Send("!");
     ASSERT_TRUE(terry->Expect("Sam Sysop has left the chat.")) << terry->Rest();
-    ASSERT_TRUE(terry->session().WaitForText("Reason: hung up.")) << terry->session().Screen();
+    ASSERT_TRUE(terry->ExpectShown("Reason: hung up.")) << terry->Rest();
     ASSERT_TRUE(terry->LogOffAtMenu());
     EXPECT_EQ(-1, semget(3870, 2, 0));
     EXPECT_FALSE(Entry(1).Flags & LINE_CHAT);
@@ -193,7 +194,7 @@ TEST_F(LineChat, BusyWhileAChatRunsAndTheSysopEndsIt) {
     EXPECT_FALSE(Entry(0).Flags & LINE_MONITORED);  // the signal ended the chat only
     t1->Send("x");
     ASSERT_TRUE(t1->Expect("Sam Sysop has left the chat.")) << t1->Rest();
-    ASSERT_TRUE(t1->session().WaitForText("Reason: left.")) << t1->session().Screen();
+    ASSERT_TRUE(t1->ExpectShown("Reason: left.")) << t1->Rest();
     ASSERT_TRUE(t1->Expect("Your choice: ")) << t1->Rest();
     sam->Send("g");  // the menu's prompt stands where the request met it
     EXPECT_EQ(1, sam->Wait());

@@ -115,7 +115,7 @@ protected:
     // Waits until one of the texts shows; its index, or -1.
     int WaitForAny(const std::vector<std::string>& texts, int timeoutMs = 6000) {
         bool open = true;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
         while (std::chrono::steady_clock::now() <= deadline) {
             std::string screen = session->Screen();
             for (size_t i = 0; i < texts.size(); ++i)

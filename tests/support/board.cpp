@@ -63,6 +63,15 @@ int ScaledTimeout(int timeoutMs) {
     return timeoutMs * scale;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+        usleep(10 * 1000);
+    }
+    return true;
+}
+
 std::string ProgramPath(const std::string& name) { return std::string(KV_BIN_DIR) + "/" + name; }
 std::string SourcePath(const std::string& rel) { return std::string(KV_SOURCE_DIR) + "/" + rel; }
 

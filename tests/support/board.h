@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,12 @@ private:
 // failure.  KV_TEST_TIMEOUT_SCALE overrides the default of 4.  A wait
 // that checks that nothing happens must not use it.
 int ScaledTimeout(int timeoutMs);
+
+// Polls until done() holds, for at most timeoutMs (scaled), by the clock:
+// for what a program does after the text a test waited for (a file it
+// removes, a log line it writes, a record it rewrites).  True once done()
+// held.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
 // Paths of the built programs and of the source tree.
 std::string ProgramPath(const std::string& name);  // bin/NAME

@@ -49,6 +49,17 @@ public:
             }
         }
     }
+    // Expect for a text that the program writes in several colours: the
+    // escape sequences between its characters are skipped.  The screen is
+    // no place to look for it: what comes next may clear it first.
+    bool ExpectShown(const std::string& text, int timeoutMs = 8000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+        for (;;) {
+            bool open = std::chrono::steady_clock::now() < deadline && s_.Pump(20);
+            if (FindShown(text)) return true;
+            if (!open) return false;
+        }
+    }
     // Expects a prompt, then answers it.
     bool Answer(const std::string& prompt, const std::string& keys) {
         if (!Expect(prompt)) return false;
@@ -72,6 +83,27 @@ public:
     std::string Rest() const { return s_.Output().substr(pos_); }
 
 private:
+    // Looks for text after pos_ with ESC [ ... sequences left out; moves
+    // pos_ past it when found.
+    bool FindShown(const std::string& text) {
+        const std::string& out = s_.Output();
+        std::string plain;
+        std::vector<size_t> at;  // where each byte of plain stands in out
+        for (size_t i = pos_; i < out.size(); ++i) {
+            if (out[i] == '\033' && i + 1 < out.size() && out[i + 1] == '[') {
+                for (i += 2; i < out.size() && !(out[i] >= '@' && out[i] <= '~'); ++i) {
+                }
+                continue;
+            }
+            plain += out[i];
+            at.push_back(i);
+        }
+        size_t found = plain.find(text);
+        if (found == std::string::npos || text.empty()) return found != std::string::npos;
+        pos_ = at[found + text.size() - 1] + 1;
+        return true;
+    }
+
     PtySession s_;
     size_t pos_ = 0;
 };

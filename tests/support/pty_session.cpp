@@ -244,6 +244,20 @@ bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
     }
 }
 
+bool PtySession::WaitForQuiet(int quietMs, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
+    for (;;) {
+        auto quietEnds = Clock::now() + std::chrono::milliseconds(quietMs);
+        size_t before = output_.size();
+        // Pump returns at the first output; a quiet line keeps it waiting.
+        while (output_.size() == before && Clock::now() < quietEnds) {
+            if (!Pump(MillisLeft(quietEnds))) return true;  // the line closed: nothing more comes
+        }
+        if (output_.size() == before) return true;
+        if (MillisLeft(deadline) == 0) return false;
+    }
+}
+
 ScreenCell PtySession::Cell(int row, int col) const {
     ScreenCell out;
     VTermScreenCell c{};

@@ -83,6 +83,11 @@ public:
     // Waits until the raw output holds these bytes (for bytes that do not
     // render, such as a bell or an 8-bit control).
     bool WaitForOutput(std::string_view bytes, int timeoutMs = 5000);
+    // Reads until nothing has come for quietMs (not scaled: it is how long
+    // a pause must last), for at most timeoutMs (scaled).  False when the
+    // output never paused that long.  For a program that is to stop
+    // writing: it tells nothing about a program that did not start.
+    bool WaitForQuiet(int quietMs, int timeoutMs = 5000);
 
     // The screen: one row (trailing blanks cut), all rows, one cell (0-based).
     std::string Row(int row) const;

@@ -181,7 +181,7 @@ TEST_F(TransferCall, ListedFilesWithoutRatios) {
     ASSERT_TRUE(c->Answer("Send them?", "y")) << c->Rest();
     ASSERT_TRUE(c->Answer("Press any key", " ")) << c->Rest();
     ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
-    ASSERT_TRUE(c->session().WaitForText("Files: 2")) << c->Rest();
+    ASSERT_TRUE(c->ExpectShown("Files: 2  Bytes: 4000")) << c->Rest();
     ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
     std::string a = area_.string();
