@@ -81,11 +81,10 @@ protected:
 
     // Waits until the call is past its terminal set-up (text 1 logged).
     bool WaitUntilStarted() {
-        for (int i = 0; i < 500; ++i) {
-            if (ProcessLog().find("Kivo started") != std::string::npos) return true;
-            session_->Pump(10);
-        }
-        return false;
+        return kv::test::WaitUntil([&] {
+            session_->Pump(0);
+            return ProcessLog().find("Kivo started") != std::string::npos;
+        });
     }
 
     TempBoard board_;

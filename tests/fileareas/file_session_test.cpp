@@ -89,16 +89,7 @@ protected:
     // The same for a text that comes again: keys typed while a file is
     // still shown would be taken by its display, so they wait for the nth.
     bool AnswerNth(const std::string& text, int nth, const std::string& keys) {
-        auto count = [&] {
-            int n = 0;
-            const std::string& out = s->Output();
-            for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
-            return n;
-        };
-        for (int waited = 0; count() < nth; waited += 50) {
-            if (waited > ScaledTimeout(5000) || !s->Pump(50)) break;
-        }
-        if (count() < nth) {
+        if (!s->WaitForOutputCount(text, nth)) {
             ADD_FAILURE() << "no \"" << text << "\" the " << nth << ". time:\n" << s->Screen();
             return false;
         }

@@ -22,8 +22,7 @@ TEST(Bulletins, AnAnswerIsOneFileNameBesideTheMenu) {
     // for the prompt after the menu.
     const std::string prompt = b.config().BulletinPrompt;
     auto answer = [&](int nth, const std::string& keys) {
-        while (CountOf(s->Output(), prompt) < nth && s->Pump(100)) {
-        }
+        EXPECT_TRUE(s->WaitForOutputCount(prompt, nth)) << s->Output();
         s->Send(keys);
     };
     ASSERT_TRUE(s->WaitForText("The bulletins"));

@@ -213,12 +213,13 @@ TEST_F(LoginTest, OneNameRegisteredOnTwoLinesAtOnceIsStoredOnce) {
     auto b = Dial();
     ConfirmAtOnce(*a, "eve doe", *b, "eve doe");
     Caller* loser = nullptr;
-    for (int waited = 0; loser == nullptr && waited < 8000; waited += 20) {
-        for (Caller* c : {a.get(), b.get()})
+    WaitUntil([&] {
+        for (Caller* c : {a.get(), b.get()}) {
+            c->session().Pump(0);
             if (c->session().Output().find("registered on another line") != std::string::npos) loser = c;
-        a->session().Pump(10);
-        b->session().Pump(10);
-    }
+        }
+        return loser != nullptr;
+    }, 8000);
     ASSERT_NE(loser, nullptr) << a->Rest() << b->Rest();
     Caller* winner = loser == a.get() ? b.get() : a.get();
     StartRegistration(*loser, "eve other");

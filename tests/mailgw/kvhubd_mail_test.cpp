@@ -64,11 +64,7 @@ protected:
         close(fd);
     }
     bool WaitForLine(const std::string& line, int timeoutMs) {
-        for (int waited = 0; waited < timeoutMs; waited += 10) {
-            if (test::LogHas(test::ServerLogLines(board), line)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return test::WaitUntil([&] { return test::LogHas(test::ServerLogLines(board), line); }, timeoutMs);
     }
     fs::path Mailbox() const { return board.config().MailboxPath; }
     fs::path MailFile(const char* name) const { return fs::path(board.config().MailDir) / name; }
@@ -212,8 +208,7 @@ TEST_F(KvhubdMail, RequestsSendNowAndQueueHandedOverOnlyWithMailOut) {
     Send(CMD_MAIL_QUEUE, 7);
     ASSERT_TRUE(WaitForLine("Message #7 from Alice Martin queued", 5000));
     RunPass(1);
-    for (int waited = 0; waited < 5000 && !fs::exists(record); waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(test::WaitUntil([&] { return fs::exists(record); }));
     Stop(pid);
     EXPECT_EQ(board.ReadFile(record), "ARG " + MailFile(server::kOutgoingFile).string() +
                                           "\nAlice Martin|alice|6|1608\nAlice Martin|alice|7|1876\n");

@@ -234,8 +234,20 @@ bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
 }
 
 bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
+    return WaitForOutputCount(bytes, 1, timeoutMs);
+}
+
+bool PtySession::WaitForOutputCount(std::string_view bytes, int count, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
-    auto found = [&] { return output_.find(bytes) != std::string::npos; };
+    // Counted from where the last look stopped, so a long output is not
+    // searched again from its start at every look.
+    size_t from = 0;
+    int seen = 0;
+    auto found = [&] {
+        for (size_t at; seen < count && (at = output_.find(bytes, from)) != std::string::npos; ++seen)
+            from = at + bytes.size();
+        return seen >= count;
+    };
     for (;;) {
         if (found()) return true;
         int left = MillisLeft(deadline);

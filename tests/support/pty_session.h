@@ -83,6 +83,10 @@ public:
     // Waits until the raw output holds these bytes (for bytes that do not
     // render, such as a bell or an 8-bit control).
     bool WaitForOutput(std::string_view bytes, int timeoutMs = 5000);
+    // Waits until the raw output holds these bytes count times: for a
+    // prompt that comes again while its first showing may still stand on
+    // the screen.
+    bool WaitForOutputCount(std::string_view bytes, int count, int timeoutMs = 5000);
     // Reads until nothing has come for quietMs (not scaled: it is how long
     // a pause must last), for at most timeoutMs (scaled).  False when the
     // output never paused that long.  For a program that is to stop
