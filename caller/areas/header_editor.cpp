@@ -109,7 +109,10 @@ void EditTimesRead(MsgHeader& w) {
     SetColorPair(kColorNormal);
     std::string typed = FormatChecked("%d", w.TimesRead);
     std::string overflow;
-    InputLineWrap(false, overflow, std::max<int>(kCountDigits, int(typed.size())), typed);
+    // A full input ends by itself: a count that fills the places gets one
+    // more, so that the input waits to be edited.
+    int room = int(typed.size()) < kCountDigits ? kCountDigits : int(typed.size()) + 1;
+    InputLineWrap(false, overflow, room, typed);
     PutLine();
     long count = std::atol(typed.c_str());
     w.TimesRead = count < 0 ? 0 : int32_t(std::min<long>(count, INT32_MAX));

@@ -190,6 +190,22 @@ TEST_F(SysopReader, TheHeaderEditorMovesAndSavesOnlyOnX) {
     EXPECT_EQ(after.info->TotalMessages, 3);
 }
 
+// A read count that fills the input's five places can still be edited:
+// the input does not end by itself before a key.
+TEST_F(SysopReader, AFiveDigitReadCountCanBeEdited) {
+    std::vector<TestMessage> m = SysopBase();
+    m[0].timesRead = 12345;
+    WriteBase(m);
+    ReadOne(kSam, "1");
+    session->Send("f");
+    ASSERT_TRUE(Next("Choice: ", "6"));
+    ASSERT_TRUE(Next("Times read: 12345", std::string(5, '\b') + "7\r"));
+    ASSERT_TRUE(Next("Choice: ", "x"));
+    ASSERT_TRUE(Next("ause?"));
+    StopReading();
+    EXPECT_EQ(ReadMsgBase(board.MsgBaseDir()).messages[0].header.TimesRead, 8);  // then shown once more
+}
+
 // Mail stored before the gateway blanked control bytes: the editor's menu
 // shows its names and subject with blanks, and changes nothing unasked;
 // the author edit names the sender the same way.
