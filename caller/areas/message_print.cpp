@@ -104,6 +104,9 @@ bool AskSaveName(const MsgHeader& h, std::string& path, bool& append) {
         PutString(GetText(371));
         SetColorPair(kColorNormal);
         std::string overflow;
+        // A full input ends by itself: a name of every place, offered
+        // again, would be refused or found taken again without a key.
+        if (name.size() >= size_t(kSaveNameMax)) name.resize(kSaveNameMax - 1);
         InputLineWrap(false, overflow, kSaveNameMax, name);
         PutLine();
         if (name.empty() || name[0] == kKeyEsc) return false;

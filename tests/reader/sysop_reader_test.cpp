@@ -106,6 +106,26 @@ TEST_F(SysopReader, PrintsThroughTheSpoolerAndSavesIntoTheSaveDirectory) {
     EXPECT_FALSE(fs::exists(fs::path(board.config().WorkDir) / "x"));
 }
 
+// A name of the full fourteen places, asked again (refused, or taken and
+// a new one wanted), is offered one place shorter: a full input would end
+// by itself, refused without end or taken without end.
+TEST_F(SysopReader, AFullLengthSaveNameAskedAgainCanBeEdited) {
+    board.WriteFile(SaveDir() / "abcdefghijklmn", "kept\n");
+    ReadOne(kSam, "1");
+    session->Send("*");
+    ASSERT_TRUE(Next("or [Q]uit message #1", "s"));
+    const std::string erase(4, '\b');
+    ASSERT_TRUE(Next("File name: ", erase + "-bcdefghijklmn"));
+    ASSERT_TRUE(Next("Give one file name"));
+    ASSERT_TRUE(Next("File name: -bcdefghijklm", std::string(13, '\b') + "abcdefghijklmn"));
+    ASSERT_TRUE(Next("[A]ppend or [Q]uit", "n"));
+    ASSERT_TRUE(Next("File name: abcdefghijklm", "x"));
+    ASSERT_TRUE(Next("ause?"));
+    StopReading();
+    EXPECT_EQ(board.ReadFile(SaveDir() / "abcdefghijklmx"), kPrinted);
+    EXPECT_EQ(board.ReadFile(SaveDir() / "abcdefghijklmn"), "kept\n");
+}
+
 TEST_F(SysopReader, APrinterThatFailsIsReportedAndTheReadingGoesOn) {
     for (const std::string& printer : {Printer("exit 3"), (board.root() / "no-such-printer").string()}) {
         env = {"KV_TEST_PRINTER=" + printer};
