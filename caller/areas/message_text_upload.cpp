@@ -197,7 +197,8 @@ std::optional<MessageBuffer> ReceiveMessageText(int protocol, int area) {
             PutLine();
             std::string received;
             for (const std::string& name : ExpandPattern("*", false, ".")) {
-                if (name == p.LogFile || (p.WantsFileList != 0 && name == p.ListFile)) continue;
+                if (IsProtocolFile(name, p.LogFile) || (p.WantsFileList != 0 && IsProtocolFile(name, p.ListFile)))
+                    continue;
                 if (!asked.empty() && name != asked) continue;
                 received = name;
                 break;

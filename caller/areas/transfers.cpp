@@ -158,6 +158,13 @@ void EmptyTransferDir() {
     for (const auto& entry : std::filesystem::directory_iterator(".", ec)) std::filesystem::remove_all(entry.path(), ec);
 }
 
+bool IsProtocolFile(const std::string& name, const std::string& path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    auto full = [&](const std::string& p) { return std::filesystem::absolute(p, ec).lexically_normal(); };
+    return full(name) == full(path);
+}
+
 std::string TransferWord(std::string_view name) {
     std::string word;
     for (char ch : ShellQuote(name)) {

@@ -53,6 +53,9 @@ std::string MakeTransferDir(int line);
 // Removes everything the working directory (the work directory, while a
 // transfer runs) holds: what an earlier call left is no part of this one.
 void EmptyTransferDir();
+// Whether the entry name of the working directory is the file at path (a
+// protocol's log or list, relative to the work directory or not).
+bool IsProtocolFile(const std::string& name, const std::string& path);
 
 // A name as one shell word of a command for RunExternal: quoted, every
 // '*' doubled.

@@ -150,7 +150,9 @@ int ProcessUploads(const std::vector<std::string>& names, const std::string& dir
     std::vector<std::string> received;
     if (names.empty()) {
         for (const std::string& name : ExpandPattern("*", false, ".")) {
-            if (p.LogFile.find(name) != std::string::npos || name == p.ListFile) continue;
+            // The protocol's own files, not a received file whose name
+            // happens to lie inside their paths.
+            if (IsProtocolFile(name, p.LogFile) || IsProtocolFile(name, p.ListFile)) continue;
             received.push_back(name);
         }
         if (received.empty()) {

@@ -330,6 +330,23 @@ TEST_F(TransferCall, AnUploadedListNeverBecomesTheAreasList) {
     EXPECT_EQ(User(1).UploadedFiles, 1u);
 }
 
+// Only the protocol's log itself is passed over: a received file whose
+// name lies inside the log's name ("fake" in "fake.log") is an upload.
+TEST_F(TransferCall, AReceivedFileNamedLikePartOfTheLogIsKept) {
+    StandInProtocol("echo done > fake.log\nprintf 'mine' > fake\nexit 0\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Describe fake", "Mine\r\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    EXPECT_EQ(board().ReadFile(area_ / "fake"), "mine");
+    EXPECT_FALSE(fs::exists(area_ / "fake.log"));
+    EXPECT_EQ(User(1).UploadedFiles, 1u);
+}
+
 // A name the caller types for a protocol that asks one is a plain name.
 TEST_F(TransferCall, TypedUploadNameWithShellCharactersIsRefused) {
     StartBoard();
