@@ -199,11 +199,14 @@ std::string FileListPath(int area, const std::string& directory) {
     return directory + "/" + kFileListName;
 }
 
-bool IsFileListName(const std::string& name, const std::string& directory, int area) {
-    if (name == kFileListName) return true;
+bool SamePath(const std::string& a, const std::string& b) {
     std::error_code ec;
     auto full = [&](const std::string& path) { return std::filesystem::absolute(path, ec).lexically_normal(); };
-    return full(directory + "/" + name) == full(FileListPath(area, directory));
+    return full(a) == full(b);
+}
+
+bool IsFileListName(const std::string& name, const std::string& directory, int area) {
+    return name == kFileListName || SamePath(directory + "/" + name, FileListPath(area, directory));
 }
 
 const FileInfo* AreaFiles::Find(std::string_view name) const {

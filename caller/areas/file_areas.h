@@ -92,6 +92,10 @@ FileListLine ParseFileListLine(std::string_view line);
 // directory (area -1) the "files.bbs" in it.
 std::string FileListPath(int area, const std::string& directory);
 
+// Whether two paths name one place once made absolute (from the working
+// directory) and free of "." and "..".  Links are not followed.
+bool SamePath(const std::string& a, const std::string& b);
+
 // Whether a file called name in directory would be a list: "files.bbs",
 // or the area's own list kept under another name there.
 bool IsFileListName(const std::string& name, const std::string& directory, int area);

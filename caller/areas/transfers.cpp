@@ -159,10 +159,7 @@ void EmptyTransferDir() {
 }
 
 bool IsProtocolFile(const std::string& name, const std::string& path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    auto full = [&](const std::string& p) { return std::filesystem::absolute(p, ec).lexically_normal(); };
-    return full(name) == full(path);
+    return !path.empty() && SamePath(name, path);
 }
 
 std::string TransferWord(std::string_view name) {
