@@ -16,7 +16,13 @@
 namespace kv::test {
 namespace {
 
-class HostileMail : public CallerTest {};
+class HostileMail : public CallerTest {
+protected:
+    void SetUp() override {
+        CallerTest::SetUp();
+        board().Set("MailCheckAtLogon", "1");  // the mail is offered at log-on
+    }
+};
 
 constexpr const char* kReaderPrompt = "]ause? ";
 // The board clears screens itself: the sequences are told by what follows.

@@ -16,7 +16,13 @@
 namespace kv::test {
 namespace {
 
-class MainJob : public CallerTest {};
+class MainJob : public CallerTest {
+protected:
+    void SetUp() override {
+        CallerTest::SetUp();
+        board().Set("MailCheckAtLogon", "1");  // the mail found at log-on
+    }
+};
 
 // The end of every prompt of the reader (its last bracketed key letter
 // comes in a colour of its own).
