@@ -114,6 +114,10 @@ protected:
         o.dir = board_.root();
         o.env = std::move(env);
         o.beforeStart = [this](const std::string& device) {
+            // A terminal freed by a line that ended may come again: the
+            // old entry goes, so this one is still the next line.
+            for (auto& d : devices_)
+                if (d == device) d = "gone/" + std::to_string(&d - devices_.data());
             devices_.push_back(device);
             std::string body = "# device,speed,delay\n";
             for (const auto& d : devices_) body += d + ",0,0\n";

@@ -135,6 +135,11 @@ public:
         o.dir = board_->root();
         o.env = env;
         o.beforeStart = [this](const std::string& device) {
+            // A line whose call has ended frees its terminal, and the
+            // system may hand the same one out again: the old entry goes
+            // out of the way, so this call still gets the next line.
+            for (auto& d : devices_)
+                if (d == device) d = "gone/" + std::to_string(&d - devices_.data());
             devices_.push_back(device);
             std::string lines = "# device,speed,delay\n";
             for (const auto& d : devices_) lines += d + ",0,0\n";
