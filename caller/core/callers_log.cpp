@@ -101,10 +101,17 @@ void LogCaller() {
     std::string path = CallersLogName(0);
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0660);
     if (fd < 0) return;
+    struct stat st {};
+    const off_t before = fstat(fd, &st) == 0 ? st.st_size : -1;
     // One write: lines of other lines never land inside this one.
     if (WriteFully(fd, text.data(), text.size())) {
         const timespec stamp[2] = {{Now(), 0}, {Now(), 0}};
         futimens(fd, stamp);
+    } else if (before >= 0 && fstat(fd, &st) == 0 && st.st_size > before &&
+               st.st_size - before < off_t(text.size())) {
+        // A full disk took only part of the line: the part goes, or the
+        // next call's line would run on from it.
+        if (ftruncate(fd, before) != 0) WriteLog("Cannot take back a part line of %s", path);
     }
     close(fd);
 }

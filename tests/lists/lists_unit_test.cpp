@@ -1,14 +1,23 @@
 // The pieces of the user list, the callers log and the usage graph that
 // need no call: the line layouts and the graph's scaling.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "caller/core/callers_log.h"
 #include "caller/core/usage_graph.h"
 #include "caller/core/user_list.h"
+#include "caller/core/call_state.h"
+#include "common/runtime.h"
 
 namespace kv::caller {
 namespace {
@@ -48,6 +57,53 @@ TEST(CallerLogLine, BarsInNamesCannotSplitALine) {
     EXPECT_EQ(SplitCallerLogLine("no bars"), (std::vector<std::string>{"no bars", "", "", "", "", "", ""}));
     // A location keeps whatever bars come after the seventh field.
     EXPECT_EQ(SplitCallerLogLine("a|1|2|3|4|5|x|y")[6], "x|y");
+}
+
+// A log-off line the disk has no room for leaves no part of itself: the
+// next call's line would run on from it and both would read wrong.
+TEST(CallersLog, ALineThatDoesNotFitLeavesNoPart) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("kvcallers." + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ConfigRecord c;
+    c.DataDir = dir.string();
+    SetConfig(c);
+    Call().User.Name = "Terry Tester";
+    Call().User.Location = "Testville";
+    const std::string path = CallersLogName(0);
+    const std::string before = "Ann Other|1|2400|09:00:00|09:10:00|3|Elsewhere\n";
+    std::ofstream(path) << before;
+    auto logOff = [](rlim_t room) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit r{room, room};
+            if (room != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &r);
+            LogCaller();
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    auto contents = [&] {
+        std::ifstream in(path);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    };
+    ASSERT_TRUE(logOff(before.size() + 10));
+    EXPECT_EQ(contents(), before);
+    ASSERT_TRUE(logOff(RLIM_INFINITY));
+    std::string after = contents();
+    ASSERT_EQ(after.substr(0, before.size()), before);
+    std::string line = after.substr(before.size());
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    EXPECT_EQ(SplitCallerLogLine(line.substr(0, line.size() - 1))[0], "Terry Tester");
+    fs::remove_all(dir);
+    Call().User = UserRecord{};
+    SetConfig(ConfigRecord{});
 }
 
 // The bar heights of a time log: the busiest hour full, the others scaled
