@@ -186,6 +186,12 @@ int BrowseList() {
     for (;;) {
         const int records = b.base.count();
         const int last = records - 1;
+        // The cursor row is where the page shows the current entry.  A page
+        // asked to start before 0, or past where a full last page starts,
+        // starts elsewhere (a short list, a page back from the second page),
+        // and a row taken from the request alone lights another record.
+        if (b.currentPos < b.top || b.currentPos >= b.top + kPageRows) ShowListPage(b.currentPos - cursor);
+        cursor = b.currentPos - b.top;
         b.base.FetchAt(b.currentPos, b.current);
         ShowCurrentLine(b.currentPos);
         DrawRow(b.currentPos, cursor, A_REVERSE);

@@ -9,6 +9,12 @@ namespace fs = std::filesystem;
 namespace kv::test {
 namespace {
 
+std::string Repeat(const std::string& keys, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += keys;
+    return out;
+}
+
 TEST(RosterRows, FieldsStandInTheirColumnsAndAreCutThere) {
     UserRecord r = Person(3);
     r.Name = std::string(30, 'N');
@@ -80,6 +86,46 @@ TEST_F(RosterUsersTest, BrowseShowsEachLayoutPagesAndJumps) {
     EXPECT_EQ(Record(8).Options, USER_CLEAR_SCREEN | USER_DELETED);
     s->Send("\x1b");
     Quit(*s);
+}
+
+// After a jump in a short list or a page back from near the top, the
+// lit row is the current record's own row of the page, and the page holds
+// each record once, in order.
+TEST_F(RosterUsersTest, TheLitRowIsTheCurrentRecordsRowAfterAJumpOrAPageBack) {
+    struct Case {
+        const char* what;
+        int users;
+        std::string keys;
+        int current;  // the page then starts at 0
+    } cases[] = {
+        {"jump in a short list", 3, "2\r", 2},
+        {"and up from there", 3, "2\r\x1bOA", 1},
+        {"page back from the second page", 30, Repeat("\x1bOB", 15) + "[", 3},
+    };
+    const int firstRow = 7;  // the list's first row on the screen
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteUsers(c.users);
+        auto s = StartBrowsing();
+        // 't' last: its column header shows that every key before it was
+        // taken, so a page passed on the way does not count.
+        s->Send(c.keys + "t");
+        auto name = [](int n) { return n == 0 ? std::string("Sam Sysop ") : "User " + std::to_string(n) + " "; };
+        auto settled = [&] {
+            if (s->Screen().find("U/L K . U/L S") == std::string::npos) return false;
+            for (int i = 0; i < 12; ++i) {
+                const std::string row = s->Row(firstRow + i);
+                const bool lit = s->Cell(firstRow + i, 5).reverse;
+                const bool shown = i < c.users && row.find(name(i)) != std::string::npos;
+                const bool blank = i >= c.users && row.find("User") == std::string::npos;
+                if (!(shown || blank) || lit != (i == c.current)) return false;
+            }
+            return true;
+        };
+        EXPECT_TRUE(s->WaitFor(settled)) << s->Screen();
+        s->Send("\x1b");
+        Quit(*s);
+    }
 }
 
 TEST_F(RosterUsersTest, TheFormEditsEachKindOfFieldAndNothingElse) {

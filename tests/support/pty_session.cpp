@@ -222,15 +222,18 @@ bool PtySession::PumpUntil(int timeoutMs, const std::function<bool()>& done) {
     }
 }
 
-bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
+bool PtySession::WaitFor(const std::function<bool()>& done, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
-    auto found = [&] { return Screen().find(text) != std::string::npos; };
     for (;;) {
-        if (found()) return true;
+        if (done()) return true;
         int left = MillisLeft(deadline);
         if (left == 0) return false;
-        if (!PumpUntil(left < 50 ? left : 50, found)) return found();
+        if (!PumpUntil(left < 50 ? left : 50, done)) return done();
     }
+}
+
+bool PtySession::WaitForText(std::string_view text, int timeoutMs) {
+    return WaitFor([&] { return Screen().find(text) != std::string::npos; }, timeoutMs);
 }
 
 bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
@@ -238,22 +241,17 @@ bool PtySession::WaitForOutput(std::string_view bytes, int timeoutMs) {
 }
 
 bool PtySession::WaitForOutputCount(std::string_view bytes, int count, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(timeoutMs));
     // Counted from where the last look stopped, so a long output is not
     // searched again from its start at every look.
     size_t from = 0;
     int seen = 0;
-    auto found = [&] {
-        for (size_t at; seen < count && (at = output_.find(bytes, from)) != std::string::npos; ++seen)
-            from = at + bytes.size();
-        return seen >= count;
-    };
-    for (;;) {
-        if (found()) return true;
-        int left = MillisLeft(deadline);
-        if (left == 0) return false;
-        if (!PumpUntil(left < 50 ? left : 50, found)) return found();
-    }
+    return WaitFor(
+        [&] {
+            for (size_t at; seen < count && (at = output_.find(bytes, from)) != std::string::npos; ++seen)
+                from = at + bytes.size();
+            return seen >= count;
+        },
+        timeoutMs);
 }
 
 bool PtySession::WaitForQuiet(int quietMs, int timeoutMs) {

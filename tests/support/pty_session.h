@@ -80,6 +80,9 @@ public:
     bool Pump(int timeoutMs = 0);
     // Waits until the rendered screen (rows joined by "\n") contains text.
     bool WaitForText(std::string_view text, int timeoutMs = 5000);
+    // Waits until done() holds for what was received (a screen with
+    // attributes, several rows at once).
+    bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
     // Waits until the raw output holds these bytes (for bytes that do not
     // render, such as a bell or an 8-bit control).
     bool WaitForOutput(std::string_view bytes, int timeoutMs = 5000);
