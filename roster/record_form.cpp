@@ -413,10 +413,8 @@ int EditExtendedRecord(int mode, bool fromForm) {
                 case 1: EditStringField(w, 3, 30, false, 8, r.SubscriptionEnd); break;
                 case 2: {
                     std::string shown = fmt::sprintf("%.2f", double(r.AmountPaid)), work = shown;
-                    if (LineEditor(w, 4, 30, A_REVERSE, kAnyText, true, true, 8, work) && work != shown) {
-                        double v = std::strtod(work.c_str(), nullptr);
-                        r.AmountPaid = float(std::clamp(v, 0.0, 99999.99));
-                    }
+                    if (LineEditor(w, 4, 30, A_REVERSE, kAnyText, true, true, 8, work) && work != shown)
+                        r.AmountPaid = AmountFromText(work);
                     break;
                 }
                 case 3: {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include <fmt/printf.h>
@@ -267,6 +268,13 @@ std::string SuggestAlias(const std::string& name) {
     if (blank == std::string::npos) s = name.substr(0, 8);
     else s = name.substr(0, 1) + name.substr(blank + 1, 7);
     return LowerCase(s);
+}
+
+float AmountFromText(const std::string& typed) {
+    double v = std::strtod(typed.c_str(), nullptr);
+    // Written so that NaN, which compares false with everything, gives 0.
+    if (!(v > 0)) return 0;
+    return float(std::min(v, 99999.99));
 }
 
 int AliasOwner(const UserBase& base, const std::string& alias, int ownPosition) {

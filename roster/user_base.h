@@ -118,6 +118,10 @@ std::string CurrentLineText(int pos, const UserRecord& r, bool showPassword, int
 // first letter of the name and up to 7 after its first blank, or the first
 // 8 characters of a one-word name, in lower case.
 std::string SuggestAlias(const std::string& name);
+
+// The amount paid as typed on the extended screen, within 0..99999.99; a
+// text that is no number ("nan" among them) gives 0.
+float AmountFromText(const std::string& typed);
 // The index position of another record whose alias key equals alias
 // (lower case), or -1.  Keys must be alias keys.
 int AliasOwner(const UserBase& base, const std::string& alias, int ownPosition);

@@ -41,6 +41,11 @@ TEST(RosterRows, AliasSuggestionEscapeCodesAndTheWriteBackMerge) {
     EXPECT_EQ(roster::SuggestAlias("Bartholomew"), "bartholo");
     EXPECT_EQ(roster::SuggestAlias("Al Longfellowson"), "alongfel");
 
+    const std::pair<const char*, float> amounts[] = {
+        {"12.50", 12.5f}, {"1e9", 99999.99f}, {"-5", 0}, {"nan", 0}, {"-nan", 0}, {"inf", 99999.99f}, {"abc", 0},
+    };
+    for (const auto& [typed, want] : amounts) EXPECT_EQ(roster::AmountFromText(typed), want) << typed;
+
     UserRecord esc = Person(1);
     esc.ClearScreenCodes.fill(7);
     esc.ClearScreenLength = 2;  // was 5: bytes 2-14 go
