@@ -11,11 +11,23 @@ namespace kv::roster {
 namespace {
 
 volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_resized = 0;
 bool g_started = false;
 bool g_utf8 = false;
 
 // Signal handlers only record; the key reader acts at its next wait.
 void RecordStop(int sig) { g_stopSignal = sig; }
+void RecordResize(int) { g_resized = 1; }
+
+// A terminal that changed its size is painted again whole from what the
+// program last put there.  The windows keep their 80x24 layout: were curses
+// left to fit them to a smaller terminal, it would cut them down for good,
+// and the frame and every popup would stay broken once the terminal grew.
+void RepaintIfResized() {
+    if (g_resized == 0) return;
+    g_resized = 0;
+    wrefresh(curscr);
+}
 
 // The line is gone when it reports a hang-up or an error; a plain timeout
 // of the read leaves it readable or quiet.
@@ -31,6 +43,7 @@ int RawKey(WINDOW* w) {
     wtimeout(w, 250);
     for (;;) {
         if (g_stopSignal != 0) throw TerminalLost();
+        RepaintIfResized();
         int k = wgetch(w);
         if (k == KEY_RESIZE) continue;
         if (k != ERR) return k;
@@ -68,6 +81,10 @@ bool InitCurses(std::string& why) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGHUP, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // Ours before the screen starts, so that curses does not put its own
+    // (which fits the windows to the new size) in its place.
+    sa.sa_handler = RecordResize;
+    sigaction(SIGWINCH, &sa, nullptr);
     g_utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 
     if (initscr() == nullptr) {

@@ -127,6 +127,26 @@ TEST_F(RosterTest, ATooSmallTerminalIsRefusedWithAMessage) {
     EXPECT_EQ(s->Wait(), 1);
 }
 
+// A sysop's terminal made smaller for a while and then full size again
+// shows the whole frame once more, and the menu goes on where it was.
+TEST_F(RosterTest, ATerminalThatShrinksAndGrowsAgainIsPaintedWhole) {
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    s->Resize(15, 50);
+    s->Send("\t");  // " Next ", taken after the smaller size
+    EXPECT_TRUE(s->WaitForOutput("Display next page"));
+    s->Resize(24, 80);
+    s->Send("\t");  // on to " Previous "
+    auto whole = [&] {
+        return s->Cell(0, 79).text == "┐" && s->Cell(23, 79).text == "┘" && s->Cell(23, 0).text == "└" &&
+               s->Row(1).find("kvroster v1.0") != std::string::npos &&
+               s->Row(20).find("Previous    Top         Bottom      Comment") != std::string::npos &&
+               s->Row(22).find("Display previous page") != std::string::npos;
+    };
+    EXPECT_TRUE(s->WaitFor(whole)) << s->Screen();
+    Quit(*s);
+}
+
 TEST_F(RosterTest, AHangUpEndsTheProgram) {
     auto s = Start();
     ASSERT_TRUE(s->WaitForText(" Browse "));

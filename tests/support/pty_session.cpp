@@ -362,6 +362,17 @@ int PtySession::RunAtFarEnd(const std::vector<std::string>& argv, const std::fil
     return status;
 }
 
+void PtySession::Resize(int rows, int cols) {
+    Pump();  // what came so far belongs to the old size
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(rows);
+    ws.ws_col = static_cast<unsigned short>(cols);
+    ioctl(master_, TIOCSWINSZ, &ws);
+    rows_ = rows;
+    cols_ = cols;
+    vterm_set_size(vt_, rows, cols);
+}
+
 void PtySession::Hangup() {
     if (master_ >= 0) {
         Pump(0);

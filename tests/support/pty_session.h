@@ -120,6 +120,10 @@ public:
     int RunAtFarEnd(const std::vector<std::string>& argv, const std::filesystem::path& dir,
                     int timeoutMs = 20000, const std::filesystem::path& errFile = {});
 
+    // The terminal takes a new size, as a window does when it is dragged:
+    // the program gets SIGWINCH, the screen keeps what fits.
+    void Resize(int rows, int cols);
+
     // Closes the master side: the program's line hangs up (SIGHUP, then end
     // of input).  Output after that is lost.
     void Hangup();
