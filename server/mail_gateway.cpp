@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -451,7 +452,7 @@ void LogRequest(const ServerCommand& cmd, const char* what) {
 // Appends a request line to "outgoing.bbs" for the next outgoing pass.
 bool QueueRequest(const ServerCommand& cmd, const std::string& line) {
     std::string path = MailDirPath(kOutgoingFile);
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0660);
+    int fd = OpenLockedRequestFile(path, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0) {
         WriteServerLog("Mail not sent, cannot open %s", path);
         return false;
@@ -487,6 +488,26 @@ bool WriteRequestFile(const std::string& line, std::string& path) {
 }
 
 }  // namespace
+
+int OpenLockedRequestFile(const std::string& path, int flags) {
+    for (;;) {
+        int fd = open(path.c_str(), flags | O_CLOEXEC, 0660);
+        if (fd < 0) return -1;
+        int rc;
+        while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat held, named;
+        if (rc == 0 && fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return fd;
+        int err = errno;
+        close(fd);
+        if (rc != 0) {
+            errno = err;
+            return -1;
+        }
+    }
+}
 
 void HandleMailRequest(const ServerCommand& cmd) {
     std::string line = MailRequestLine(cmd);

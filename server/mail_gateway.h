@@ -80,6 +80,15 @@ std::string ParseRecipientIn(std::string_view value, AliasBook& users);
 bool PostMail(const MailHeader& header, const std::vector<std::string>& body, int32_t& number,
               MsgBaseWriter* writer = nullptr);
 
+// Opens the request file that path names (flags as open takes them) and
+// takes its lock, waiting while another holds it: the server appends to
+// "outgoing.bbs" and kvpost works it through and removes it under this
+// lock, so a line queued meanwhile is never removed unsent, and two
+// kvposts never mail one line twice.  A file removed or replaced while we
+// waited is opened afresh.  -1 (errno set) when it cannot be opened;
+// ENOENT when there is no such file (any longer).
+int OpenLockedRequestFile(const std::string& path, int flags);
+
 // The request line of a pipe command, with its line feed.
 std::string MailRequestLine(const ServerCommand& cmd);
 // Acts on a request of code 1 or 2.

@@ -1,9 +1,13 @@
 // kvpost as the server runs it: a message base written here, a request
 // file, and a mailer that records what it was given.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -301,6 +305,26 @@ TEST_F(KvpostTest, MailThatDidNotLeaveLeavesTheMessageUnsent) {
     EXPECT_EQ(base.messages[0].header.MailFlags & MAIL_SENT, 0);
     EXPECT_EQ(base.messages[1].header.MailFlags & MAIL_SENT, 0);
     EXPECT_EQ(base.info->TotalMessages, 2);
+}
+
+// Another kvpost at work on the request file (the server's pass beside the
+// sysop's run) holds its lock: this one waits, then finds the file worked
+// through and removed, and mails nothing twice.
+TEST_F(KvpostTest, SecondRunOnOneRequestFileWaitsAndMailsNothingTwice) {
+    int32_t at = Post({});
+    board.WriteFile(requestPath(), Request({Line(1, at)}));
+    int first = open(requestPath().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(first, LOCK_EX), 0);
+    auto second = std::async(std::launch::async, [&] {
+        return test::RunProgram({test::ProgramPath("kvpost"), requestPath().string()}, board.root(),
+                                {"TMPDIR=" + (board.root() / "tmp").string()});
+    });
+    bool waited = test::WaitForFlockWaiter(requestPath());
+    fs::remove(requestPath());
+    close(first);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(second.get().status, 0);
+    EXPECT_EQ(Calls(), 0);
 }
 
 TEST_F(KvpostTest, MailerThatStopsReadingIsAFailureNotADeath) {

@@ -4,6 +4,8 @@
 // script that records what it was given.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -306,6 +308,28 @@ TEST_F(Gateway, QueueAppendsAndTheOutgoingPassHandsTheFileOver) {
     SendQueuedMail();
     EXPECT_EQ(board.ReadFile(record), "ARG " + MailFile(kOutgoingFile).string() +
                                           "\nAlice Martin|alice|17|4288\nBob Tremblay x|alice|18|4288\n");
+}
+
+// kvpost at work on "outgoing.bbs" holds its lock; a request queued
+// meanwhile waits for it and then goes into the file that is there, never
+// into the one kvpost removes when it is through.
+TEST_F(Gateway, QueueWaitsForTheSenderAndNeverWritesIntoTheRemovedFile) {
+    board.WriteFile(MailFile(kOutgoingFile), "Alice Martin|alice|16|4020\n");
+    int sender = open(MailFile(kOutgoingFile).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(sender, LOCK_EX), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(sender);  // the lock is the sender's, not this child's
+        HandleMailRequest(Request(CMD_MAIL_QUEUE));
+        _exit(0);
+    }
+    bool waited = test::WaitForFlockWaiter(MailFile(kOutgoingFile));
+    fs::remove(MailFile(kOutgoingFile));
+    close(sender);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(board.ReadFile(MailFile(kOutgoingFile)), "Alice Martin|alice|17|4288\n");
 }
 
 // One mail each to Alice or Bob, named by n in subject and text.

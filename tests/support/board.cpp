@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -52,6 +55,22 @@ std::string TempBoard::ReadFile(const fs::path& rel) const {
     fs::path p = rel.is_absolute() ? rel : root_ / rel;
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WaitForFlockWaiter(const std::filesystem::path& file, int timeoutMs) {
+    struct stat st {};
+    if (stat(file.c_str(), &st) != 0) return false;
+    char id[64];
+    std::snprintf(id, sizeof id, " %02x:%02x:%lu ", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    return WaitUntil(
+        [&] {
+            std::ifstream locks("/proc/locks");
+            for (std::string line; std::getline(locks, line);)
+                if (line.find("-> FLOCK") != std::string::npos && line.find(id) != std::string::npos) return true;
+            return false;
+        },
+        timeoutMs);
 }
 
 int ScaledTimeout(int timeoutMs) {

@@ -48,6 +48,10 @@ int ScaledTimeout(int timeoutMs);
 // held.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
+// Waits until some process waits for the flock lock of file (another holds
+// it), as /proc/locks shows; false when none came within the timeout.
+bool WaitForFlockWaiter(const std::filesystem::path& file, int timeoutMs = 5000);
+
 // Paths of the built programs and of the source tree.
 std::string ProgramPath(const std::string& name);  // bin/NAME
 std::string SourcePath(const std::string& rel);

@@ -12,11 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "server/config_loader.h"
+#include "server/mail_gateway.h"
 #include "server/server_log.h"
 #include "tools/kvpost/sender_internal.h"
 
@@ -305,14 +306,23 @@ int DeliverMail(const std::vector<std::string>& mailer, const std::string& mail)
     return kAllSent;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& body) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+bool ReadWholeFile(int fd, std::string& body) {
     body.clear();
     char buf[8192];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) body.append(buf, n);
-    bool ok = std::ferror(f) == 0;
-    std::fclose(f);
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        body.append(buf, size_t(n));
+    }
+}
+
+bool ReadWholeFile(const std::string& path, std::string& body) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ReadWholeFile(fd, body);
+    close(fd);
     return ok;
 }
 
@@ -328,12 +338,18 @@ std::string MakeTempDirectory(const char* name) {
 }
 
 int SendRequestFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
+    // Held to the end: nobody adds a line that the removal would take
+    // unsent, and another kvpost on the file waits, then finds it gone.
+    int fd = server::OpenLockedRequestFile(path, O_RDONLY);
+    if (fd < 0 && errno == ENOENT) return kAllSent;
+    std::string lines;
+    if (fd < 0 || !ReadWholeFile(fd, lines)) {
         WriteServerLog("KP: Cannot open request file %s", path);
+        if (fd >= 0) close(fd);
         return kCannotOpenRequests;
     }
     int result = kAllSent;
+    std::istringstream in(lines);
     std::string line;
     while (result == kAllSent && std::getline(in, line)) {
         if (line.empty()) continue;
@@ -345,9 +361,9 @@ int SendRequestFile(const std::string& path) {
         int r = SendOne(rq);
         if (r != kLineSkipped) result = r;
     }
-    in.close();
     if (result == kAllSent && std::remove(path.c_str()) != 0)
         WriteServerLog("KP: Cannot remove request file %s", path);
+    close(fd);
     return result;
 }
 

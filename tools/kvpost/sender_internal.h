@@ -53,8 +53,10 @@ int SendSharParts(const Outgoing& out);
 void MarkSent(const Outgoing& out);
 void KillMessage(const Outgoing& out);
 
-// The whole of a file; false when it cannot be opened or read.
+// The whole of a file, or the rest of an open one; false when it cannot be
+// opened or read.
 bool ReadWholeFile(const std::string& path, std::string& body);
+bool ReadWholeFile(int fd, std::string& body);
 
 // A mkstemp/mkdtemp template below TMPDIR (or /tmp): name + "XXXXXX".
 std::string TempTemplate(const char* name);
