@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <map>
 #include <future>
 #include <string>
 #include <vector>
@@ -325,6 +327,38 @@ TEST_F(KvpostTest, SecondRunOnOneRequestFileWaitsAndMailsNothingTwice) {
     EXPECT_TRUE(waited);
     EXPECT_EQ(second.get().status, 0);
     EXPECT_EQ(Calls(), 0);
+}
+
+// kvprune killed at each step of a pack's swap, then kvpost on a line for
+// #2: it finishes the swap before it reads, so the mail carries #2's own
+// text.  The pack puts its line before every text, so #2's new offset is
+// where #3's text stands in the old file: a new header read beside the old
+// texts would mail #3's.
+TEST_F(KvpostTest, AfterAPackKilledInItsSwapAMailCarriesItsOwnText) {
+    Post({.subject = "first", .lines = {"text of first"}});
+    int32_t second = Post({.subject = "second", .lines = {"b"}});  // 19 bytes, as long as the pack's line
+    Post({.subject = "third", .lines = {"text of third"}});
+    std::map<std::string, std::string> saved;
+    for (const auto& e : fs::directory_iterator(board.MsgBaseDir()))
+        saved[e.path().filename().string()] = board.ReadFile(e.path());
+
+    int kills = 0;
+    for (int pass = 1; pass <= 40; ++pass) {
+        SCOPED_TRACE(pass);
+        for (const auto& e : fs::directory_iterator(board.MsgBaseDir())) fs::remove(e.path());
+        for (const auto& [name, bytes] : saved) board.WriteFile(board.MsgBaseDir() / name, bytes);
+        fs::remove_all(rec());
+        fs::create_directories(rec());
+        auto pack = test::RunProgram({test::ProgramPath("kvprune"), "-p"}, board.root(),
+                                     {"KV_TEST_KILL_AT=swap:" + std::to_string(pass)});
+        if (pack.status == 0) break;
+        ASSERT_EQ(pack.status, 128 + SIGKILL) << pack.err;
+        ++kills;
+        EXPECT_EQ(Run(Request({Line(2, second)})).status, 0) << Log();
+        ASSERT_EQ(Calls(), 1);
+        EXPECT_NE(Mail(1).find("Subject: second\n\nb\n\n--"), std::string::npos) << Mail(1);
+    }
+    EXPECT_GT(kills, 4);
 }
 
 TEST_F(KvpostTest, MailerThatStopsReadingIsAFailureNotADeath) {

@@ -151,14 +151,30 @@ bool MayLeaveThroughMailer(const MailRequest& rq, const MsgHeader& h, std::vecto
     return true;
 }
 
-int PipeToMailer(const Outgoing& out) {
-    std::string body;
-    // Without its text a message is not sent at all: a mailer, once started,
-    // would send whatever it was given.
-    if (!ReadMailText(out.Header, body)) return kNoText;
+int PipeToMailer(const Outgoing& out, const std::string& body) {
     TemplateCodes codes = {{'A', out.Request.Alias}, {'F', out.Request.Name}};
     std::string extra = ExpandTemplate(Config().ExtraHeader, codes, true);
     return DeliverMail(out.Mailer, MailHeaders(out.FromLine, extra, out.Header.Subject) + body + out.Signature);
+}
+
+// The header a request line names and, for a plain mail, its text, read
+// under the base lock as one: a maintenance run killed in its swap is
+// finished first, and none can swap the files between the two reads (a
+// header with the offset of another message's text).  kAllSent when the
+// mail may leave.
+int ReadRequestedMail(Outgoing& out, std::string& body) {
+    MsgBaseLock lock;
+    if (!lock) return kNoHeader;
+    switch (ReadRequestedHeader(out.Request, out.Header)) {
+        case HeaderRead::kFailed: return kNoHeader;
+        case HeaderRead::kStale: return kLineSkipped;
+        case HeaderRead::kOk: break;
+    }
+    if (!MayLeaveThroughMailer(out.Request, out.Header, out.Mailer)) return kLineSkipped;
+    // Without its text a message is not sent at all: a mailer, once started,
+    // would send whatever it was given.
+    if (!(out.Header.MailFlags & MAIL_FILE_ATTACHED) && !ReadMailText(out.Header, body)) return kNoText;
+    return kAllSent;
 }
 
 // Sends the message of one request line and marks it.  kAllSent, a failure
@@ -166,18 +182,14 @@ int PipeToMailer(const Outgoing& out) {
 int SendOne(const MailRequest& rq) {
     Outgoing out;
     out.Request = rq;
-    switch (ReadRequestedHeader(rq, out.Header)) {
-        case HeaderRead::kFailed: return kNoHeader;
-        case HeaderRead::kStale: return kLineSkipped;
-        case HeaderRead::kOk: break;
-    }
+    std::string body;
+    if (int r = ReadRequestedMail(out, body); r != kAllSent) return r;
     const ConfigRecord& c = Config();
     TemplateCodes plain = {{'A', rq.Alias}, {'F', rq.Name}};
     if (!c.FromTemplate.empty()) out.FromLine = "From: " + ExpandTemplate(c.FromTemplate, plain, true);
-    if (!MayLeaveThroughMailer(rq, out.Header, out.Mailer)) return kLineSkipped;
     out.Signature = Signature(rq);
 
-    int r = (out.Header.MailFlags & MAIL_FILE_ATTACHED) ? SendSharParts(out) : PipeToMailer(out);
+    int r = (out.Header.MailFlags & MAIL_FILE_ATTACHED) ? SendSharParts(out) : PipeToMailer(out, body);
     if (r != kAllSent) return r;
     if (out.Header.MailFlags & MAIL_KILL_SENT)
         KillMessage(out);
