@@ -33,12 +33,14 @@ bool RefusedOnLine(const char* refusal) {
 
 // The rewrite in index order, with its list of dropped users when packing;
 // then the index afresh and the first record shown.
-void RewriteUserFiles(bool pack) {
+void RewriteUserFiles(bool pack, const char* refusal) {
     BrowseState& b = Browser();
     std::vector<int32_t> order;
     for (const IndexEntry& e : b.base.index()) order.push_back(e.RecordNumber);
     RewriteResult r = RewriteUsers(order, pack);
-    if (!r.ok) {
+    if (r.callerOnLine) {
+        PopupAck(10, 18, refusal);
+    } else if (!r.ok) {
         PopupAck(10, 14, "Problems to rewrite the file, no rewriting done");
     } else if (pack) {
         Popup frame(14, 74, 6, 3);
@@ -96,15 +98,17 @@ int DeleteUsers() {
 }
 
 int PackUsers() {
-    if (RefusedOnLine("Cannot pack file while someone is online")) return 0;
+    static const char kRefusal[] = "Cannot pack file while someone is online";
+    if (RefusedOnLine(kRefusal)) return 0;
     if (PopupChoice(10, 18, true, "Do you really want to pack user's file?", "YN") != 'Y') return 0;
-    RewriteUserFiles(true);
+    RewriteUserFiles(true, kRefusal);
     return 0;
 }
 
 int SortUsers() {
     BrowseState& b = Browser();
-    if (RefusedOnLine("Cannot sort file while someone is online")) return 0;
+    static const char kRefusal[] = "Cannot sort file while someone is online";
+    if (RefusedOnLine(kRefusal)) return 0;
     static const std::vector<std::string> kOrders = {" Security Level/Name ", " No. of calls/Name   ",
                                                      " Msgs Posted/Name    ", " Last Date/Time      ",
                                                      " Location/Name       ", " Abort, no sort      "};
@@ -136,7 +140,7 @@ int SortUsers() {
         if (b.base.FetchUserRecord(n, r)) names[size_t(n)] = r.Name;
     }
     if (b.base.FillIndexKeys(keyType, false)) SortIndex(b.base.index(), keyType, Config().DateOrder, names);
-    RewriteUserFiles(false);
+    RewriteUserFiles(false, kRefusal);
     return 0;
 }
 
@@ -155,7 +159,8 @@ int AddBlankRecord() {
 
 int MoveUser() {
     BrowseState& b = Browser();
-    if (RefusedOnLine("Cannot move record while someone is online")) return 0;
+    static const char kRefusal[] = "Cannot move record while someone is online";
+    if (RefusedOnLine(kRefusal)) return 0;
     if (b.base.count() == 0) return 0;
     int a = -1, after = -1;
     {
@@ -192,7 +197,7 @@ int MoveUser() {
     }
     if (MoveEntry(b.base.index(), a, after)) {
         ShowListPage(b.top);
-        RewriteUserFiles(false);
+        RewriteUserFiles(false, kRefusal);
     }
     TouchAll();
     return 0;

@@ -254,6 +254,14 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
         return result;
     }
     CrashPoint("rewrite");
+    bool noOnlineFile = false;
+    if (SomeoneOnLine(noOnlineFile)) {
+        RosterLog("A caller came on line; the user files were not rewritten");
+        DiscardTemp(freshUsers);
+        DiscardTemp(freshLast);
+        result.callerOnLine = true;
+        return result;
+    }
     const std::vector<SwapStep> steps = {{freshUsers.path, usersPath, usersPath + ".B"},
                                          {freshLast.path, lastPath, lastPath + ".B"}};
     if (!CommitBaseSwap(steps, "")) {

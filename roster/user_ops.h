@@ -58,12 +58,16 @@ bool MoveEntry(std::vector<IndexEntry>& index, int a, int b);
 // ones and synced, then swapped in as one journalled step, the old files
 // kept as ".B" backups; any failure before that leaves both files as they
 // were.  The whole run holds the users lock and the message-base lock.
+// A caller on line by the swap (one who came on while the sysop answered
+// the command's questions) stops it there: callers write their own record
+// by its number, which the new files give to someone else.
 struct DroppedUser {
     std::string name, location;
     int position = 0;  // index position
 };
 struct RewriteResult {
     bool ok = false;
+    bool callerOnLine = false;  // refused, nothing changed
     std::vector<DroppedUser> dropped;
 };
 RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack);

@@ -270,6 +270,31 @@ TEST_F(RosterRewriteTest, RewritingCommandsAreRefusedWhileACallerIsOnLine) {
     EXPECT_EQ(ReadAll(UsersFile()), users);
 }
 
+// A caller who logs on while the sysop answers the pack question would log
+// off into a record the packed file gives to another user: the rewrite
+// looks again before it swaps the files in.
+TEST_F(RosterRewriteTest, ACallerWhoComesOnLineDuringTheQuestionStopsThePack) {
+    WriteUsers(4);
+    MarkDeleted({1});
+    const std::string users = ReadAll(UsersFile()), last = ReadAll(LastReadFile());
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 11);
+    ASSERT_TRUE(s->WaitForText("Do you really want to pack user's file?"));
+    OnlineEntry e;
+    e.Pid = int32_t(getpid());  // a live process
+    e.User = 3;
+    ASSERT_TRUE(WriteOnlineEntry(0, e));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("Cannot pack file while someone is online"));
+    s->Send(" ");
+    Quit(*s);
+    EXPECT_EQ(ReadAll(UsersFile()), users);
+    EXPECT_EQ(ReadAll(LastReadFile()), last);
+    for (const auto& f : fs::directory_iterator(board.DataDir()))
+        EXPECT_EQ(f.path().filename().string().find("users.bbs."), std::string::npos) << f.path();
+}
+
 TEST_F(RosterRewriteTest, ARewriteThatCannotWriteLeavesBothFilesAsTheyWere) {
     WriteUsers(120);  // about 49 kB of users: beyond the limit below
     MarkDeleted({3});
