@@ -292,9 +292,9 @@ TEST_F(FileSession, SysopRemovesOneFileAndItsEntryOnly) {
     ASSERT_TRUE(s->WaitForText("The file list itself cannot be removed."));
     // A file beside the area's directory is out of reach.
     Put(utils / ".." / "x", 1, 2024, 3, 5);
-    ASSERT_TRUE(Answer("File name:", "../x\r"));
+    ASSERT_TRUE(AnswerNth("File name:", 2, "../x\r"));
     ASSERT_TRUE(s->WaitForText("../x: no such file."));
-    ASSERT_TRUE(Answer("File name:", "data\r"));
+    ASSERT_TRUE(AnswerNth("File name:", 3, "data\r"));
     ASSERT_TRUE(Answer("Remove this file?", "y"));
     Done();
     EXPECT_FALSE(fs::exists(utils / "data"));
@@ -312,11 +312,11 @@ TEST_F(FileSession, SysopMoveAndRemoveChangeTheListOfAnAreaKeptApart) {
     Start(kSam, {"run=62,$F3", "run=29,$F3", "run=29,$F2"});
     ASSERT_TRUE(Answer("File name:", "rules.txt\r"));
     ASSERT_TRUE(Answer("Remove this file?", "y"));
-    ASSERT_TRUE(Answer("File name:", "history.txt\r"));
+    ASSERT_TRUE(AnswerNth("File name:", 2, "history.txt\r"));
     ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F2\r"));
     ASSERT_TRUE(Answer("Move its list entry too?", "y"));
-    ASSERT_TRUE(Answer("File name:", "b.zip\r"));
-    ASSERT_TRUE(Answer("Move to (directory or $F and area):", "$F3\r"));
+    ASSERT_TRUE(AnswerNth("File name:", 3, "b.zip\r"));
+    ASSERT_TRUE(AnswerNth("Move to (directory or $F and area):", 2, "$F3\r"));
     ASSERT_TRUE(AnswerNth("Move its list entry too?", 2, "y"));
     Done();
     EXPECT_EQ(s->Output().find("The move failed."), std::string::npos) << s->Screen();
@@ -369,7 +369,7 @@ TEST_F(FileSession, TypeTextFileAsksForOneNameInTheArea) {
     Start(kTerry, {"run=38,$F3", "run=38,$F3", "run=38,$F3rules.txt /N"});
     ASSERT_TRUE(Answer("File name:", "../../system/users.bbs\r"));
     ASSERT_TRUE(s->WaitForText("Sorry, that screen is not available."));
-    ASSERT_TRUE(Answer("File name:", "history.txt\r"));
+    ASSERT_TRUE(AnswerNth("File name:", 2, "history.txt\r"));
     ASSERT_TRUE(s->WaitForText("The second line"));
     ASSERT_TRUE(AnswerNth("Press Enter to go on.", 1, "\r"));
     // Named in the argument, non-stop: the stop key typed ahead is ignored.
