@@ -12,6 +12,7 @@
 #include "caller/areas/file_areas.h"
 #include "caller/areas/uploads.h"
 #include "caller/core/activity_log.h"
+#include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
 #include "caller/core/external_programs.h"
@@ -560,6 +561,10 @@ int RunDownload(const std::vector<std::string>& requested, int64_t bytes, int pr
             LogText(476, files, long(sent));
         }
         LogText(477);
+        // A hang-up that cut the transfer ends the call here, while the
+        // transfer is still marked, so its log is kept in the abort
+        // directory rather than deleted below.
+        ActOnSignals();
     }
 
     c.PendingTransfer = kNoTransfer;

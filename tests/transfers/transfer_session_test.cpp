@@ -263,6 +263,28 @@ TEST_F(TransferCall, HangUpDuringUploadKeepsItsFilesAside) {
     EXPECT_EQ(User(1).UploadedFiles, 0u);
 }
 
+// A line that hangs up while a download runs: the call ends, the
+// protocol's log waits in the abort directory, nothing was counted.
+TEST_F(TransferCall, HangUpDuringDownloadKeepsItsLogAside) {
+    PutFile("one.dat", 100);
+    GiveTerryUploads();
+    StandInProtocol("echo started > fake.log\nprintf 'SENDING\\r\\n'\ncat > /dev/null\nexit 1\n");
+    StartBoard();
+    auto c = LogIn();
+    Request(*c, "f", "one.dat");
+    ASSERT_TRUE(c->Answer("(S)end, send and (L)og off, (C)ancel", "s")) << c->Rest();
+    ASSERT_TRUE(c->Expect("SENDING")) << c->Rest();
+    c->session().Hangup();
+    EXPECT_EQ(c->Wait(), 99);
+
+    fs::path abort = fs::path(board().config().WorkDir) / "abort";
+    ASSERT_TRUE(fs::is_directory(abort));
+    bool log = false;
+    for (const auto& e : fs::directory_iterator(abort)) log = log || board().ReadFile(e.path()) == "started\n";
+    EXPECT_TRUE(log);
+    EXPECT_EQ(User(1).DownloadedFiles, 0u);
+}
+
 // A file an earlier call left in the work directory is never taken as
 // this caller's upload.
 TEST_F(TransferCall, LeftoversOfAnEarlierCallAreNotAnUpload) {
