@@ -564,6 +564,7 @@ int RunDownload(const std::vector<std::string>& requested, int64_t bytes, int pr
         // A hang-up that cut the transfer ends the call here, while the
         // transfer is still marked, so its log is kept in the abort
         // directory rather than deleted below.
+        LookForHangup();
         ActOnSignals();
     }
 

@@ -92,6 +92,11 @@ void NoteLineLost() {
 
 bool LineLost() { return gLost != 0; }
 
+void LookForHangup() {
+    pollfd p{0, 0, 0};  // a hang-up or an error is reported unasked
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) NoteLineLost();
+}
+
 bool WaitForInput() {
     pollfd p[2] = {{0, POLLIN, 0}, {gWake[0], POLLIN, 0}};
     int n = gWake[0] >= 0 ? 2 : 1;

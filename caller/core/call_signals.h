@@ -36,6 +36,11 @@ void NoteLineLost();
 // True once the line was lost; it stays so.
 bool LineLost();
 
+// Notes the line as lost when the terminal already reports a hang-up: a
+// program that ended because the line went may return before the hang-up
+// signal has been sent.
+void LookForHangup();
+
 // Waits until standard input has something to read (or is at its end) or
 // a signal is recorded; true in the first case.  Never misses a signal
 // that comes just before the wait.
