@@ -35,8 +35,11 @@ bool AliasChar(char c) {
 int Digit(int k) { return k >= '0' && k <= '9'; }
 
 // The word-wrapping input in its plain form: start is shown and may be
-// edited, at most max characters.
+// edited, at most max characters.  The input ends by itself once it holds
+// max characters, so a start text that long (an alias suggestion, the
+// last search) would answer for the caller: one place stays free.
 std::string EditAnswer(std::string start, int max) {
+    if (max > 0 && start.size() >= size_t(max)) start.resize(size_t(max) - 1);
     std::string overflow;
     InputLineWrap(false, overflow, max, start);
     return start;
@@ -399,9 +402,6 @@ int ChooseNewsAlias() {
     for (;;) {
         PutColorText("Enter your alias (min 2 char.) : ", false, false, 0, kColorPrompt);
         SetColorPair(kColorNormal);
-        // The input ends by itself once it holds 8 characters, so a start
-        // text that long would answer for the caller: one place stays free.
-        if (suggestion.size() >= kAliasMax) suggestion.resize(kAliasMax - 1);
         std::string alias = EditAnswer(suggestion, int(kAliasMax));
         PutLine();
         LowerCase(alias);

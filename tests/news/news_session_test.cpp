@@ -283,5 +283,34 @@ TEST_F(NewsSession, AGroupPathOutOfTheSpoolIsNotOpened) {
         << CallerLog();
 }
 
+// A search of the full 40 places is offered again one place shorter: a
+// full input would end by itself and search the same again unasked.
+TEST_F(NewsSession, AFullLengthSearchOfferedAgainCanBeEdited) {
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    const std::string search = std::string(22, '*') + "comp.os.linux.misc";
+    ASSERT_EQ(search.size(), 40u);
+    ASSERT_TRUE(terry->Answer(" : ", "s" + search + "\r")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(" : ", "s")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Search string: ")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(search.substr(0, 39))) << terry->Rest();
+    terry->Send(std::string(39, '\x7f') + "rec*\r");
+    ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    terry->session().Pump(100);
+    PtySession& s = terry->session();
+    EXPECT_EQ(s.Cell(4, 8).bg, kCyan) << s.Screen();  // the new hit, rec.arts.poems
+    EXPECT_EQ(s.Output().find("No group found"), std::string::npos);
+    terry->Send("q");
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+}
+
 }  // namespace
 }  // namespace kv::test
