@@ -7,6 +7,7 @@
 
 #include "common/dates.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 
 namespace kv {
 bool WriteAll(int fd, std::string_view s) {
@@ -74,7 +75,15 @@ void WriteServerLogLine(std::string_view message) {
         }
     }
     out += "* " + date + " " + time + " ";
-    out.append(message.substr(0, kServerLogMessageMax));
+    // Values from outside (a mail's addresses, a request line) may hold a
+    // terminal's escapes, which would act on the screen of a sysop who
+    // reads the log: control bytes become blanks, but for the line end
+    // that some of our own texts carry.
+    std::string text(message.substr(0, kServerLogMessageMax));
+    bool lineEnd = !text.empty() && text.back() == '\n';
+    if (lineEnd) text.pop_back();
+    out += BlankControlBytes(text);
+    if (lineEnd) out += '\n';
     out += '\n';
     WriteAll(fd, out);
     if (fd != held.fd) close(fd);

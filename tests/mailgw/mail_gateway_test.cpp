@@ -206,6 +206,14 @@ TEST_F(Gateway, ControlBytesOfAMailBecomeBlanks) {
     EXPECT_EQ(h.Subject, "Hi there");
     EXPECT_EQ(h.TimeText, " [31m  x");
     EXPECT_EQ(base.messages[0].text.Lines, (std::vector<std::string>{"Body with NUL  [5mblink"}));
+
+    // Nor does one reach the sysop's screen through the log.
+    board.WriteFile(Mailbox(), "From joe@far.org Sat Mar  9 10:15:00 1996\n"
+                               "From: joe@far.org\nTo: nobody\x1b]0;owned\x07@kivo\n\nHi\n");
+    ImportIncomingMail();
+    EXPECT_TRUE(test::LogHas(Log(), "Alias \"nobody ]0;owned \" not found, message not posted"));
+    std::string log = board.ReadFile(board.DataDir() / "server.log");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](char c) { return c != '\n' && (unsigned char)c < 0x20; }), 0);
 }
 
 // Not posted, and kept until the sysop mends the configuration; in an
