@@ -289,6 +289,7 @@ int EditLastRead(WINDOW* caller, bool combined) {
     LastReadRecord work;
     const int32_t number = b.base.count() > 0 ? b.base.index()[size_t(b.currentPos)].RecordNumber : 0;
     if (!combined) b.base.FetchLastRead(number, work);
+    const LastReadRecord original = work;
     int edited = 0;
     {
         Popup p(11, 26, 8, 27);
@@ -338,7 +339,7 @@ int EditLastRead(WINDOW* caller, bool combined) {
             case KEY_PPAGE: area = ((page + 3) % 4) * 25; break;
             case kEsc:
                 if (!combined && edited && PopupChoice(10, 26, true, "Save the modifications ?", "YN") == 'Y')
-                    b.base.StoreLastRead(number, work);
+                    b.base.WriteBackLastRead(number, original, work);
                 touchwin(caller);
                 return edited;
             default: Beep(); break;

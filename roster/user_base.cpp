@@ -181,6 +181,15 @@ bool UserBase::StoreLastRead(int recordNumber, const LastReadRecord& r) const {
     return false;
 }
 
+bool UserBase::WriteBackLastRead(int recordNumber, const LastReadRecord& original,
+                                 const LastReadRecord& edited) const {
+    LastReadRecord now;
+    FetchLastRead(recordNumber, now);
+    for (size_t a = 0; a < now.LastRead.size(); ++a)
+        if (edited.LastRead[a] != original.LastRead[a]) now.LastRead[a] = edited.LastRead[a];
+    return StoreLastRead(recordNumber, now);
+}
+
 std::vector<int32_t> CallersOnLine() {
     std::vector<OnlineCaller> callers;
     std::vector<int32_t> out;

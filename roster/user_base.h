@@ -70,6 +70,10 @@ public:
     // zeros; a write extends the file as far as needed.
     bool FetchLastRead(int recordNumber, LastReadRecord& r) const;
     bool StoreLastRead(int recordNumber, const LastReadRecord& r) const;
+    // Writes the areas the sysop changed (edited differs from original)
+    // into the record as it is now, so that numbers a caller's log-off
+    // wrote meanwhile in the other areas are kept.
+    bool WriteBackLastRead(int recordNumber, const LastReadRecord& original, const LastReadRecord& edited) const;
 
 private:
     std::vector<IndexEntry> index_;

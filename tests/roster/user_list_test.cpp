@@ -189,6 +189,39 @@ TEST_F(RosterUsersTest, TheFormEditsEachKindOfFieldAndNothingElse) {
     EXPECT_EQ(lastAfter.substr(0, 400) + lastAfter.substr(404), lastBefore.substr(0, 400) + lastBefore.substr(404));
 }
 
+// The sysop changes one area's last-read number while the user's log-off
+// writes new numbers for other areas: both are kept.
+TEST_F(RosterUsersTest, ALastReadSaveKeepsWhatALogOffWroteMeanwhile) {
+    WriteUsers(3);
+    auto s = StartBrowsing();
+    s->Send("\x1bOB\r");  // record 1 into the form
+    ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 3"));
+    s->Send("l");
+    ASSERT_TRUE(s->WaitForText(" LastRead "));
+    LastReadRecord loggedOff;
+    loggedOff.LastRead[0] = 1;
+    loggedOff.LastRead[1] = 777;
+    loggedOff.LastRead[99] = 5;
+    {
+        auto bytes = EncodeRecord(loggedOff);
+        std::fstream f(LastReadFile(), std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(400);
+        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    s->Send("\r55\r\x1b");  // area 1
+    ASSERT_TRUE(s->WaitForText("Save the modifications ?"));
+    s->Send("y");
+    s->Send("\x1b\x1b");
+    Quit(*s);
+    const std::string last = ReadAll(LastReadFile());
+    ASSERT_EQ(last.size(), 3 * 400u);
+    LastReadRecord lr;
+    DecodeRecord(reinterpret_cast<const uint8_t*>(last.data()) + 400, lr);
+    LastReadRecord want = loggedOff;
+    want.LastRead[0] = 55;
+    EXPECT_EQ(lr.LastRead, want.LastRead);
+}
+
 TEST_F(RosterUsersTest, AnEmptyUsersFileShowsAnEmptyList) {
     WriteUsers(0);
     auto s = Start();
