@@ -351,8 +351,16 @@ void ProcessMailbox() {
     long skipped = 0;
     for (;;) {
         MailHeader header;
+        const uint64_t headerStart = in.Offset();
         int parsed = ParseMailHeader(in, header, recipient, dateOrder);
-        if (parsed == kHeaderEndOfFile) break;
+        if (parsed == kHeaderEndOfFile) {
+            // A mail cut off in its header has no body: said, not dropped
+            // without a word.
+            if (in.Offset() > headerStart)
+                WriteServerLog("Message to %s not sent, null message body",
+                               header.ToName.empty() ? header.Addressed : header.ToName);
+            break;
+        }
         std::vector<std::string> body;
         if (!GetBody(in, format, body)) WriteServerLog("Not enough memory to proceed in GetBody()");
         uint64_t mailEnd = format == MailboxFormat::kMmdf ? in.Offset() : in.LineStart();

@@ -149,7 +149,8 @@ TEST_F(Gateway, PostsEachMailAndLogsWhatItCouldNot) {
                        "From: ann@far.org\nTo: nobody@kivo\nCc: Bob <bob@kivo>\nSubject: Tabs\n\n"
                        "a\tb\n" +
                        "From x@far.org Sun Mar 10 08:00:00 1996\nTo: bob@kivo\n\n" +  // no body at all
-                       "From y@far.org Sun Mar 10 08:00:00 1996\nTo: nobody@kivo\n\nlost\n";
+                       "From y@far.org Sun Mar 10 08:00:00 1996\nTo: nobody@kivo\n\nlost\n" +
+                       "From z@far.org Sun Mar 10 08:00:00 1996\nTo: alice@kivo\nSubject: cut off";  // no body
     board.WriteFile(Mailbox(), mbox);
     SetClock([] { return time_t(826366500); });
     ImportIncomingMail();
@@ -162,6 +163,7 @@ TEST_F(Gateway, PostsEachMailAndLogsWhatItCouldNot) {
     EXPECT_TRUE(test::LogHas(log, "Message #2 posted to Bob Tremblay in area 2"));
     EXPECT_TRUE(test::LogHas(log, "Message to Bob Tremblay not sent, null message body"));
     EXPECT_TRUE(test::LogHas(log, "Message to nobody@kivo not sent, bad header"));
+    EXPECT_TRUE(test::LogHas(log, "Message to Alice Martin not sent, null message body"));
 
     test::MsgBaseContents base = test::ReadMsgBase(board.MsgBaseDir());
     ASSERT_TRUE(base.InStep()) << base.Problem();
