@@ -302,7 +302,8 @@ bool GroupVisible(const NewsGroupRecord& group) {
 }
 
 std::string GroupDisplayName(const NewsGroupRecord& group) {
-    std::string name = group.Path;
+    // Group names come from the network: their control bytes show as blanks.
+    std::string name = CleanArticleText(group.Path);
     std::replace(name.begin(), name.end(), '/', '.');
     return name;
 }

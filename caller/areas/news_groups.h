@@ -47,7 +47,8 @@ int SelectGroups(const std::string& infoPath, int subscribed, int mode);
 
 // Whether the caller may see the group (hidden ones only at level 64000).
 bool GroupVisible(const NewsGroupRecord& group);
-// The group's name with its "/" shown as ".".
+// The group's name with its "/" shown as "." and its control bytes as
+// blanks.
 std::string GroupDisplayName(const NewsGroupRecord& group);
 // The search of the selection screen: ">N" a group of more than N articles;
 // a pattern with a wildcard matches the whole dotted name, a plain one any

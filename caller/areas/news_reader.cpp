@@ -303,7 +303,7 @@ void ArticleListTitle(const ArticleListState& s, int mode) {
 }
 
 void ArticleGroupLine(const NewsGroupRecord& group) {
-    std::string name = CleanArticleText(GroupDisplayName(group));
+    std::string name = GroupDisplayName(group);
     PutChar('-');
     SetColor(15, 0);
     PutString(" " + name + " ");
@@ -391,7 +391,7 @@ bool ShowGroupRow(NewsFile& master, NewsFile& info, int i, GroupRow& row) {
     }
     if (!GroupVisible(row.group)) row.group = NewsGroupRecord{};
     row.fresh = NewArticles(row.group, row.subscription);
-    std::string text = fmt::format("{:<6}{:<50.50}", i + 1, CleanArticleText(GroupDisplayName(row.group)));
+    std::string text = fmt::format("{:<6}{:<50.50}", i + 1, GroupDisplayName(row.group));
     if (row.group.Count != 0) text += fmt::format("{:<6} {:<6} {:<6}", row.group.Count, row.group.Highest, row.fresh);
     PutLine(text);
     return true;

@@ -312,5 +312,26 @@ TEST_F(NewsSession, AFullLengthSearchOfferedAgainCanBeEdited) {
     EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
 }
 
+// Group names come from the network: their control bytes show as blanks
+// on the selection screen, as in the reading loop.
+TEST_F(NewsSession, TheSelectionScreenBlanksControlBytesOfGroupNames) {
+    NewsGroupRecord g;
+    g.Path = "alt/\x1b[2Jwiped\x1b]0;owned\x07", g.Count = 1, g.Highest = 1;
+    auto bytes = EncodeRecord(g);
+    board().WriteFile(board().config().NewsDir + "/master.bbs", std::string(bytes.begin(), bytes.end()));
+    StartBoard();
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("alt. [2Jwiped ]0;owned  [1,1]")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(" : ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+    for (const char* sequence : {"\x1b[2Jwiped", "\x1b]0;owned", "\x07"})
+        EXPECT_EQ(terry->session().Output().find(sequence), std::string::npos) << "sequence " << sequence + 1;
+}
+
 }  // namespace
 }  // namespace kv::test
