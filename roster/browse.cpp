@@ -165,7 +165,7 @@ int ResetLimits() {
     r.MinutesToday = 0;
     b.base.WriteBack(b.base.index()[size_t(b.currentPos)].RecordNumber, original, r);
     b.current = r;
-    std::string text = fmt::sprintf("Limits of %.25s cleared", r.Name);
+    std::string text = fmt::sprintf("Limits of %.25s cleared", Unmarked(r.Name));
     PopupAck(10, 38 - int(text.size()) / 2, text);
     ShowListPage(b.top);
     return 0;

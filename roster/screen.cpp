@@ -113,11 +113,25 @@ void EndScreen() {
     endwin();
 }
 
+namespace {
+
+// curses would show a control byte as "^X" and an 8-bit one as "M-x",
+// wider than the one column counted for it, and past a popup's border.
+char Shown(char c) { return static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126 ? '?' : c; }
+
+}  // namespace
+
 void PutText(WINDOW* w, int row, int col, std::string_view text) {
     std::string shown(text);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+    for (char& c : shown) c = Shown(c);
     mvwaddnstr(w, row, col, shown.c_str(), int(shown.size()));
+}
+
+std::string Unmarked(std::string_view data) {
+    std::string out(data);
+    for (char& c : out)
+        if (c == '^') c = '?';
+    return out;
 }
 
 void PutText(WINDOW* w, int row, int col, std::string_view text, attr_t attr) {
@@ -136,7 +150,7 @@ void PutMarked(WINDOW* w, int row, int col, std::string_view text) {
             else wattroff(w, A_BOLD);
             continue;
         }
-        waddch(w, chtype(static_cast<unsigned char>(c)));
+        waddch(w, chtype(static_cast<unsigned char>(Shown(c))));
     }
     wattroff(w, A_BOLD);
 }

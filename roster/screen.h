@@ -60,7 +60,11 @@ void TouchAll();
 void PutText(WINDOW* w, int row, int col, std::string_view text);
 void PutText(WINDOW* w, int row, int col, std::string_view text, attr_t attr);
 // One of the program's own templates: each '^' switches bold on or off.
+// Other bytes show as PutText shows them, one column each.
 void PutMarked(WINDOW* w, int row, int col, std::string_view text);
+// A data text (a user's name) to go into such a template: its own '^'
+// would switch bold and vanish, so it shows as '?'.
+std::string Unmarked(std::string_view data);
 // The code-page-437 glyphs the lists show.
 enum class Glyph { kCheck, kPhi, kShade, kSquare };
 void PutGlyph(WINDOW* w, int row, int col, Glyph g);

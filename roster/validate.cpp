@@ -165,7 +165,7 @@ int ValidateOne(WINDOW* w, int position, UserRecord& record, bool fromMarkedList
     BrowseState& b = Browser();
     int shown = ShowAnswers(w, record.Name);
     if (shown == -1) return -1;
-    if (shown == 0) PopupAck(10, 22, fmt::sprintf("No answer found for %s.", record.Name));
+    if (shown == 0) PopupAck(10, 22, fmt::sprintf("No answer found for %s.", Unmarked(record.Name)));
     ClearWindow(w, true);
     PutText(w, 0, 2, fmt::sprintf(" Validation of %s ", record.Name), A_BOLD);
     wrefresh(w);

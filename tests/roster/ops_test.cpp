@@ -295,6 +295,33 @@ TEST_F(RosterRewriteTest, ACallerWhoComesOnLineDuringTheQuestionStopsThePack) {
         EXPECT_EQ(f.path().filename().string().find("users.bbs."), std::string::npos) << f.path();
 }
 
+// A popup that says a user's name shows its control, 8-bit and '^' bytes
+// as '?', one column each, inside the popup's border.
+TEST_F(RosterRewriteTest, ANameInAPopupKeepsInsideItsBox) {
+    WriteUsers(2);
+    UserRecord r = Record(0);
+    r.Name = "\x1b[7mEv\x01il^B\xc3\xa9";
+    ASSERT_TRUE(WriteUserRecord(0, r));
+    auto s = Start();
+    ASSERT_TRUE(s->WaitForText(" Browse "));
+    RunEntry(*s, 21);  // " Reset " of the current user
+    const std::string said = "Limits of ?[7mEv?il?B?? cleared";
+    ASSERT_TRUE(s->WaitForText(said + " │")) << s->Screen();
+    // The popup stands at column 38 less half the text, two columns wider
+    // than it on each side: both its rows end at that border.
+    const int right = 38 - int(said.size()) / 2 + int(said.size()) + 3;
+    auto boxed = [&] {
+        int row = 0;
+        while (row < 23 && s->Row(row).find(said) == std::string::npos) ++row;
+        return row < 23 && s->Cell(row, right).text == "│" && s->Cell(row + 1, right).text == "│" &&
+               s->Row(row + 1).find("Hit any key to continue:") != std::string::npos;
+    };
+    EXPECT_TRUE(s->WaitFor(boxed)) << s->Screen();
+    EXPECT_EQ(s->Screen().find("^["), std::string::npos);
+    s->Send(" ");
+    Quit(*s);
+}
+
 TEST_F(RosterRewriteTest, ARewriteThatCannotWriteLeavesBothFilesAsTheyWere) {
     WriteUsers(120);  // about 49 kB of users: beyond the limit below
     MarkDeleted({3});
