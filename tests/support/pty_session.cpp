@@ -153,7 +153,9 @@ PtySession::~PtySession() {
 
 void PtySession::Send(std::string_view keys) {
     size_t done = 0;
-    auto deadline = Clock::now() + std::chrono::seconds(5);
+    // A program slow to read on a loaded machine gets longer, as every
+    // wait does.
+    auto deadline = Clock::now() + std::chrono::milliseconds(ScaledTimeout(5000));
     while (master_ >= 0 && done < keys.size() && Clock::now() < deadline) {
         ssize_t n = write(master_, keys.data() + done, keys.size() - done);
         if (n > 0) {
