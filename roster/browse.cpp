@@ -207,7 +207,10 @@ int BrowseList() {
             ShowStatusMessage("Browse the list to select a record");
             RedrawAfterForm(cursor);
             break;
-        case Ctrl('L'): TouchAll(); break;
+        case Ctrl('L'):
+            TouchAll();
+            RepaintScreen();
+            break;
         case Ctrl('U'): case KEY_UP:
             if (b.currentPos == 0) {
                 Beep();

@@ -40,7 +40,9 @@ int RunMenuBar(const std::vector<MenuItem>& table, int columns, WINDOW* w, int r
         case '-': case KEY_UP: r = (r + rows - 1) % rows; break;
         case kEnter: result = run(r * columns + item); break;
         case Ctrl('L'):
-            if (isMain) TouchAll();
+            if (!isMain) break;
+            TouchAll();
+            RepaintScreen();
             break;
         case '[': case KEY_PPAGE: case ']': case KEY_NPAGE: case '{': case KEY_HOME: case '}': case KEY_END: {
             if (!isMain) {

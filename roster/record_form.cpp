@@ -183,6 +183,7 @@ int FormKeyLoop(WINDOW* w, bool& modified, const std::string& statusText) {
             werase(w);
             box(w, 0, 0);
             DrawForm(w);
+            RepaintScreen();
             break;
         case 'A': case 'a': modified = EditAttributes(w) || modified; break;
         case 'F': case 'f': modified = EditFlagSets(w, statusText) || modified; break;
@@ -405,6 +406,7 @@ int EditExtendedRecord(int mode, bool fromForm) {
                 werase(w);
                 box(w, 0, 0);
                 draw();
+                RepaintScreen();
                 break;
             case kEsc: case KEY_END: done = true; break;
             case kEnter:

@@ -269,7 +269,12 @@ public:
             case Ctrl('D'): case kTab: case KEY_DOWN: cur = (cur + 1) % kReportFields; break;
             case Ctrl('U'): case KEY_UP: case KEY_BTAB: cur = (cur + kReportFields - 1) % kReportFields; break;
             case KEY_LEFT: case KEY_RIGHT: cur = (cur + 13) % kReportFields; break;
-            case Ctrl('L'): TouchAll(); touchwin(w_); break;
+            case Ctrl('L'):
+                TouchAll();
+                touchwin(w_);
+                wrefresh(w_);
+                RepaintScreen();
+                break;
             case kEsc: case KEY_END:
                 PutText(w_, 17, 2, std::string(20, ' '));
                 return 0;

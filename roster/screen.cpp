@@ -26,7 +26,7 @@ void RecordResize(int) { g_resized = 1; }
 void RepaintIfResized() {
     if (g_resized == 0) return;
     g_resized = 0;
-    wrefresh(curscr);
+    RepaintScreen();
 }
 
 // The line is gone when it reports a hang-up or an error; a plain timeout
@@ -205,6 +205,8 @@ void TouchAll() {
     }
     doupdate();
 }
+
+void RepaintScreen() { wrefresh(curscr); }
 
 void ShowStatusMessage(std::string_view text) {
     WINDOW* s = Windows().status;

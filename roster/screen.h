@@ -53,6 +53,10 @@ void EndScreen();
 void DrawFrame();
 // Touches and refreshes every window of the frame.
 void TouchAll();
+// The whole terminal painted again from what the program put there, every
+// popup in its place.  Touching windows sends only what curses thinks
+// changed, so whatever else wrote on the terminal would stay.
+void RepaintScreen();
 
 // Text on a window.  Data texts (names, answers, command output) go through
 // PutText only: bytes that are not printable ASCII show as '?', and the text

@@ -1,6 +1,9 @@
 // The user files under kvroster: the list in its layouts, moving through
 // it, the record form's editors with the files read back byte for byte,
 // an empty file, and a caller registering while the sysop edits.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "roster/user_base.h"
 #include "tests/roster/roster_fixture.h"
 
@@ -129,6 +132,39 @@ TEST_F(RosterUsersTest, TheLitRowIsTheCurrentRecordsRowAfterAJumpOrAPageBack) {
         };
         EXPECT_TRUE(s->WaitFor(settled)) << s->Screen();
         s->Send("\x1b");
+        Quit(*s);
+    }
+}
+
+// Ctrl-L paints the terminal again whole: what another program wrote on
+// it goes, in the menu, the list and the form.
+TEST_F(RosterUsersTest, CtrlLClearsWhatElseWroteOnTheTerminal) {
+    WriteUsers(3);
+    struct Case {
+        const char* what;
+        std::string keys, shown;
+    } cases[] = {
+        {"main menu", "", " Browse "},
+        {"browse list", "\r", "<F2/Find/Tog/Del/Val>"},
+        {"record form", "\r\r", "Editing Record no. 0 of 3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto s = Start();
+        ASSERT_TRUE(s->WaitForText(" Browse "));
+        s->Send(c.keys);
+        ASSERT_TRUE(s->WaitForText(c.shown));
+        const std::string garbage = "\x1b[6;5HGARBAGE ON THE LINE";
+        int tty = open(s->SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(tty, 0);
+        EXPECT_EQ(write(tty, garbage.data(), garbage.size()), ssize_t(garbage.size()));
+        close(tty);
+        ASSERT_TRUE(s->WaitForText("GARBAGE ON THE LINE"));
+        s->Send("\x0c");
+        EXPECT_TRUE(s->WaitFor([&] {
+            return s->Screen().find("GARBAGE") == std::string::npos && s->Screen().find(c.shown) != std::string::npos;
+        })) << s->Screen();
+        s->Send(c.keys == "" ? "" : c.keys == "\r" ? "\x1b" : "\x1b\x1b");
         Quit(*s);
     }
 }
