@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/dates.h"
@@ -119,8 +120,21 @@ public:
         // caller without mail; calls that test something else would all
         // wait it out.  A test of the check itself turns it on again.
         board_->Set("MailCheckAtLogon", "0");
+        StartOnOneDay();
     }
     TempBoard& board() { return *board_; }
+
+    // Tests compare the dates a call writes with Today(), and set a
+    // record's last call to today before the call: a test that ran over
+    // midnight would meet two days.  One that would start just before
+    // midnight starts just after it instead (once a day, at most a minute
+    // or two of waiting).
+    static void StartOnOneDay() {
+        std::tm t = LocalNow();
+        int toMidnight = 24 * 3600 - (t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec);
+        if (toMidnight * 1000 < ScaledTimeout(15000))
+            std::this_thread::sleep_for(std::chrono::seconds(toMidnight + 1));
+    }
 
     // The server, once the test has set the board up.
     void StartBoard() { ASSERT_GT(StartServer(*board_), 0) << last_.err; }
