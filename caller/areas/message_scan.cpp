@@ -157,14 +157,23 @@ int MessageListMore() {
     SetNonBlocking(true);
     for (char c : GetText(390)) {
         PutChar(uint8_t(c));
-        int index = 255;
-        if (HotKeyPressed(index, 4, keys)) {
-            if (size_t(index) == kScanPause) {
-                PauseForKey();
-            } else {
-                answer = static_cast<unsigned char>(keys[size_t(index)]);
-                break;
-            }
+        int k = TryReadKey();
+        if (k == 0) continue;
+        // Enter answers "next" below; typed while the prompt is still being
+        // written it must count the same, not vanish and leave the caller
+        // waiting at a prompt that already had its answer.
+        if (k == '\r' || k == '\n') {
+            answer = static_cast<unsigned char>(keys[kScanNext]);
+            break;
+        }
+        char up = ToUpperChar(char(k));
+        size_t index = up == ' ' ? std::string::npos : keys.find(up);
+        if (index >= 4) continue;
+        if (index == kScanPause) {
+            PauseForKey();
+        } else {
+            answer = static_cast<unsigned char>(keys[index]);
+            break;
         }
     }
     SetNonBlocking(false);

@@ -4,6 +4,7 @@
 //   kvreader_probe [setting]... STEP...
 //   settings  user=N (record N of users.bbs is the caller; default 1)
 //             ansi color screen=N options=N
+//             delay=N (the line's pacing after each byte sent)
 //   steps     read=ARGUMENT[,STYLE]   the read command (menu codes 23-25)
 //             mail                    the mail check (menu code 22)
 //             cmd=CODE[:ARGUMENT]     any menu command, as a menu line runs it
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
             c.ColorOn = true;
         } else if (step == "screen") {
             c.User.ScreenLength = uint32_t(std::atoi(val.c_str()));
+        } else if (step == "delay") {
+            c.OutputDelay = int16_t(std::atoi(val.c_str()));
         } else if (step == "options") {
             c.User.Options = uint8_t(std::atoi(val.c_str()));
         } else if (step == "read") {

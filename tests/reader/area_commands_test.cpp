@@ -351,11 +351,14 @@ TEST_F(AreaCommands, TheOneLineListBlanksControlBytesOfStoredMail) {
 
 TEST_F(AreaCommands, TheHeaderScanMarksMessagesOnceForTheMarkedList) {
     WriteBase(ScanBase());
-    Start(kTerry, {"read=/M,1", "read=/M,1", "read=/M"});
+    // A paced line, so that a key can come while a prompt is being written.
+    Start(kTerry, {"read=/M,1", "read=/M,1", "read=/M"}, {"options=0", "delay=30000"});
     ASSERT_TRUE(Next("Reading mode", "F"));
     ASSERT_TRUE(Next("from message number", "\r"));
     ASSERT_TRUE(Next("Mark messages while scanning", "y"));
-    for (const char* key : {"m", "n", "m", "\r"}) ASSERT_TRUE(Next("[M]ark, [N]ext or [S]top?", key));
+    for (const char* key : {"m", "n", "m"}) ASSERT_TRUE(Next("[M]ark, [N]ext or [S]top?", key));
+    // Enter typed while the prompt is still being written is "next" too.
+    ASSERT_TRUE(Next("[M]ark", "\r"));
     ASSERT_TRUE(Next("End of the messages.", " "));
     // Again, keeping the list: #1 marked a second time stays one entry.
     ASSERT_TRUE(Next("Reading mode", "F"));
