@@ -57,6 +57,13 @@ protected:
         PutUser(1, terry);
     }
 
+    // Terry logged in, at the news menu, its key for command (r or s) sent.
+    void TerryToNews(Caller& c, const char* command) {
+        c.LogInAs("terry tester", "keyboard");
+        ASSERT_TRUE(c.Answer("Your choice: ", "n")) << c.Rest();
+        ASSERT_TRUE(c.Answer("News: ", command)) << c.Rest();
+    }
+
     struct NewsFileContents {
         NewsInfoHeader header;
         std::vector<NewsSubscription> subs;
@@ -87,9 +94,7 @@ TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
     PrepareTerry();
     StartBoard();
     auto terry = Dial();
-    terry->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
-    ASSERT_TRUE(terry->Answer("News: ", "r")) << terry->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
 
     // The alias: the suggestion erased, a path refused, a forbidden one refused.
     ASSERT_TRUE(terry->Expect("Enter your alias (min 2 char.) : ")) << terry->Rest();
@@ -185,9 +190,7 @@ TEST_F(NewsSession, TheGroupQuestionJumpsSkipsAndStartsOverOnce) {
     board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
     StartBoard();
     auto terry = Dial();
-    terry->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
-    ASSERT_TRUE(terry->Answer("News: ", "r")) << terry->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
 
     ASSERT_TRUE(terry->Expect(kGroupQuestion)) << terry->Rest();
     terry->Send("Nq");
@@ -214,9 +217,7 @@ TEST_F(NewsSession, TheSelectionScreenHidesSearchesAndStopsAtMaxGroups) {
     board().Set("MaxGroups", "2");
     StartBoard();
     auto terry = Dial();
-    terry->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
-    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "s"));
     ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
     ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
     terry->session().Pump(100);
@@ -271,9 +272,7 @@ TEST_F(NewsSession, AGroupPathOutOfTheSpoolIsNotOpened) {
     PutUser(1, terry);
     StartBoard();
     auto c = Dial();
-    c->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(c->Answer("Your choice: ", "n")) << c->Rest();
-    ASSERT_TRUE(c->Answer("News: ", "r")) << c->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*c, "r"));
     ASSERT_TRUE(c->Answer(kGroupQuestion, "y")) << c->Rest();
     ASSERT_TRUE(c->Answer("News: ", "q")) << c->Rest();
     ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
@@ -288,9 +287,7 @@ TEST_F(NewsSession, AGroupPathOutOfTheSpoolIsNotOpened) {
 TEST_F(NewsSession, AFullLengthSearchOfferedAgainCanBeEdited) {
     StartBoard();
     auto terry = Dial();
-    terry->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
-    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "s"));
     ASSERT_TRUE(terry->Expect("]uit, ")) << terry->Rest();
     const std::string search = std::string(22, '*') + "comp.os.linux.misc";
     ASSERT_EQ(search.size(), 40u);
@@ -321,9 +318,7 @@ TEST_F(NewsSession, TheSelectionScreenBlanksControlBytesOfGroupNames) {
     board().WriteFile(board().config().NewsDir + "/master.bbs", std::string(bytes.begin(), bytes.end()));
     StartBoard();
     auto terry = Dial();
-    terry->LogInAs("terry tester", "keyboard");
-    ASSERT_TRUE(terry->Answer("Your choice: ", "n")) << terry->Rest();
-    ASSERT_TRUE(terry->Answer("News: ", "s")) << terry->Rest();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "s"));
     ASSERT_TRUE(terry->Expect("alt. [2Jwiped ]0;owned  [1,1]")) << terry->Rest();
     ASSERT_TRUE(terry->Answer(" : ", "q")) << terry->Rest();
     ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
