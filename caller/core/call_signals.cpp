@@ -97,20 +97,19 @@ void LookForHangup() {
     if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR))) NoteLineLost();
 }
 
-bool WaitForInput() {
-    pollfd p[2] = {{0, POLLIN, 0}, {gWake[0], POLLIN, 0}};
-    int n = gWake[0] >= 0 ? 2 : 1;
+bool WaitForInput(int alsoFd) {
+    pollfd p[3] = {{0, POLLIN, 0}, {alsoFd, POLLIN, 0}, {gWake[0], POLLIN, 0}};
     for (;;) {
         if (SignalsPending() || gAlarm) return false;
-        int r = poll(p, nfds_t(n), -1);
+        int r = poll(p, 3, -1);  // a descriptor of -1 is left out
         if (r < 0 && errno == EINTR) continue;  // the flags tell what came
         if (r < 0) return true;                 // let the read see the error
-        if (n == 2 && (p[1].revents & POLLIN)) {
+        if (p[2].revents & POLLIN) {
             char buf[64];
             while (read(gWake[0], buf, sizeof buf) > 0) {
             }
         }
-        if (p[0].revents != 0) return true;
+        if (p[0].revents != 0 || p[1].revents != 0) return true;
     }
 }
 

@@ -41,10 +41,10 @@ bool LineLost();
 // signal has been sent.
 void LookForHangup();
 
-// Waits until standard input has something to read (or is at its end) or
-// a signal is recorded; true in the first case.  Never misses a signal
-// that comes just before the wait.
-bool WaitForInput();
+// Waits until standard input (or alsoFd, when one is given) has something
+// to read (or is at its end) or a signal is recorded; true in the first
+// case.  Never misses a signal that comes just before the wait.
+bool WaitForInput(int alsoFd = -1);
 
 // Takes the record of an inactivity alarm: true when one came since the
 // last call.

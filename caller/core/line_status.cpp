@@ -65,6 +65,16 @@ int OpenConsole() {
     return open(ConsolePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
 }
 
+// The console of a chat is read as well, for the sysop's keys; one that
+// this line may only write to gives a chat in which the sysop reads.
+int OpenChatConsole(bool& readable) {
+    int fd = open(ConsolePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    readable = fd >= 0;
+    if (fd < 0) return OpenConsole();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 // To the sysop's terminal; a console that went away loses the text.
 void ToConsole(int fd, std::string_view text) {
     while (!text.empty()) {
@@ -99,14 +109,14 @@ void PauseWithSignals(int seconds, const bool* whileSet) {
     }
 }
 
-int ChatKey() {
+int ChatKey(int alsoFd) {
     unsigned work = SignalWorkCount();
     int k = TryReadKey();
     if (k != 0) return k;
     // The read may have done a signal's work already (the end of the
     // chat): waiting now would wait for a key that never needs to come.
     if (SignalWorkCount() != work) return 0;
-    if (!WaitForInput()) ActOnSignals();
+    if (!WaitForInput(alsoFd)) ActOnSignals();
     return 0;
 }
 
@@ -268,7 +278,8 @@ void SysopChat() {
     CallState& c = Call();
     InactivityPause idle;
     time_t start = Now();
-    int fd = OpenConsole();
+    bool readable = false;
+    int fd = OpenChatConsole(readable);
     if (fd < 0) {
         ConsoleFailed();
     } else {
@@ -276,24 +287,34 @@ void SysopChat() {
         gPaging = false;
         DisplayFile(1, GetText(658));
         SysopChatBanner();
+        // A key of either side shows on both screens.
+        auto echo = [fd](int k, bool sysop) {
+            if (k == 8 || (sysop && k == 127)) {  // a terminal's backspace key sends 127
+                PutString("\b \b");
+                ToConsole(fd, "\b \b");
+            } else if (k == '\r') {
+                PutLine();
+                ToConsole(fd, "\r\n");
+            } else {
+                PutChar(uint8_t(k));
+                char b = char(k);
+                ToConsole(fd, std::string_view(&b, 1));
+            }
+        };
         // Input is read without blocking, so that the signal that ends the
         // chat is seen even when it comes between two reads.
         {
             NonBlockingInput input;
+            if (readable) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
             while (gSysopChat == 1) {
-                int k = ChatKey();
-                if (k == 0) continue;
-                if (k == 8) {
-                    PutString("\b \b");
-                    ToConsole(fd, "\b \b");
-                } else if (k == '\r') {
-                    PutLine();
-                    ToConsole(fd, "\r\n");
-                } else {
-                    PutChar(uint8_t(k));
-                    char b = char(k);
-                    ToConsole(fd, std::string_view(&b, 1));
-                }
+                int k = ChatKey(readable ? fd : -1);
+                if (k != 0) echo(k, false);
+                uint8_t keys[64];
+                ssize_t n = readable ? read(fd, keys, sizeof keys) : -1;
+                for (ssize_t i = 0; i < n; ++i)
+                    if (keys[i] != 0) echo(keys[i], true);
+                // A console that closed (its window gone) is read no more.
+                if (readable && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) readable = false;
             }
         }
         close(fd);

@@ -69,9 +69,11 @@ void PlayTones(int fd, int kind);
 void SpeakerTone(int fd, int period);
 void TimedTone(int fd, int n);
 
-// The sysop chat, run when the sysop's SIGPIPE was recorded: the caller's
-// keys go to SysopConsole until SIGUSR1 ends it; the minutes of the chat
-// are not charged.
+// The sysop chat, run when the sysop's SIGPIPE was recorded, until SIGUSR1
+// ends it: the caller's keys go to SysopConsole, and the keys typed there
+// (the sysop's command holds that terminal without echo and without
+// reading it) go to the caller; each side sees both.  The minutes of the
+// chat are not charged.
 void SysopChat();
 void SysopChatBanner();
 
@@ -85,8 +87,8 @@ void PauseWithSignals(int seconds, const bool* whileSet = nullptr);
 
 // One key of a chat, read while input does not block: keys typed ahead
 // first; 0 when a signal came first (perhaps the one that ends the chat),
-// its work done.
-int ChatKey();
+// its work done, or when alsoFd has something to read.
+int ChatKey(int alsoFd = -1);
 
 // Menu command 14: the call's date, calls and minutes.
 void ShowCallStatus();

@@ -55,6 +55,8 @@ public:
         close(slave_);
     }
     const std::string& name() const { return name_; }
+    // The sysop types on this terminal.
+    void Type(const std::string& keys) { ASSERT_EQ(ssize_t(keys.size()), write(master_, keys.data(), keys.size())); }
     // Everything kivo wrote so far, after waiting up to ms for more.
     const std::string& Read(int ms = 0) {
         pollfd p{master_, POLLIN, 0};
@@ -192,8 +194,8 @@ TEST_F(SysopServices, EachLineRegistersItsOwnEntry) {
 }
 
 // The sysop's SIGPIPE opens a chat on the console: the caller's keys reach
-// it, what the sysop writes to the caller's line shows on the caller's
-// screen, SIGUSR1 ends the chat without starting the monitor, and the next
+// it, what the sysop types there shows on both screens (a terminal's
+// backspace key, 127, included), SIGUSR1 ends the chat without starting the monitor, and the next
 // SIGUSR1 does start it.
 TEST_F(SysopServices, SigpipeFromTheSysopStartsAChat) {
     Start();
@@ -208,25 +210,23 @@ TEST_F(SysopServices, SigpipeFromTheSysopStartsAChat) {
     EXPECT_TRUE(console_.WaitFor("hi there\r\nab\b \b")) << console_.Read();
     EXPECT_TRUE(k.WaitForText("hi there\na")) << k.Screen();
 
-    int line = open(k.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
-    ASSERT_GE(line, 0);
-    ASSERT_EQ(16, write(line, "\r\nSysop typing.\r", 16));
-    close(line);
-    EXPECT_TRUE(k.WaitForText("Sysop typing."));
+    console_.Type("\rSysop typinx\x7fg.\r");
+    EXPECT_TRUE(k.WaitForText("hi there\na\nSysop typing.\n")) << k.Screen();
+    EXPECT_TRUE(console_.WaitFor("\r\nSysop typinx\b \bg.\r\n")) << console_.Read();
 
     // A second SIGPIPE during the chat changes nothing.
     ASSERT_EQ(0, kill(k.pid(), SIGPIPE));
     ASSERT_EQ(0, kill(k.pid(), SIGUSR1));
     ASSERT_TRUE(k.WaitForText("Chat with the sysop ended. Press Enter to continue.")) << k.Screen();
     EXPECT_TRUE(k.WaitForText("*** End of the chat with the sysop ***"));
-    k.Send("x\r");
+    k.Send("z\r");
     Nap(200);
     EXPECT_EQ(0, Entry(0).Flags & LINE_MONITORED);
     EXPECT_FALSE(fs::exists(board_.config().MonitorPath));
 
     ASSERT_EQ(0, kill(k.pid(), SIGUSR1));
     EXPECT_TRUE(WaitForEntry(0, [](const OnlineEntry& e) { return (e.Flags & LINE_MONITORED) != 0; }));
-    EXPECT_EQ(std::string::npos, console_.Read().find('x'));
+    EXPECT_EQ(std::string::npos, console_.Read().find('z'));
     EXPECT_EQ(1u, console_.Count("hi there"));
 }
 
