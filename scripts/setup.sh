@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libfmt-dev libncurses-dev libvterm-dev
   lrzsz sharutils zip unzip procmail util-linux
+  openssh-server openssh-client
 )
 
 missing=()

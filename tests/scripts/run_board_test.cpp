@@ -46,7 +46,7 @@ protected:
 
     // The server a run recorded, or 0 when none runs.
     int Server() const {
-        std::ifstream in(Board() / ".run-board" / "server.pid");
+        std::ifstream in(Board() / "state" / "server.pid");
         int pid = 0;
         in >> pid;
         return pid > 0 && kill(pid, 0) == 0 ? pid : 0;
@@ -98,34 +98,46 @@ TEST_F(RunBoard, ASecondRunKeepsWhatTheFirstOneWrote) {
 
 TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
     auto first = Run();
+    // The sample's console entry: nobody is on it, so it is the first free line.
     ASSERT_TRUE(first->Expect("is line 0.")) << first->Rest();
     int server = Server();
     ASSERT_GT(server, 0);
     first->LogInAs("sam sysop", "lighthouse");
     ASSERT_TRUE(first->Expect("Your choice: ")) << first->Rest();
+    // A line, not local mode: the sysop chose colour.
+    EXPECT_NE(first->session().Output().find("\033[3"), std::string::npos);
 
     auto second = Run();
     ASSERT_TRUE(second->Expect("Joining the board in " + Board().string() + " (server PID " +
                                std::to_string(server) + ")."))
         << second->Rest();
-    ASSERT_TRUE(second->Expect("is line 2.")) << second->Rest();  // after the build's own line and the console
+    ASSERT_TRUE(second->Expect("is line 1.")) << second->Rest();
     second->LogInAs("terry tester", "keyboard");
     ASSERT_TRUE(second->Answer("Read your mail now", "n")) << second->Rest();  // the sample messages
     ASSERT_TRUE(second->Expect("Your choice: ")) << second->Rest();
 
-    // The first call ends; the server stays for the second.
+    // The first call ends; the server stays for the second, and a third
+    // call gets the line the first one left.
     first->Send("g");
     EXPECT_EQ(first->Wait(), 0) << first->Rest();
     EXPECT_EQ(first->session().Output().find("The server is stopped."), std::string::npos);
+    EXPECT_EQ(Server(), server);
+    auto third = Run();
+    ASSERT_TRUE(third->Expect("is line 0.")) << third->Rest();
+    ASSERT_TRUE(third->Expect("Your full name: ")) << third->Rest();
+    third->session().Hangup();
+    EXPECT_EQ(third->Wait(), 0) << third->Rest();
     EXPECT_EQ(Server(), server);
 
     second->Send("g");
     ASSERT_TRUE(second->Expect("The server is stopped.")) << second->Rest();
     EXPECT_EQ(second->Wait(), 0) << second->Rest();
     EXPECT_EQ(Server(), 0);
+    // Two entries, as many as lines were ever used at once.
     std::ifstream lines(Board() / "system" / "bbsline.ctl");
     std::string all((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
-    EXPECT_NE(all.find(second->session().SlavePath().substr(5) + ",0,0\n"), std::string::npos) << all;
+    EXPECT_EQ(all, "# device,speed,delay\n" + third->session().SlavePath().substr(5) + ",0,0\n" +
+                       second->session().SlavePath().substr(5) + ",0,0\n");
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+# What the board's scripts share: where a board keeps its lines and its
+# server, and who is on which line.  Sourced, not run.
+#
+# A board's scripts keep their state in BOARD/state: "lock" (taken while a
+# line is chosen or freed), "line.N" (the entry program holding line N:
+# its process id and start time), "server.pid" (the server started by
+# scripts/board-server.sh), "server.lock" and "server.run" (that server was
+# started by the run command, which stops it again).
+
+# board_init BOARD: sets board, state, data, lines (bbsline.ctl) and online
+# (online.ctl) for the board in BOARD; the state directory is made open to
+# the board's group, so the sysop and the callers' account share it.
+board_init() {
+  board=$(realpath -m "$1")
+  if [ ! -f "$board/kvconfig.bbs" ]; then
+    echo "$board holds no board (no kvconfig.bbs)." >&2
+    exit 1
+  fi
+  umask 007
+  state=$board/state
+  if [ ! -d "$state" ]; then
+    mkdir -p -m 2770 "$state"
+    chgrp "$(stat -c %g "$board")" "$state" 2>/dev/null || true
+  fi
+  # DataDir: the text of 80 bytes at byte 646 of the configuration record,
+  # ended by a NUL.
+  data=$(dd if="$board/kvconfig.bbs" bs=1 skip=646 count=80 status=none | tr '\0' '\n' | head -n1)
+  lines=$data/bbsline.ctl
+  online=$data/online.ctl
+}
+
+# started_at PID: the start time of a process (clock ticks since boot), or
+# nothing when it is gone; a PID with its start time names one process even
+# once the PID is given to another.
+started_at() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  set -- ${stat##*) }
+  echo "${20}"
+}
+
+# A claim file holds "PID START"; true while that process runs.
+claim_live() {
+  local pid start
+  read -r pid start < "$1" 2>/dev/null || return 1
+  [ -n "$pid" ] && [ "$(started_at "$pid")" = "$start" ]
+}
+
+# online_pid N: the process id in line N's entry of online.ctl (-1 free).
+online_pid() {
+  local pid
+  pid=$(od -An -t d4 -j $(($1 * 24)) -N 4 "$online" 2>/dev/null | tr -d ' ')
+  echo "${pid:--1}"
+}
+
+kivo_live() { [ "$1" -gt 0 ] && [ "$(cat "/proc/$1/comm" 2>/dev/null)" = kivo ]; }
+
+# line_busy N: a caller is on line N (its entry program holds it, or a kivo
+# started another way runs there).
+line_busy() {
+  claim_live "$state/line.$1" || kivo_live "$(online_pid "$1")"
+}
+
+# The number of entries in bbsline.ctl (comment lines do not count).
+line_count() { grep -cv '^#' "$lines" 2>/dev/null || true; }
+
+# True while a caller is on any line of the board.  Under the line lock.
+lines_in_use() {
+  local n i
+  n=$(line_count)
+  for ((i = 0; i < n && i < 256; i++)); do
+    line_busy "$i" && return 0
+  done
+  return 1
+}
+
+# The board's server (started by scripts/board-server.sh) while it runs.
+live_server() {
+  local pid
+  pid=$(cat "$state/server.pid" 2>/dev/null) || return 0
+  if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = kvhubd ]; then
+    echo "$pid"
+  fi
+}
+
+# start_server [kvhubd options]: kvhubd in the board's directory; it forks
+# into the background and names the process that serves.  Under
+# server.lock.
+start_server() {
+  local started pid
+  started=$(cd "$board" && "$bin/kvhubd" "$@" 8>&- 9>&-)
+  echo "$started"
+  pid=${started##*PID = }
+  case "$pid" in
+    '' | *[!0-9]*) echo "The server gave no PID (run it without -Q)." >&2; return 1 ;;
+  esac
+  echo "$pid" > "$state/server.pid"
+}
+
+# stop_server: SIGTERM to the board's server; waits until it is gone (or a
+# zombie nobody has reaped yet).
+stop_server() {
+  local server letter
+  server=$(live_server)
+  if [ -z "$server" ]; then
+    echo "The server of $board is not running."
+    return 0
+  fi
+  kill -TERM "$server"
+  for _ in $(seq 100); do
+    letter=$(awk '{ print $3 }' "/proc/$server/stat" 2>/dev/null) || break
+    [ "$letter" != Z ] || break
+    sleep 0.1
+  done
+  rm -f "$state/server.pid"
+  echo "The server is stopped."
+}

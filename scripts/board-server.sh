@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Starts or stops the board's server on its own, whoever is on line.
+#
+#   scripts/board-server.sh start [--bin DIR] BOARD [kvhubd options]
+#   scripts/board-server.sh stop  BOARD
+#
+# start: kvhubd runs in BOARD (it reads BOARD/kvconfig.bbs) in the IPC
+#        namespace of the command, where the callers' entry program must
+#        find it; its PID goes to BOARD/state/server.pid.  Nothing is
+#        started when the board's server runs already.
+# stop:  SIGTERM to that server, which removes its segment and its pipe,
+#        callers or not; calls going on keep what they have and end as
+#        usual, new calls are refused until it runs again.
+#
+#   --bin DIR  the programs (default: build/bin of this tree)
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+bin=$here/../build/bin
+usage() {
+  echo "usage: $0 start [--bin DIR] BOARD [kvhubd options] | stop BOARD" >&2
+  exit 2
+}
+what=${1:-}
+[ $# -ge 2 ] || usage
+shift
+if [ "$1" = --bin ]; then
+  bin=${2:?--bin needs a directory}
+  shift 2
+fi
+[ $# -ge 1 ] || usage
+. "$here/board-common.sh"
+board_init "$1"
+shift
+
+exec 8>>"$state/server.lock"
+flock 8
+case "$what" in
+  start)
+    server=$(live_server)
+    if [ -n "$server" ]; then
+      echo "The server of $board runs already (PID $server)."
+      exit 0
+    fi
+    start_server "$@"
+    rm -f "$state/server.run"
+    ;;
+  stop)
+    stop_server
+    rm -f "$state/server.run"
+    ;;
+  *) usage ;;
+esac

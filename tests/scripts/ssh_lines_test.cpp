@@ -1,0 +1,187 @@
+// Callers over the network as they come in: OpenSSH's sshd of this test on
+// 127.0.0.1, configured with the board's entry program as its forced
+// command, a real kvhubd, and ssh clients on pseudo-terminals of the
+// harness.  The sysop's console command runs on a pseudo-terminal too.
+// "online.ctl", "bbsline.ctl" and the entry program's state are read
+// afterwards.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "common/online_status.h"
+#include "tests/support/caller_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::test {
+namespace {
+
+constexpr const char* kSshd = "/usr/sbin/sshd";
+
+// A port nobody listens on now.
+int FreePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool Listening(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return up;
+}
+
+class SshLines : public CallerTest {
+protected:
+    void SetUp() override {
+        CallerTest::SetUp();
+        if (geteuid() != 0) GTEST_SKIP() << "sshd logs callers in only when it runs as root";
+        ASSERT_TRUE(fs::exists(kSshd)) << "scripts/setup.sh installs openssh-server";
+        char tmpl[] = "/tmp/kvsshXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        for (const char* key : {"host_key", "caller_key"}) {
+            RunResult r = RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}, dir_);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        fs::copy_file(dir_ / "caller_key.pub", dir_ / "authorized_keys");
+        // sshd's privilege separation needs it, even for a test's sshd.
+        fs::create_directories("/run/sshd");
+        port_ = FreePort();
+        std::ofstream(dir_ / "sshd_config")
+            << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << (dir_ / "host_key").string()
+            << "\nAuthorizedKeysFile " << (dir_ / "authorized_keys").string()
+            << "\nPidFile none\nUsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
+               "PasswordAuthentication no\nKbdInteractiveAuthentication no\nPrintMotd no\nPrintLastLog no\n"
+               "AcceptEnv LANG LC_*\nForceCommand "
+            << SourcePath("scripts/board-line.sh") << " --bin " << KV_BIN_DIR << " " << board().root().string()
+            << "\n";
+        sshd_ = fork();
+        if (sshd_ == 0) {
+            execl(kSshd, kSshd, "-D", "-f", (dir_ / "sshd_config").c_str(), "-E", (dir_ / "sshd.log").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return Listening(port_); })) << SshdLog();
+        StartBoard();
+        SetConfig(board().config());
+    }
+    void TearDown() override {
+        calls_.clear();
+        if (sshd_ > 0) {
+            kill(sshd_, SIGTERM);
+            waitpid(sshd_, nullptr, 0);
+        }
+        CallerTest::TearDown();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+
+    std::string SshdLog() { return board().ReadFile(dir_ / "sshd.log"); }
+
+    // A call: ssh with a terminal, the caller's locale sent along.
+    Caller& Call(const std::string& lang = "C") {
+        PtyOptions o;
+        o.argv = {"/usr/bin/ssh", "-tt", "-e", "none", "-F", "/dev/null", "-p", std::to_string(port_), "-i",
+                  (dir_ / "caller_key").string(), "-o", "StrictHostKeyChecking=no", "-o",
+                  "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", "-o", "SendEnv=LANG",
+                  std::string(getpwuid(geteuid())->pw_name) + "@127.0.0.1"};
+        o.env = {"LANG=" + lang};
+        calls_.push_back(std::make_unique<Caller>(o));
+        return *calls_.back();
+    }
+    // The client dies: its connection, and so the line, goes.
+    void HangUp(Caller& c) {
+        kill(c.session().pid(), SIGKILL);
+        c.session().Wait();
+    }
+
+    OnlineEntry Entry(int line) {
+        OnlineEntry e;
+        ReadOnlineEntry(line, e);
+        return e;
+    }
+    bool LineFree(int line) {
+        return !fs::exists(board().root() / "state" / ("line." + std::to_string(line))) && Entry(line).Pid == -1;
+    }
+    std::string Lines() { return board().ReadFile(board().DataDir() / "bbsline.ctl"); }
+
+    fs::path dir_;
+    int port_ = 0;
+    pid_t sshd_ = -1;
+    std::vector<std::unique_ptr<Caller>> calls_;
+};
+
+// Two callers at once, each on a line of their own; they find each other
+// and chat; both hang up and their lines are free, bbsline.ctl no longer
+// than the two entries they needed; the next call gets a freed line.
+TEST_F(SshLines, TwoCallersChatHangUpAndTheirLinesComeBack) {
+    Caller& sam = Call("C.UTF-8");
+    ASSERT_TRUE(sam.Expect("is line 0.")) << sam.Rest() << SshdLog();
+    sam.LogInAs("sam sysop", "lighthouse");
+    ASSERT_TRUE(sam.Expect("Your choice: ")) << sam.Rest();
+    Caller& terry = Call();
+    ASSERT_TRUE(terry.Expect("is line 1.")) << terry.Rest();
+    terry.LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry.Expect("Your choice: ")) << terry.Rest();
+
+    // The caller's locale reached kivo.
+    std::ifstream environ("/proc/" + std::to_string(Entry(0).Pid) + "/environ");
+    std::string env((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+    EXPECT_NE(env.find(std::string("LANG=C.UTF-8") + '\0'), std::string::npos);
+
+    sam.Send("w");
+    ASSERT_TRUE(sam.Expect("Callers on the other lines")) << sam.Rest();
+    ASSERT_TRUE(sam.Expect("Terry Tester")) << sam.Rest();
+    ASSERT_TRUE(sam.Answer("Press a key to go on.", " ")) << sam.Rest();
+    ASSERT_TRUE(sam.Expect("Your choice: ")) << sam.Rest();
+
+    terry.Send("t");
+    ASSERT_TRUE(terry.Answer("Line to call (0-9): ", "0\r")) << terry.Rest();
+    ASSERT_TRUE(terry.Expect("Line 0: Sam Sysop")) << terry.Rest();
+    ASSERT_TRUE(terry.Answer("ask for a chat", "c")) << terry.Rest();
+    ASSERT_TRUE(sam.Expect("Terry Tester from Testville, line 1")) << sam.Rest();
+    ASSERT_TRUE(sam.Answer("Chat now?", "y")) << sam.Rest();
+    for (Caller* c : {&sam, &terry}) {
+        ASSERT_TRUE(c->Expect("(ESC leaves)")) << c->Rest();
+        ASSERT_TRUE(c->Expect("\033[1;36m\033[40m")) << c->Rest();
+    }
+    terry.Send("hello sam");
+    EXPECT_TRUE(sam.Expect("hello sam")) << sam.Rest();
+    sam.Send("hi terry");
+    EXPECT_TRUE(terry.Expect("hi terry")) << terry.Rest();
+
+    std::string lines = Lines();
+    HangUp(sam);
+    HangUp(terry);
+    EXPECT_TRUE(WaitUntil([&] { return LineFree(0) && LineFree(1); })) << Entry(0).Pid << " " << Entry(1).Pid;
+    EXPECT_EQ(Lines(), lines);
+
+    Caller& third = Call();
+    ASSERT_TRUE(third.Expect("is line 0.")) << third.Rest();
+    ASSERT_TRUE(third.Expect("Your full name: ")) << third.Rest();
+    EXPECT_EQ(Lines().size(), lines.size());
+}
+
+}  // namespace
+}  // namespace kv::test
