@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "common/online_status.h"
+#include "sample/tools/builders.h"
 #include "tests/support/caller_fixture.h"
 
 namespace fs = std::filesystem;
@@ -181,6 +182,39 @@ TEST_F(SshLines, TwoCallersChatHangUpAndTheirLinesComeBack) {
     ASSERT_TRUE(third.Expect("is line 0.")) << third.Rest();
     ASSERT_TRUE(third.Expect("Your full name: ")) << third.Rest();
     EXPECT_EQ(Lines().size(), lines.size());
+}
+
+// The sysop's console command on the sysop's own terminal: a caller's page
+// rings there, the sysop answers it into a chat in which both type, ends it
+// with Ctrl-C, and on leaving gives SysopConsole back.
+TEST_F(SshLines, TheSysopAnswersAPageIntoAChat) {
+    PtyOptions o;
+    o.argv = {"/bin/bash", SourcePath("scripts/sysop.sh"), "--bin", KV_BIN_DIR, board().root().string()};
+    Caller sysop(o);
+    ASSERT_TRUE(sysop.Expect("pages ring here.")) << sysop.Rest();
+    ASSERT_TRUE(WaitForLog(board(), "Configuration reloaded"));
+
+    Caller& terry = Call();
+    terry.LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry.Answer("Your choice: ", "p")) << terry.Rest();
+    ASSERT_TRUE(sysop.Expect("Terry Tester is paging you")) << sysop.Rest();
+    sysop.Send("a");
+    ASSERT_TRUE(terry.Expect("Hello Terry, this is Sam Sysop. Go ahead!")) << terry.Rest();
+    terry.Send("hello sysop\r");
+    ASSERT_TRUE(sysop.Expect("hello sysop\r\n")) << sysop.Rest();
+    sysop.Send("hello terry");
+    EXPECT_TRUE(terry.Expect("hello terry")) << terry.Rest();
+    EXPECT_TRUE(sysop.Expect("hello terry")) << sysop.Rest();
+    sysop.Send("\x03");
+    ASSERT_TRUE(sysop.Expect("Chat with line 0 ended.")) << sysop.Rest();
+    ASSERT_TRUE(terry.Answer("Chat with the sysop ended. Press Enter", "\r")) << terry.Rest();
+    ASSERT_TRUE(terry.Expect("Your choice: ")) << terry.Rest();
+
+    sysop.Send("q");
+    EXPECT_EQ(sysop.Wait(), 0) << sysop.Rest();
+    ConfigRecord c;
+    ASSERT_TRUE(sample::ReadConfigRecord((board().root() / "kvconfig.bbs").string(), c));
+    EXPECT_EQ(c.SysopConsole, "console");
 }
 
 }  // namespace
