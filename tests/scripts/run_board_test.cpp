@@ -1,6 +1,7 @@
 // The run command as a new sysop uses it: run the board, write something,
 // end the call, run it again and find it there; and a second terminal that
-// joins a running board as the next line of the same server.
+// joins a running board as the next line of the same server, which stays
+// while any caller is on.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -116,27 +117,40 @@ TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
     ASSERT_TRUE(second->Answer("Read your mail now", "n")) << second->Rest();  // the sample messages
     ASSERT_TRUE(second->Expect("Your choice: ")) << second->Rest();
 
-    // The first call ends; the server stays for the second, and a third
-    // call gets the line the first one left.
+    // The first call ends; the server stays for the second, and a call
+    // that comes in as a network caller's does gets the line the first
+    // one left.
     first->Send("g");
     EXPECT_EQ(first->Wait(), 0) << first->Rest();
     EXPECT_EQ(first->session().Output().find("The server is stopped."), std::string::npos);
     EXPECT_EQ(Server(), server);
-    auto third = Run();
-    ASSERT_TRUE(third->Expect("is line 0.")) << third->Rest();
-    ASSERT_TRUE(third->Expect("Your full name: ")) << third->Rest();
-    third->session().Hangup();
-    EXPECT_EQ(third->Wait(), 0) << third->Rest();
-    EXPECT_EQ(Server(), server);
+    PtyOptions o;
+    o.argv = {"/bin/bash", SourcePath("scripts/board-line.sh"), "--bin", KV_BIN_DIR, Board().string()};
+    auto network = std::make_unique<Caller>(o);
+    ASSERT_TRUE(network->Expect("is line 0.")) << network->Rest();
+    ASSERT_TRUE(network->Expect("Your full name: ")) << network->Rest();
 
+    // The last run ends, but not the server: a caller is still on.
     second->Send("g");
-    ASSERT_TRUE(second->Expect("The server is stopped.")) << second->Rest();
     EXPECT_EQ(second->Wait(), 0) << second->Rest();
+    EXPECT_EQ(second->session().Output().find("The server is stopped."), std::string::npos);
+    EXPECT_EQ(Server(), server);
+    network->session().Hangup();
+    network->Wait();
+
+    // A run that ends with nobody left stops the server a run started.
+    auto last = Run();
+    ASSERT_TRUE(last->Expect("is line 0.")) << last->Rest();
+    last->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(last->Answer("Read your mail now", "n")) << last->Rest();
+    ASSERT_TRUE(last->LogOffAtMenu()) << last->Rest();
+    ASSERT_TRUE(last->Expect("The server is stopped.")) << last->Rest();
+    EXPECT_EQ(last->Wait(), 0) << last->Rest();
     EXPECT_EQ(Server(), 0);
     // Two entries, as many as lines were ever used at once.
     std::ifstream lines(Board() / "system" / "bbsline.ctl");
     std::string all((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(all, "# device,speed,delay\n" + third->session().SlavePath().substr(5) + ",0,0\n" +
+    EXPECT_EQ(all, "# device,speed,delay\n" + last->session().SlavePath().substr(5) + ",0,0\n" +
                        second->session().SlavePath().substr(5) + ",0,0\n");
 }
 
