@@ -193,7 +193,8 @@ TEST_F(SshLines, TwoCallersChatHangUpAndTheirLinesComeBack) {
 
 // The sysop's console command on the sysop's own terminal: a caller's page
 // rings there, the sysop answers it into a chat in which both type, ends it
-// with Ctrl-C, and on leaving gives SysopConsole back.
+// with Ctrl-C, switches the line's monitor on and off, and on leaving gives
+// SysopConsole back.
 TEST_F(SshLines, TheSysopAnswersAPageIntoAChat) {
     PtyOptions o;
     o.argv = {"/bin/bash", SourcePath("scripts/sysop.sh"), "--bin", KV_BIN_DIR, board().root().string()};
@@ -216,6 +217,14 @@ TEST_F(SshLines, TheSysopAnswersAPageIntoAChat) {
     ASSERT_TRUE(sysop.Expect("Chat with line 0 ended.")) << sysop.Rest();
     ASSERT_TRUE(terry.Answer("Chat with the sysop ended. Press Enter", "\r")) << terry.Rest();
     ASSERT_TRUE(terry.Expect("Your choice: ")) << terry.Rest();
+
+    // The monitor of the line, on and off again.
+    for (bool on : {true, false}) {
+        sysop.Send("m");
+        ASSERT_TRUE(sysop.Answer("Monitor line: ", "0\r")) << sysop.Rest();
+        ASSERT_TRUE(sysop.Expect("Monitor of line 0 switched")) << sysop.Rest();
+        EXPECT_TRUE(WaitUntil([&] { return ((Entry(0).Flags & LINE_MONITORED) != 0) == on; }));
+    }
 
     sysop.Send("q");
     EXPECT_EQ(sysop.Wait(), 0) << sysop.Rest();
