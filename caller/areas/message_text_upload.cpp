@@ -188,7 +188,7 @@ std::optional<MessageBuffer> ReceiveMessageText(int protocol, int area) {
         std::string command = TransferCommandLine(p.ProgramPath, p.UploadArgs, names, false, used);
         c.PendingTransfer = uint16_t(protocol);
         PutColorText(GetText(505), true, false, 0, kColorTitle);
-        int status = used == names.size() ? RunExternal(0, 1, 0, command) : -1;
+        int status = used == names.size() ? RunReceivingProgram(command) : -1;
         if (status != 0) {
             PutColorText(GetText(715), true, false, 3, kColorWarning);
         } else {

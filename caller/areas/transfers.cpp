@@ -148,10 +148,51 @@ std::string TransferDirName(int line) {
 }
 
 std::string MakeTransferDir(int line) {
-    // The umask keeps other users of the machine out of it.
     std::string dir = TransferDirName(line);
-    if (!IsDirectory(dir) && mkdir(dir.c_str(), 0777) != 0 && !IsDirectory(dir)) return {};
-    return dir;
+    return MakeReceivingDir(dir) ? dir : std::string();
+}
+
+bool MakeReceivingDir(const std::string& dir) {
+    if (!IsDirectory(dir) && mkdir(dir.c_str(), 0770) != 0 && !IsDirectory(dir)) return false;
+    // One made by an earlier version, or by hand, is closed now: what a
+    // caller sends is no business of other users of the machine.
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && (st.st_mode & S_IRWXO) != 0) chmod(dir.c_str(), st.st_mode & 07770);
+    return true;
+}
+
+void MakeReceivedPlain(const std::string& path) {
+    // The sender chooses the mode a protocol program gives a file (a
+    // set-user program, say); whatever it was, what the board keeps is
+    // data that nobody can run.  The directories are the board's own and
+    // the program has ended, so nobody swaps a name between the look and
+    // the change.
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISREG(st.st_mode)) {
+        chmod(path.c_str(), 0660 & ~mask);
+    } else if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0770 & ~mask);
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(path, ec))
+            MakeReceivedPlain(entry.path().string());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+int RunReceivingProgram(const std::string& command) {
+    // Until the program ends, a file it has finished may carry the mode the
+    // sender chose: meanwhile only the board's own user may reach it.
+    struct stat st;
+    if (stat(".", &st) == 0) chmod(".", st.st_mode & 07700);
+    int status = RunExternal(0, 1, 0, command);
+    // Before anything else is done with them, above all before the caller
+    // is asked anything while they wait here.
+    MakeReceivedPlain(".");
+    return status;
 }
 
 void EmptyTransferDir() {

@@ -48,8 +48,21 @@ int ChangeTransferDir(int mode, int line);
 // on a multi-line board.
 std::string TransferDirName(int line);
 
-// The line's work directory, made when missing; empty when it cannot be.
+// The line's work directory, made when missing and closed to others;
+// empty when it cannot be.
 std::string MakeTransferDir(int line);
+// A directory that received files wait in (the work and the abort
+// directory), made when missing, closed to other users; false when it
+// cannot be made.
+bool MakeReceivingDir(const std::string& dir);
+// What a transfer program left at path becomes plain data: a file gets
+// 0660 less the umask (no set-id, sticky or execute bit), a directory 0770
+// less the umask and the same for all it holds, anything else (a link, a
+// device) is removed.
+void MakeReceivedPlain(const std::string& path);
+// Runs a receiving protocol's command (RunExternal) in the work directory,
+// the current one, and makes what it left plain; its exit status.
+int RunReceivingProgram(const std::string& command);
 // Removes everything the working directory (the work directory, while a
 // transfer runs) holds: what an earlier call left is no part of this one.
 void EmptyTransferDir();

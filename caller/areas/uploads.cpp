@@ -12,7 +12,6 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_state.h"
 #include "caller/core/display_file.h"
-#include "caller/core/external_programs.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/terminal.h"
@@ -30,12 +29,7 @@ bool IsPlainByte(char ch) {
 
 std::string AbortDir() { return Config().WorkDir + "/abort"; }
 
-// The abort directory, made when missing; the umask keeps it to the
-// board's user and group.
-bool MakeAbortDir() {
-    std::string dir = AbortDir();
-    return IsDirectory(dir) || (mkdir(dir.c_str(), 0777) == 0 && IsDirectory(dir));
-}
+bool MakeAbortDir() { return MakeReceivingDir(AbortDir()); }
 
 // A name in directory that nothing holds yet: name itself, else name.1,
 // name.2, ...  A rescue never replaces what an earlier one kept.
@@ -128,13 +122,16 @@ void RescueAbortedFiles(int kind, int protocol, bool hangup) {
         std::string workDir = TransferDirName(Call().LineNumber);
         // A relative log is the program's, in the work directory.
         std::string log = p.LogFile.empty() || p.LogFile[0] == '/' ? p.LogFile : workDir + "/" + p.LogFile;
-        if (!log.empty() && FileExists(log, kPlainPath) &&
-            MoveFile(log, FreeNameIn(AbortDir(), RescuedLogName(log, int(getpid())))) != 0)
-            LogText(511, log);
+        if (!log.empty() && FileExists(log, kPlainPath)) {
+            MakeReceivedPlain(log);
+            if (MoveFile(log, FreeNameIn(AbortDir(), RescuedLogName(log, int(getpid())))) != 0) LogText(511, log);
+        }
         if (kind == kUpload) {
             std::error_code ec;
             for (const auto& entry : std::filesystem::directory_iterator(workDir, ec)) {
                 std::string name = entry.path().filename().string();
+                MakeReceivedPlain(entry.path().string());
+                if (!ExistsHere(entry.path().string())) continue;  // not a file, not kept
                 if (MoveFile(entry.path().string(), FreeNameIn(AbortDir(), name)) != 0) LogText(512, name);
             }
         }
@@ -202,10 +199,6 @@ int ProcessUploads(const std::vector<std::string>& names, const std::string& dir
             AskFileDescription(name, description);
 
         int64_t size = std::max<int64_t>(FileSize(name), 0);
-        // Readable where the area is, within what the board lets others see.
-        mode_t mask = umask(0);
-        umask(mask);
-        chmod(name.c_str(), 0664 & ~mask);
         if (Config().TouchUploads != 0) TouchFile(name);
         if (MoveFile(name, directory + "/" + name) != 0) {
             WriteLog("Cannot move %s into %s", name, directory);
@@ -252,7 +245,7 @@ void RunUpload(int protocol, const std::string& directory, int area) {
         time_t started = Now();
         PutColorText(GetText(505), true, false, 0, kColorTitle);
         c.PendingTransfer = uint16_t(protocol);
-        int status = (ask && names.empty()) ? -1 : RunExternal(0, 1, 0, command);
+        int status = (ask && names.empty()) ? -1 : RunReceivingProgram(command);
         int minutes = int((Now() - started) / 60);
 
         if (status != 0) {

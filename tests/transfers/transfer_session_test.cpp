@@ -3,7 +3,10 @@
 // and its partner at the far end of it; the files received, the file
 // list, the user record and the activity log read back afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <random>
@@ -100,6 +103,37 @@ protected:
         ASSERT_TRUE(c.Answer("Test menu: ", "d")) << c.Rest();
         ASSERT_TRUE(c.Answer("(letter, ? or Q): ", protocolKey)) << c.Rest();
         ASSERT_TRUE(c.Answer("File names (up to 10): ", names + "\r")) << c.Rest();
+    }
+
+    // What the board keeps of an upload is data: no file in the area or
+    // in the work and abort directories has an execute, set-id or sticky
+    // bit, nothing there is a link, and the receiving directories are
+    // closed to other users.
+    void ExpectOnlyPlainData() {
+        fs::path work = board().config().WorkDir;
+        for (const fs::path& dir : {area_, work}) {
+            for (const auto& e : fs::recursive_directory_iterator(dir)) {
+                struct stat st {};
+                ASSERT_EQ(lstat(e.path().c_str(), &st), 0) << e.path();
+                EXPECT_FALSE(S_ISLNK(st.st_mode)) << e.path();
+                if (S_ISREG(st.st_mode)) {
+                    EXPECT_EQ(st.st_mode & (S_ISUID | S_ISGID | S_ISVTX | 0111), 0u) << e.path();
+                }
+            }
+        }
+        for (const char* name : {"kvcarry0", "abort"}) {
+            struct stat st {};
+            ASSERT_EQ(stat((work / name).c_str(), &st), 0) << name;
+            EXPECT_EQ(st.st_mode & S_IRWXO, 0u) << name;
+        }
+    }
+
+    // A program that a caller sends, with the mode a set-user program of
+    // the system has.
+    fs::path PutSetUserProgram(const fs::path& path) {
+        board().WriteFile(path, "#!/bin/sh\nid\n");
+        fs::permissions(path, fs::perms(06777));
+        return path;
     }
 
     fs::path area_;
@@ -236,6 +270,90 @@ TEST_F(TransferCall, ZmodemUploadIntoTheArea) {
     EXPECT_EQ(u.UploadedFiles, 2u);
     EXPECT_EQ(u.UploadedKb, 5u);  // 6000 bytes
     EXPECT_NE(CallerLog().find("Transferred 2 files, 6000 bytes"), std::string::npos) << CallerLog();
+}
+
+// A caller sends two set-user programs through rz, which gives a file the
+// mode the sender names: the one accepted, the one waiting while its
+// description is typed and the duplicate set aside are all kept as data.
+TEST_F(TransferCall, AnUploadedSetUserProgramIsKeptAsData) {
+    board().WriteFile(area_ / "b-exists.txt", "old");
+    fs::path out = board().root() / "send";
+    PutSetUserProgram(out / "b-exists.txt");
+    PutSetUserProgram(out / "tool.bin");
+    fs::path carried = fs::path(board().config().WorkDir) / "kvcarry0" / "tool.bin";
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Start your upload now.")) << c->Rest();
+    EXPECT_EQ(c->session().RunAtFarEnd({"sz", "-b", "-q", "b-exists.txt", "tool.bin"}, out, 20000,
+                                       board().root() / "sz.err"),
+              0)
+        << board().ReadFile(board().root() / "sz.err");
+    NudgeReceiver(c->session());
+    ASSERT_TRUE(c->Answer("Received. Press a key.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Expect("b-exists.txt is already in area 0.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Describe tool.bin")) << c->Rest();
+    struct stat st {};
+    ASSERT_EQ(stat(carried.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & (S_ISUID | S_ISGID | S_ISVTX | 0111), 0u) << "while its description is typed";
+    c->Send("A tool\r\r");
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    EXPECT_EQ(board().ReadFile(area_ / "tool.bin"), "#!/bin/sh\nid\n");
+    EXPECT_EQ(board().ReadFile(fs::path(board().config().WorkDir) / "abort" / "b-exists.txt"), "#!/bin/sh\nid\n");
+    ExpectOnlyPlainData();
+}
+
+// The line drops in the middle of a batch, after rz has received a
+// set-user program whole and given it the sender's mode: at the log-off
+// it waits in the abort directory as data.
+TEST_F(TransferCall, ASetUserProgramOfABrokenUploadIsSetAsideAsData) {
+    fs::path out = board().root() / "send";
+    PutSetUserProgram(out / "tool.bin");
+    ASSERT_EQ(mkfifo((out / "stuck.bin").c_str(), 0600), 0);  // sz waits for it for ever
+    fs::path carried = fs::path(board().config().WorkDir) / "kvcarry0" / "tool.bin";
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Start your upload now.")) << c->Rest();
+    // sz runs on in the background, held at the second file, until the
+    // first has come whole and rz has given it the sender's mode.
+    ASSERT_EQ(c->session().RunAtFarEnd({"sh", "-c",
+                                        "sz -b -q tool.bin stuck.bin <&1 2>/dev/null & echo $! > sz.pid\n"
+                                        "until [ -u '" + carried.string() + "' ]; do sleep 0.02; done"},
+                                       out, 20000),
+              0)
+        << "rz did not finish the first file";
+    kill(pid_t(std::stol(board().ReadFile(out / "sz.pid"))), SIGKILL);
+    c->session().Hangup();
+    EXPECT_EQ(c->Wait(), 99);
+
+    EXPECT_EQ(board().ReadFile(fs::path(board().config().WorkDir) / "abort" / "tool.bin"), "#!/bin/sh\nid\n");
+    ExpectOnlyPlainData();
+}
+
+// Another protocol program may leave more than rz does: a set-id file, a
+// directory holding one, a link out of the board.  Its failed run keeps
+// the files in the abort directory as data, and no link.
+TEST_F(TransferCall, WhatAFailedProgramLeftIsSetAsideAsData) {
+    StandInProtocol("printf x > mode.dat\nchmod 6777 mode.dat\nmkdir sub\nprintf y > sub/inner.dat\n"
+                    "chmod 4755 sub/inner.dat\nchmod 1777 sub\nln -s /etc/passwd link.dat\nexit 1\n");
+    StartBoard();
+    auto c = LogIn();
+    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    fs::path abort = fs::path(board().config().WorkDir) / "abort";
+    EXPECT_EQ(board().ReadFile(abort / "mode.dat"), "x");
+    EXPECT_EQ(board().ReadFile(abort / "sub" / "inner.dat"), "y");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(abort / "link.dat")));
+    ExpectOnlyPlainData();
 }
 
 // A line that hangs up while the program receives: what it had received
