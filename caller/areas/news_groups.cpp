@@ -216,7 +216,9 @@ int GroupSelection(NewsFile& master, int total, const std::string& infoPath, int
                 redraw = false;
                 break;
             }
-            for (uint32_t g : ParseGroupItems(typed, capacity)) {
+            std::vector<uint32_t> named = ParseGroupItems(typed, capacity, total);
+            if (named.empty()) RingBell();
+            for (uint32_t g : named) {
                 if (subscribed >= capacity) break;
                 if (set.Has(g) || !SubscribeGroup(master, infoPath, g, subscribed)) {
                     RingBell();
@@ -246,8 +248,17 @@ void ReportMasterUnreadable(const std::string& path) {
 }
 
 bool IsValidNewsAlias(std::string_view alias) {
-    if (alias.size() < kAliasMin || alias.size() > kAliasMax) return false;
+    if (alias.size() < kAliasMin || alias.size() > kAliasMax || NewsAliasNamesBoardFile(alias)) return false;
     return std::all_of(alias.begin(), alias.end(), AliasChar);
+}
+
+bool NewsAliasNamesBoardFile(std::string_view alias) {
+    std::string file(alias);
+    LowerCase(file);
+    file += ".bbs";
+    for (const char* kept : {kNewsMasterFile})
+        if (file == kept) return true;
+    return false;
 }
 
 std::string SuggestNewsAlias(std::string_view name) {
@@ -328,10 +339,18 @@ int FindGroup(NewsFile& master, int first, std::string_view pattern) {
     return -1;
 }
 
-std::vector<uint32_t> ParseGroupItems(std::string_view answer, int maxGroups) {
+std::vector<uint32_t> ParseGroupItems(std::string_view answer, int maxGroups, int total) {
     std::vector<uint32_t> groups;
-    const long span = long(std::max(maxGroups, 0)) + 1;
-    auto number = [](std::string_view s) { return std::max(std::atol(std::string(s).c_str()), 1L); };
+    const int64_t span = int64_t(std::max(maxGroups, 0)) + 1;
+    // Every number is held to one past the last group before anything is
+    // added to it: however many digits a caller types, a range stays short
+    // and a number beyond the list never wraps round to a group of it.
+    const int64_t beyond = int64_t(std::max(total, 0)) + 1;
+    auto number = [beyond](std::string_view s) {
+        int64_t n = 0;
+        for (size_t i = 0; i < s.size() && Digit(s[i]); ++i) n = std::min(n * 10 + (s[i] - '0'), beyond);
+        return std::max<int64_t>(n, 1);
+    };
     size_t at = 0;
     while (at < answer.size()) {
         size_t end = answer.find_first_of(", ", at);
@@ -340,10 +359,10 @@ std::vector<uint32_t> ParseGroupItems(std::string_view answer, int maxGroups) {
         at = end + 1;
         if (item.empty() || !Digit(item[0])) continue;
         size_t dash = item.find('-');
-        long first = number(item.substr(0, dash));
-        long last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
-        last = std::min(last, first + span - 1);
-        for (long g = first; g <= last; ++g) groups.push_back(uint32_t(g - 1));
+        int64_t first = number(item.substr(0, dash));
+        int64_t last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
+        last = std::min({last, first + span - 1, beyond - 1});
+        for (int64_t g = first; g <= last; ++g) groups.push_back(uint32_t(g - 1));
     }
     return groups;
 }
@@ -410,6 +429,8 @@ int ChooseNewsAlias() {
         const char* refusal = nullptr;
         if (alias.size() < kAliasMin)
             refusal = "Alias too short! (min 2 char.)";
+        else if (NewsAliasNamesBoardFile(alias))
+            refusal = "This alias is already in use.";
         else if (!IsValidNewsAlias(alias))
             refusal = "Only letters, digits, '.', '_' and '-' please.";
         else if (IsTrashWord(kTrashAliases, alias))

@@ -23,6 +23,9 @@ void SubscribeNewsGroups(int mode);     // 64
 
 // Whether alias (already in lower case) may name a news file.
 bool IsValidNewsAlias(std::string_view alias);
+// Whether alias, in any case, would name a file that NewsDir keeps for the
+// whole board (the group list): such an alias is taken.
+bool NewsAliasNamesBoardFile(std::string_view alias);
 // The alias offered to a caller without one: the first letter and up to 7
 // characters after the first blank of the name (or its first 8
 // characters), lower case, without characters an alias may not hold.
@@ -57,11 +60,12 @@ bool GroupMatches(const NewsGroupRecord& group, std::string_view pattern);
 // From group first on, the first visible group that matches; -1 for none.
 int FindGroup(NewsFile& master, int first, std::string_view pattern);
 
-// The groups an answer such as "1-3, 5" names (numbers from 1; groups
-// returned from 0), in order.  Numbers below 1 count as 1, a range that
-// runs backwards names nothing, and one that spans more than
-// maxGroups + 1 groups is cut to its first maxGroups + 1.
-std::vector<uint32_t> ParseGroupItems(std::string_view answer, int maxGroups);
+// The groups of a list of total groups that an answer such as "1-3, 5"
+// names (numbers from 1; groups returned from 0), in order.  Numbers below
+// 1 count as 1, a number beyond total names no group, a range that runs
+// backwards names nothing, and one that spans more than maxGroups + 1
+// groups is cut to its first maxGroups + 1.
+std::vector<uint32_t> ParseGroupItems(std::string_view answer, int maxGroups, int total);
 
 // Rows of a news page: the caller's screen length less 5, at least one and
 // at most rows (the article list names its rows "a" to "z").

@@ -24,8 +24,12 @@ TEST(NewsAlias, OnlyShortPlainNamesMayNameTheNewsFile) {
     } cases[] = {
         {"terry", true},     {"j.doe_2x", true}, {"ab", true},       {"a", false},    {"abcdefghi", false},
         {"../users", false}, {"a/b", false},      {"Terry", false},   {"te rry", false}, {"", false},
+        {"master", false},   {"masters", true},
     };
     for (const auto& c : cases) EXPECT_EQ(IsValidNewsAlias(c.alias), c.ok) << c.alias;
+    // The group list's name is taken in any case.
+    for (const char* alias : {"master", "MASTER", "mAsTeR"}) EXPECT_TRUE(NewsAliasNamesBoardFile(alias)) << alias;
+    EXPECT_FALSE(NewsAliasNamesBoardFile("terry"));
 
     EXPECT_EQ(SuggestNewsAlias("Terry Tester"), "ttester");
     EXPECT_EQ(SuggestNewsAlias("Alexandra Smithsonian"), "asmithso");
@@ -37,16 +41,23 @@ TEST(NewsGroups, SubscriptionAnswers) {
     struct Case {
         const char* answer;
         int maxGroups;
+        int total;
         std::vector<uint32_t> groups;
     } cases[] = {
-        {"1-3, 5", 20, {0, 1, 2, 4}},
-        {"3-1", 20, {}},
-        {"0", 20, {0}},
-        {"2 7,,9", 20, {1, 6, 8}},
-        {"1-10", 5, {0, 1, 2, 3, 4, 5}},
-        {"x,4", 20, {3}},
+        {"1-3, 5", 20, 100, {0, 1, 2, 4}},
+        {"3-1", 20, 100, {}},
+        {"0", 20, 100, {0}},
+        {"2 7,,9", 20, 100, {1, 6, 8}},
+        {"1-10", 5, 100, {0, 1, 2, 3, 4, 5}},
+        {"x,4", 20, 100, {3}},
+        // Numbers beyond the list name no group: no overflow, no wrap.
+        {"2-5, 4", 20, 3, {1, 2}},
+        {"9223372036854775787-99999999999999999999", 20, 3, {}},
+        {"4294967297", 20, 3, {}},
+        {"2-4294967297", 20, 3, {1, 2}},
+        {"1", 20, 0, {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(ParseGroupItems(c.answer, c.maxGroups), c.groups) << c.answer;
+    for (const auto& c : cases) EXPECT_EQ(ParseGroupItems(c.answer, c.maxGroups, c.total), c.groups) << c.answer;
 }
 
 TEST(NewsGroups, SearchPatterns) {

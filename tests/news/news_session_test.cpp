@@ -105,7 +105,12 @@ TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
     terry->Send(std::string(7, '\x7f') + "Sysop\r");
     ASSERT_TRUE(terry->Expect("Usage of this alias is prohibed.")) << terry->Rest();
     ASSERT_TRUE(terry->Expect("Enter your alias")) << terry->Rest();
-    terry->Send(std::string(5, '\x7f') + "terry\r");
+    // The group list's own name is taken, in any case.
+    const std::string master = board().ReadFile(board().config().NewsDir + "/master.bbs");
+    terry->Send(std::string(5, '\x7f') + "MaStEr\r");
+    ASSERT_TRUE(terry->Expect("This alias is already in use.")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Enter your alias")) << terry->Rest();
+    terry->Send(std::string(6, '\x7f') + "terry\r");
 
     // No groups yet: the selection screen comes first.
     ASSERT_TRUE(terry->Expect("USENET News Groups Selection")) << terry->Rest();
@@ -162,6 +167,7 @@ TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
     EXPECT_EQ(out.find(std::string(600, 'S')), std::string::npos) << "a header line was not cut";
 
     EXPECT_EQ(User(1).Alias, "terry");
+    EXPECT_EQ(board().ReadFile(board().config().NewsDir + "/master.bbs"), master);
     NewsFileContents news = ReadNewsFile("terry");
     EXPECT_EQ(news.header.Subscribed, 2);
     EXPECT_EQ(news.header.Date, "00/00/00");
