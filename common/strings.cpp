@@ -43,10 +43,10 @@ std::string& CapitalizeName(std::string& name) {
     return name;
 }
 
-std::string& BlankControlBytes(std::string& text) {
+std::string& BlankControlBytes(std::string& text, std::string_view keep) {
     for (char& c : text) {
         auto b = static_cast<unsigned char>(c);
-        if ((b < 0x20 && c != '\t') || b == 0x7F) c = ' ';
+        if ((b < 0x20 && keep.find(c) == std::string_view::npos) || b == 0x7F) c = ' ';
     }
     return text;
 }

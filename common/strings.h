@@ -31,10 +31,10 @@ std::string& UpperCase(std::string& text);
 // case, all others lower case.  In place; returns the name.
 std::string& CapitalizeName(std::string& name);
 
-// Control bytes (0x00-0x1F except tab, and DEL) become blanks, in place;
-// returns the text.  Text from outside (an Internet mail) must never send
-// escape sequences to a caller's terminal, least of all status requests
-// whose answers the terminal would type back into the call.
-std::string& BlankControlBytes(std::string& text);
+// Control bytes (0x00-0x1F except those of keep, and DEL) become blanks,
+// in place; returns the text.  Text from outside (an Internet mail) must
+// never send escape sequences to a caller's terminal, least of all status
+// requests whose answers the terminal would type back into the call.
+std::string& BlankControlBytes(std::string& text, std::string_view keep = "\t");
 
 }  // namespace kv

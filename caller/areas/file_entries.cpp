@@ -66,12 +66,13 @@ private:
     int fd_;
 };
 
-// One line of the list, as written; descriptions never span lines.
+// One line of the list, as written; descriptions never span lines, and no
+// TAB runs on from the name's field into them.
 std::string OneLine(std::string_view text) {
-    std::string s(SkipBlanks(text));
+    std::string s(text);
     for (char& c : s)
-        if (c == '\n' || c == '\r') c = ' ';
-    return s;
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    return std::string(SkipBlanks(s));
 }
 
 std::string EntryLine(const std::string& name, const std::string& description) {
@@ -283,9 +284,10 @@ int DescriptionFromList(const std::string& name, int protocol, std::string& desc
         long from = long(key) + p.UploadNameOffset;
         if (from < 0 || size_t(from) >= line.size()) return 0;
         // The sender's words, shown to every caller who lists the area: no
-        // control byte of them reaches a screen, as none can be typed.
+        // control byte of them reaches a screen, as none can be typed, and
+        // no TAB reaches the list, where it would join the name.
         description = line.substr(size_t(from));
-        BlankControlBytes(description);
+        BlankControlBytes(description, "");
         TrimRight(description);
         return 1;
     }

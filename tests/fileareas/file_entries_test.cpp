@@ -123,11 +123,13 @@ TEST_F(FileListTest, AddWritesTheNameFieldAndKeepsABlankAfterIt) {
     ASSERT_EQ(AddFileEntry("exactly15chars!", A(), "Fifteen"), 1);
     ASSERT_EQ(AddFileEntry("sixteen-chars.zip", A(), "Longer"), 1);
     ASSERT_EQ(AddFileEntry("two.zip", A(), "line one\nline two"), 1);
+    ASSERT_EQ(AddFileEntry("tab.zip", A(), "\tA\ttool"), 1);
     EXPECT_EQ(List(A()),
               "x.zip          Tools\n"
               "exactly15chars! Fifteen\n"
               "sixteen-chars.zip               Longer\n"
-              "two.zip        line one line two\n");
+              "two.zip        line one line two\n"
+              "tab.zip        A tool\n");
     EXPECT_EQ(AddFileEntry("x.zip", (dir / "missing").string(), "Tools"), 0);
 }
 
@@ -275,12 +277,14 @@ TEST_F(FileListTest, DescriptionFromTheProtocolList) {
     p.UploadNameOffset = 6;
     SetConfig(c);
     std::ofstream(p.ListFile) << "other.zip DESC: not this one\nnew.zip DESC: Fresh tools   \nshort.zip DESC:\n"
-                                 "esc.zip DESC: \x1b[2JWiped\r\x07\n";
+                                 "esc.zip DESC: \x1b[2JWiped\r\x07\ntab.zip DESC: A\ttool\n";
     std::string d;
     ASSERT_EQ(DescriptionFromList("new.zip", 2, d), 1);
     EXPECT_EQ(d, "Fresh tools");
     ASSERT_EQ(DescriptionFromList("esc.zip", 2, d), 1);
     EXPECT_EQ(d, " [2JWiped");
+    ASSERT_EQ(DescriptionFromList("tab.zip", 2, d), 1);
+    EXPECT_EQ(d, "A tool");
     EXPECT_EQ(DescriptionFromList("short.zip", 2, d), 0);  // the offset lies past the line
     EXPECT_EQ(DescriptionFromList("none.zip", 2, d), 0);
     EXPECT_EQ(DescriptionFromList("new.zip", 3, d), 0);    // no list file
