@@ -218,6 +218,10 @@ void ToPartner(int fd, std::string_view text) {
     }
 }
 
+// A key that goes to the partner as it is: a printable byte, the PC's
+// letters and line drawings above 127 included.
+bool IsChatText(int key) { return key >= ' ' && key != 127 && key <= 255; }
+
 // One key of the caller: in pair 0 here, then back to the partner's pair.
 void EchoKey(int fd, int key) {
     char b = char(key);
@@ -659,6 +663,9 @@ void LineChat(int semaphores, int side, const std::string& device, const std::st
                 PutString(FormatChecked("\r%*s\r", int(question.size() + 1), ""));
             } else if (key == '!' && column == 0 && c.User.SecurityLevel == kSysopExactLevel) {
                 SendFileToChat(fd);
+            } else if (!IsChatText(key)) {
+                // Dropped: a control byte on the partner's terminal could
+                // clear it, change its settings or make it answer back.
             } else if (column <= kWrapColumn) {
                 EchoKey(fd, key);
                 ++column;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "caller/areas/file_areas.h"
@@ -54,6 +56,18 @@ bool ArgumentPath(const std::string& argument, std::string& path) {
     return true;
 }
 
+// Whether path is one of the sysop's display files, whose escape codes
+// are meant to reach the screen.
+bool InTextDir(const std::string& path) {
+    std::error_code ec;
+    if (Config().TextDir.empty()) return false;
+    std::filesystem::path dir = std::filesystem::canonical(Config().TextDir, ec);
+    if (ec) return false;
+    std::filesystem::path file = std::filesystem::canonical(path, ec);
+    if (ec) return false;
+    return std::mismatch(dir.begin(), dir.end(), file.begin(), file.end()).first == dir.end();
+}
+
 }  // namespace
 
 void TypeTextFile(const std::string& argument) {
@@ -77,6 +91,9 @@ void TypeTextFile(const std::string& argument) {
     std::ifstream in(path, std::ios::binary);
     if (!in || !FileExists(path, kPlainPath)) return Missing();
 
+    // A file of an area may be anybody's upload: its control bytes would
+    // drive the reader's terminal (retitle it, clear it, make it answer).
+    const bool keepCodes = InTextDir(path);
     {
         ListingPager pager(0, nonstop);
         if (ClearScreenWanted()) EraseScreen();
@@ -88,6 +105,7 @@ void TypeTextFile(const std::string& argument) {
             do {
                 std::string piece(rest.substr(0, kTypedWidth));
                 rest.remove_prefix(piece.size());
+                if (!keepCodes) BlankControlBytes(piece, "\t\r\f");
                 TrimRight(piece);
                 if (pager.Put(piece)) pager.LineEnd();
             } while (!rest.empty() && !pager.Stopped());

@@ -379,6 +379,25 @@ TEST_F(FileSession, TypeTextFileAsksForOneNameInTheArea) {
     EXPECT_EQ(s->Output().find("Sam Sysop"), std::string::npos);
 }
 
+// A file of an area may be anybody's upload: typed, its control bytes
+// (a new title, a cursor report that would come back as keys, a cleared or
+// swapped screen) show as blanks.  A file of the sysop's text directory
+// keeps its colours.
+TEST_F(FileSession, TypedFilesOfAnAreaCannotDriveTheTerminal) {
+    std::ofstream(utils / "trap.txt") << "A\x1b]0;owned\x07" "B\x1b[6nC\x1b[2J\x1b[?1049hD\tE\n";
+    const fs::path art = board.root() / "text" / "art.txt";
+    std::ofstream(art) << "\x1b[1mBold\x1b[0m\n";
+    Start(kTerry, {"run=38,$F2trap.txt", "run=38," + art.string()});
+    ASSERT_TRUE(AnswerNth("Press Enter to go on.", 1, "\r"));
+    ASSERT_TRUE(AnswerNth("Press Enter to go on.", 2, "\r"));
+    Done();
+    const std::string& out = s->Output();
+    EXPECT_NE(out.find("A ]0;owned B [6nC [2J [?1049hD\tE"), std::string::npos) << out;
+    for (const char* code : {"\x1b]0;", "\x1b[6n", "\x1b[?1049h", "\x07"})
+        EXPECT_EQ(out.find(code), std::string::npos) << "reached the terminal: " << code + 1;
+    EXPECT_NE(out.find("\x1b[1mBold\x1b[0m"), std::string::npos) << out;
+}
+
 TEST_F(FileSession, DisplayFilesWithAndWithoutTheirWait) {
     Start(kTerry, {"run=45,rules", "run=46," + (board.root() / "text" / "history.asc").string(), "run=39,nothere"});
     ASSERT_TRUE(s->WaitForText("The rules of the board"));

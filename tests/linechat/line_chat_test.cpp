@@ -137,6 +137,12 @@ TEST_F(LineChat, ChatBothWaysUntilThePartnerHangsUp) {
     EXPECT_TRUE(terry->session().WaitForText("hi terry")) << terry->session().Screen();
     sam->Send("\r");
 
+    // Keys that are neither printable nor the chat's editing keys never
+    // reach the partner's terminal.
+    terry->Send("ok\x07\x0e\x05\x01\x7f" "done\r");
+    EXPECT_TRUE(sam->session().WaitForText("okdone")) << sam->session().Screen();
+    EXPECT_NE(sam->session().Output().find("okdone"), std::string::npos);
+
     // The sysop's "!" at the start of a line sends a text file of TextDir;
     // a name that is a path is refused.
     sam->Send("!");
