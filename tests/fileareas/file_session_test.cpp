@@ -394,7 +394,8 @@ TEST_F(FileSession, TypedFilesOfAnAreaCannotDriveTheTerminal) {
     const std::string& out = s->Output();
     EXPECT_NE(out.find("A ]0;owned B [6nC [2J [?1049hD\tE"), std::string::npos) << out;
     for (const char* code : {"\x1b]0;", "\x1b[6n", "\x1b[?1049h", "\x07"})
-        EXPECT_EQ(out.find(code), std::string::npos) << "reached the terminal: " << code + 1;
+        EXPECT_EQ(out.find(code), std::string::npos)
+            << "reached the terminal: " << testing::PrintToString(std::string(code));
     EXPECT_NE(out.find("\x1b[1mBold\x1b[0m"), std::string::npos) << out;
 }
 
