@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/cp437.h"
 #include "sample/tools/key_values.h"
 
 namespace fs = std::filesystem;
@@ -270,7 +271,15 @@ bool WriteMessageFiles(const std::vector<std::string>& tsvFiles, const fs::path&
         for (const auto& e : table) {
             // The file numbers texts without gaps: unused numbers get an empty text.
             for (; next < e.number; ++next) out << next << " \"\"\n";
-            const std::string& words = (std::string(ext) == "que" && !e.que.empty()) ? e.que : e.usa;
+            const std::string& source = (std::string(ext) == "que" && !e.que.empty()) ? e.que : e.usa;
+            // The tables are written in UTF-8; the board keeps its texts in
+            // the PC character set, as it keeps everything else.
+            std::string words;
+            if (!Utf8ToCp437(source, words)) {
+                std::cerr << "kvsample: " << e.where << ": text " << e.number
+                          << " holds a character the PC character set lacks\n";
+                return false;
+            }
             out << e.number << " \"" << words << "\"\n";
             next = e.number + 1;
         }
