@@ -41,6 +41,7 @@ struct CallState {
     bool BrightOn = false;            // the last foreground written was a bright one
     bool StrictSysopMenus = true;     // option -f clears it
     bool LocalMode = false;           // option -t: the local console
+    bool Utf8Terminal = false;        // the line's locale names UTF-8 (term_charset.h)
     bool AcceptHighChars = false;     // input keeps bytes 127 and above
     bool FastLogon = false;           // option -l on "tty1", with AllowFastLogon
     uint8_t LoggedIn = 0;             // 0 not yet, 1 logged in, 2 registered in this call

@@ -9,6 +9,7 @@
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
 #include "caller/core/registration.h"
+#include "caller/core/term_charset.h"
 #include "common/runtime.h"
 
 // After the system headers: term.h defines many short macros.
@@ -111,9 +112,13 @@ uint8_t FoldChar(uint8_t c) {
 
 void PutChar(uint8_t c) {
     CallState& s = Call();
-    if (s.LocalMode || (c >= 128 && !s.AnsiOn)) c = FoldChar(c);
-    if (!WriteAll(1, &c, 1)) NoteLineLost();
-    if (s.Monitoring && s.MonitorFd >= 0) WriteAll(s.MonitorFd, &c, 1);
+    if (FoldWanted(c)) c = FoldChar(c);
+    // The monitor copy is what the line gets, translation and all.
+    char out[4];
+    size_t n = TerminalForm(c, out);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(out);
+    if (!WriteAll(1, bytes, n)) NoteLineLost();
+    if (s.Monitoring && s.MonitorFd >= 0) WriteAll(s.MonitorFd, bytes, n);
     // Paces a slow line: a busy count, half as long while monitoring.
     for (int n = s.Monitoring ? s.OutputDelay / 2 : s.OutputDelay; n >= 0; --n) asm volatile("");
 }

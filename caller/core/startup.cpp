@@ -18,6 +18,7 @@
 #include "caller/core/menus.h"
 #include "caller/core/registration.h"
 #include "caller/core/screen.h"
+#include "caller/core/term_charset.h"
 #include "caller/core/terminal.h"
 #include "common/attach.h"
 #include "common/dates.h"
@@ -265,6 +266,7 @@ int CallerMain(int argc, char** argv) {
     InstallCallHandlers();
     InstallCallerServices();
 
+    DecideTerminalCharset();
     c.ProgramName = argc > 0 ? argv[0] : "kivo";
     c.TimeLogLoaded = TimeLogRecord{};
     c.CallerName = "Unknown";

@@ -15,6 +15,7 @@
 #include "caller/core/logoff.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
+#include "caller/core/term_charset.h"
 #include "common/runtime.h"
 
 namespace kv::caller {
@@ -51,7 +52,8 @@ bool SetRawMode() {
     gFirst = t;
     gHaveFirst = true;
     t.c_iflag = IGNPAR | INPCK | IXON | IXANY;
-    if (c.LocalMode) t.c_iflag |= ISTRIP;
+    // A console that types UTF-8 needs all eight bits of each byte.
+    if (c.LocalMode && !c.Utf8Terminal) t.c_iflag |= ISTRIP;
     t.c_oflag = OCRNL | ONOCR;  // OPOST off: the bytes go out as written
     t.c_cflag ^= HUPCL;
     t.c_lflag = ISIG;           // no echo, no line editing
@@ -109,18 +111,19 @@ int ReadInputByte() {
 
 int GetKeyNoTimeout() {
     for (;;) {
-        int b = ReadInputByte();
-        if (b != 0) return b;
+        int k = KeyFromTerminal(ReadInputByte());
+        if (k != 0) return k;
     }
 }
 
 int TryReadKey() {
     if (SignalsPending()) ActOnSignals();
     // Keys typed ahead into the buffer come first, in the order typed.
-    if (!gInput.Empty()) return gInput.Take();
+    while (!gInput.Empty())
+        if (int k = KeyFromTerminal(gInput.Take()); k != 0) return k;
     uint8_t b = 0;
     ssize_t n = read(0, &b, 1);
-    if (n == 1) return b;
+    if (n == 1) return KeyFromTerminal(b);
     if (n == 0 || (errno != EINTR && errno != EAGAIN)) NoteLineLost();
     return 0;
 }
@@ -132,7 +135,7 @@ int GetKey() {
     int key = 0;
     for (;;) {
         if (!gInput.Empty()) {
-            key = gInput.Take();
+            key = KeyFromTerminal(gInput.Take());
             if (key != 0) break;
             continue;
         }

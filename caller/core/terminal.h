@@ -4,7 +4,9 @@
 // raw mode once at start-up (no echo, no line editing, no output
 // processing, Ctrl-K as the interrupt key) and RestoreTtyMode puts the
 // first settings back on the way out.  Keys are the bytes the terminal
-// sends, untranslated; NUL counts as no key.
+// sends, untranslated, except on a UTF-8 terminal, where a character
+// arrives as the one PC byte it stands for (term_charset.h); NUL counts as
+// no key.
 //
 // Three readers share one input buffer, so typed-ahead keys are never lost
 // or reordered between them:

@@ -34,7 +34,7 @@ std::string Sent(const std::function<void()>& fn) {
 }
 
 struct Flags {
-    bool ansi, color, local;
+    bool ansi, color, local, utf8 = false;
 };
 
 void Use(Flags f) {
@@ -42,12 +42,17 @@ void Use(Flags f) {
     Call().AnsiOn = f.ansi;
     Call().ColorOn = f.color;
     Call().LocalMode = f.local;
+    Call().Utf8Terminal = f.utf8;
 }
 
 constexpr Flags kPlain{false, false, false};
 constexpr Flags kAnsi{true, false, false};
 constexpr Flags kColor{true, true, false};
 constexpr Flags kLocalAnsi{true, false, true};
+// Lines whose terminal speaks UTF-8.
+constexpr Flags kUtf8Plain{false, false, false, true};
+constexpr Flags kUtf8Ansi{true, false, false, true};
+constexpr Flags kUtf8Local{false, false, true, true};
 
 struct Case {
     const char* what;
@@ -84,6 +89,14 @@ TEST(Screen, EachPrimitiveSendsItsBytes) {
         {"box bytes kept in local mode", kLocalAnsi, [] { PutChar(0xC9); }, "\xC9"},
         {"single box", kAnsi, [] { DrawBox(1, 1, 3, 3, 7, 0, 1); },
          "\033[37m\033[40m\033[1;1H\xDA\xC4\xBF\033[2;1H\xB3\033[2;3H\xB3\033[3;1H\xC0\xC4\xD9"},
+        {"e acute in UTF-8", kUtf8Ansi, [] { PutString("caf\x82"); }, "café"},
+        {"e acute folded without ANSI in UTF-8", kUtf8Plain, [] { PutChar(130); }, "e"},
+        {"shading block in UTF-8 without ANSI", kUtf8Plain, [] { PutChar(176); }, "░"},
+        {"a UTF-8 console shows the letters", kUtf8Local, [] { PutString("Z\x81rich \xC9"); }, "Zürich ╔"},
+        {"controls and escapes untouched in UTF-8", kUtf8Ansi, [] { PutString("\x07\x08\x1b[0m\x7f"); },
+         "\x07\x08\x1b[0m\x7f"},
+        {"single box in UTF-8", kUtf8Ansi, [] { DrawBox(1, 1, 3, 3, 7, 0, 1); },
+         "\033[37m\033[40m\033[1;1H┌─┐\033[2;1H│\033[2;3H│\033[3;1H└─┘"},
     };
     for (const Case& c : cases) {
         Use(c.flags);
@@ -191,6 +204,22 @@ TEST(Screen, MonitorGetsACopyOfEveryByte) {
     ssize_t n = read(p[0], buf, sizeof buf);
     close(p[0]);
     EXPECT_EQ(std::string(buf, size_t(n > 0 ? n : 0)), "cafe\n\r");
+    Call() = CallState{};
+}
+
+// The monitor copy is what the line gets: a UTF-8 line's letters in UTF-8.
+TEST(Screen, MonitorGetsWhatAUtf8LineGets) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    Use(kUtf8Ansi);
+    Call().Monitoring = true;
+    Call().MonitorFd = p[1];
+    EXPECT_EQ(Sent([] { PutString("caf\x82 \xFE"); }), "café ■");
+    close(p[1]);
+    char buf[64];
+    ssize_t n = read(p[0], buf, sizeof buf);
+    close(p[0]);
+    EXPECT_EQ(std::string(buf, size_t(n > 0 ? n : 0)), "café ■");
     Call() = CallState{};
 }
 

@@ -183,6 +183,43 @@ TEST(KeyInput, TypedAheadKeysKeepTheirOrderAcrossReaders) {
     EXPECT_EQ(s.Wait(), 0);
 }
 
+// A UTF-8 terminal's character arrives as the one PC byte it stands for,
+// on a remote line and on the console alike; a character the set lacks and
+// a broken sequence ring the bell and give no key.  Other lines get the
+// bytes as before (the console strips them to 7 bits).
+TEST(KeyInput, Utf8KeysBecomeTheirPcBytes) {
+    struct Line {
+        const char* what;
+        bool utf8, local;
+        std::string want;
+        int bells;
+    } lines[] = {
+        {"UTF-8 line", true, false, "key=130\nkey=120\nkey=196\nkey=113", 2},
+        {"UTF-8 console", true, true, "key=130\nkey=120\nkey=196\nkey=113", 2},
+        {"8-bit line", false, false, "key=195\nkey=169\nkey=226\nkey=130", 0},
+        {"8-bit console", false, true, "key=67\nkey=41\nkey=98\nkey=2", 0},
+    };
+    for (const Line& l : lines) {
+        SCOPED_TRACE(l.what);
+        ProbeDir dir;
+        std::vector<std::string> steps = {"raw", "getkey", "getkey", "getkey", "getkey"};
+        if (l.local) steps.insert(steps.begin(), "local");
+        PtyOptions o = Probe(dir, steps);
+        o.utf8 = l.utf8;
+        PtySession s(o);
+        ASSERT_TRUE(s.WaitForText("raw ok"));
+        EXPECT_EQ(s.SlaveModes().c_iflag & ISTRIP, l.local && !l.utf8 ? tcflag_t(ISTRIP) : 0u);
+        // é; the euro sign, which the set lacks; a lead byte broken by
+        // "x"; a box line whose last byte comes in a later read; "q".
+        s.Send("\xC3\xA9\xE2\x82\xAC\xC3x\xE2\x94");
+        s.WaitForQuiet(200, 1000);
+        s.Send("\x80q");
+        EXPECT_TRUE(s.WaitForText(l.want)) << s.Screen();
+        EXPECT_EQ(s.Wait(), 0);
+        EXPECT_EQ(Count(s.Output(), "\x07"), size_t(l.bells));
+    }
+}
+
 TEST(KeyInput, NonBlockingOffBeforeOnChangesNothing) {
     ProbeDir dir;
     PtySession s(Probe(dir, {"raw", "nonblock=0", "try"}));

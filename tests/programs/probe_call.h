@@ -1,6 +1,7 @@
 // The start of a call in a test-only probe: the sample board's message
-// texts stand in for the server's segment, and the caller program's services
-// and signal handlers are installed as kivo's start-up installs them.
+// texts stand in for the server's segment, and the caller program's services,
+// signal handlers and terminal character set are set up as kivo's start-up
+// sets them.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
+#include "caller/core/term_charset.h"
 #include "common/runtime.h"
 #include "common/users.h"
 #include "server/config_loader.h"
@@ -25,6 +27,7 @@ inline caller::CallState& StartProbeCall() {
     caller::SelectMessageFile(0);
     caller::InstallCallerServices();
     caller::InstallCallHandlers();
+    caller::DecideTerminalCharset();
     return c;
 }
 
