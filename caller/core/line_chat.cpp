@@ -24,6 +24,7 @@
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
 #include "caller/core/startup.h"
+#include "caller/core/term_charset.h"
 #include "caller/core/terminal.h"
 #include "common/files.h"
 #include "common/online_status.h"
@@ -209,7 +210,14 @@ int LineChatKey() {
     return k;
 }
 
-void ToPartner(int fd, std::string_view text) {
+// What goes straight to the partner's terminal takes the form that
+// terminal wants: each line's program knows only its own, so the partner's
+// is read from the locale its program started with.
+bool gPartnerUtf8 = false;
+
+void ToPartner(int fd, std::string_view raw) {
+    const std::string bytes = TextForTerminal(raw, gPartnerUtf8);
+    std::string_view text = bytes;
     while (!text.empty()) {
         ssize_t n = write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
@@ -502,6 +510,7 @@ void RequestChat() {
     ChatAnswer answer = WaitChatAnswer(target);
     if (!answer.Accepted) return;
     bool monitored = FollowMonitor(answer.PartnerMonitored);
+    gPartnerUtf8 = ProcessTerminalIsUtf8(e.Pid);
     SetLineStatus(c.LineNumber, kLineChat, 1);
     ChatSession(kChatRequester, sem, device, partner.Name);
     SetLineStatus(c.LineNumber, kLineChat, 0);
@@ -567,6 +576,7 @@ void OnChatRequest() {
                 PauseWithSignals(3);
             } else {
                 bool monitored = FollowMonitor(f[3] == "1");
+                gPartnerUtf8 = ProcessTerminalIsUtf8(e.Pid);
                 SetLineStatus(c.LineNumber, kLineChat, 1);
                 ChatSession(kChatAnswerer, sem, device, requester.Name);
                 SetLineStatus(c.LineNumber, kLineChat, 0);

@@ -21,7 +21,10 @@
 //                              4/5/6 when its call ended by hang-up,
 //                              interrupt or time-out;
 //   the terminals              each side writes what its caller types
-//                              straight to the partner's terminal device.
+//                              straight to the partner's terminal device,
+//                              in the form that terminal wants (UTF-8 or
+//                              the PC bytes), read from the locale the
+//                              partner's program started with.
 // Both files are written under a temporary name and renamed into place, so
 // a reader never meets half a line.  One semaphore set serves every line,
 // so while one chat runs a second chat request is refused as busy.
