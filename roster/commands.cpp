@@ -50,10 +50,7 @@ void RewriteUserFiles(bool pack, const char* refusal) {
         scrollok(list, TRUE);
         keypad(list, TRUE);
         for (const DroppedUser& d : r.dropped) {
-            std::string line = fmt::sprintf("%-30.30s of %-25.25s (#%ld)\n", d.name, d.location, long(d.position));
-            for (char& c : line)
-                if ((c < 32 || c > 126) && c != '\n') c = '?';
-            waddstr(list, line.c_str());
+            AddText(list, fmt::sprintf("%-30.30s of %-25.25s (#%ld)\n", d.name, d.location, long(d.position)));
         }
         waddstr(list, fmt::sprintf("\n  %d Users deleted\n  Hit any key to continue: ", int(r.dropped.size())).c_str());
         wrefresh(list);

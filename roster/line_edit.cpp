@@ -8,7 +8,9 @@ namespace kv::roster {
 namespace {
 
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
-bool Printable(int key) { return key >= 32 && key < 127; }
+// Keys 128-255 are the letters and signs of the PC set, as the key reader
+// decodes them from a UTF-8 terminal.
+bool Printable(int key) { return (key >= 32 && key < 127) || (key >= 128 && key <= 255); }
 
 }  // namespace
 

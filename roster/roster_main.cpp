@@ -1,14 +1,17 @@
 #include "roster/roster_main.h"
 
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "common/config_file.h"
+#include "common/cp437.h"
 #include "common/runtime.h"
 #include "roster/main_menu.h"
 #include "roster/roster_log.h"
@@ -54,6 +57,12 @@ int RosterMain(int argc, char** argv) {
     OpenRosterLog(Config().DataDir);
     if (chdir(Config().DataDir.c_str()) != 0) RosterLog("Cannot change to %s", Config().DataDir);
     std::setlocale(LC_ALL, "");
+    // A terminal whose locale names UTF-8 speaks it even where that locale
+    // is not installed here: curses then reads and writes with the one
+    // that always is.
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0 &&
+        LocaleNamesUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG")))
+        std::setlocale(LC_CTYPE, "C.UTF-8");
 
     std::string why;
     if (!InitCurses(why)) {

@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "common/cp437.h"
+
 namespace kv::roster {
 namespace {
 
@@ -37,6 +39,35 @@ bool TerminalGone() {
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// One key from curses: a key code, or a character as its byte of the PC
+// set, which is what the records hold.  A UTF-8 terminal's character comes
+// whole and becomes its PC byte; a character the set lacks is refused with
+// a beep.  An 8-bit byte from any other terminal is refused too: what it
+// stands for is unknown.  False when nothing came before the read's timeout
+// or the key was refused.
+bool ReadCharOrCode(WINDOW* w, int& key) {
+    if (!g_utf8) {
+        key = wgetch(w);
+        if (key >= 128 && key <= 255) {
+            Beep();
+            return false;
+        }
+        return key != ERR;
+    }
+    wint_t ch = 0;
+    int r = wget_wch(w, &ch);
+    if (r == ERR) return false;
+    key = int(ch);
+    if (r == KEY_CODE_YES) return true;
+    uint8_t byte = 0;
+    if (!UnicodeToCp437(char32_t(ch), byte)) {
+        Beep();
+        return false;
+    }
+    key = byte;
+    return true;
+}
+
 int RawKey(WINDOW* w) {
     // A short timeout rather than a blocking read, so that a hang-up or a
     // signal is noticed even when curses itself keeps retrying.
@@ -44,9 +75,11 @@ int RawKey(WINDOW* w) {
     for (;;) {
         if (g_stopSignal != 0) throw TerminalLost();
         RepaintIfResized();
-        int k = wgetch(w);
-        if (k == KEY_RESIZE) continue;
-        if (k != ERR) return k;
+        int k = ERR;
+        if (ReadCharOrCode(w, k)) {
+            if (k == KEY_RESIZE) continue;
+            return k;
+        }
         if (g_stopSignal != 0 || TerminalGone()) throw TerminalLost();
     }
 }
@@ -116,16 +149,38 @@ void EndScreen() {
 namespace {
 
 // curses would show a control byte as "^X" and an 8-bit one as "M-x",
-// wider than the one column counted for it, and past a popup's border.
+// wider than the one column counted for it, and past a popup's border.  A
+// UTF-8 terminal shows the 8-bit ones as their PC characters, one column
+// each.
 char Shown(char c) { return static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126 ? '?' : c; }
+
+wchar_t ShownWide(char c) {
+    auto b = static_cast<unsigned char>(c);
+    return b >= 128 ? wchar_t(Cp437ToUnicode(b)) : wchar_t(Shown(c));
+}
+
+// The text at the cursor; line feeds kept when asked.
+void AddShown(WINDOW* w, std::string_view text, bool lineFeeds) {
+    if (g_utf8) {
+        std::wstring shown;
+        for (char c : text) shown += (lineFeeds && c == '\n') ? L'\n' : ShownWide(c);
+        waddnwstr(w, shown.c_str(), int(shown.size()));
+        return;
+    }
+    std::string shown(text);
+    for (char& c : shown)
+        if (!(lineFeeds && c == '\n')) c = Shown(c);
+    waddnstr(w, shown.c_str(), int(shown.size()));
+}
 
 }  // namespace
 
 void PutText(WINDOW* w, int row, int col, std::string_view text) {
-    std::string shown(text);
-    for (char& c : shown) c = Shown(c);
-    mvwaddnstr(w, row, col, shown.c_str(), int(shown.size()));
+    wmove(w, row, col);
+    AddShown(w, text, false);
 }
+
+void AddText(WINDOW* w, std::string_view text) { AddShown(w, text, true); }
 
 std::string Unmarked(std::string_view data) {
     std::string out(data);
@@ -150,7 +205,7 @@ void PutMarked(WINDOW* w, int row, int col, std::string_view text) {
             else wattroff(w, A_BOLD);
             continue;
         }
-        waddch(w, chtype(static_cast<unsigned char>(Shown(c))));
+        AddShown(w, std::string_view(&c, 1), false);
     }
     wattroff(w, A_BOLD);
 }
@@ -164,7 +219,8 @@ void PutGlyph(WINDOW* w, int row, int col, Glyph g) {
         mvwaddch(w, row, col, g == Glyph::kCheck ? '*' : g == Glyph::kPhi ? '-' : ACS_BLOCK);
         return;
     }
-    const wchar_t text[2] = {g == Glyph::kCheck ? L'\u221a' : g == Glyph::kPhi ? L'\u03c6' : L'\u25a0', 0};
+    const uint8_t pc = g == Glyph::kCheck ? 0xFB : g == Glyph::kPhi ? 0xED : 0xFE;
+    const wchar_t text[2] = {wchar_t(Cp437ToUnicode(pc)), 0};
     mvwaddwstr(w, row, col, text);
 }
 

@@ -33,7 +33,10 @@ inline constexpr int Ctrl(char c) { return c & 0x1f; }
 // anything else gives that key alone).  next reads the key after a Ctrl-F.
 int DecodeKey(int key, const std::function<int()>& next);
 
-// Reads one key for window (keypad mode as the window has it).
+// Reads one key for window (keypad mode as the window has it).  A typed
+// character is its byte of the PC set: 128-255 for the letters and signs
+// of a UTF-8 terminal (characters the set lacks, and 8-bit bytes of other
+// terminals, are refused with a beep and read again).
 int ReadWindowKey(WINDOW* w);
 
 struct Frame {
@@ -59,9 +62,12 @@ void TouchAll();
 void RepaintScreen();
 
 // Text on a window.  Data texts (names, answers, command output) go through
-// PutText only: bytes that are not printable ASCII show as '?', and the text
-// is never a format.
+// PutText only: control bytes show as '?', bytes above 127 as their PC
+// characters on a UTF-8 terminal and as '?' on any other, one column each;
+// the text is never a format.
 void PutText(WINDOW* w, int row, int col, std::string_view text);
+// The same at the cursor, line feeds kept (a scrolling list).
+void AddText(WINDOW* w, std::string_view text);
 void PutText(WINDOW* w, int row, int col, std::string_view text, attr_t attr);
 // One of the program's own templates: each '^' switches bold on or off.
 // Other bytes show as PutText shows them, one column each.

@@ -295,8 +295,9 @@ TEST_F(RosterRewriteTest, ACallerWhoComesOnLineDuringTheQuestionStopsThePack) {
         EXPECT_EQ(f.path().filename().string().find("users.bbs."), std::string::npos) << f.path();
 }
 
-// A popup that says a user's name shows its control, 8-bit and '^' bytes
-// as '?', one column each, inside the popup's border.
+// A popup that says a user's name shows its control and '^' bytes as '?'
+// and its 8-bit ones as their PC characters, one column each, inside the
+// popup's border.
 TEST_F(RosterRewriteTest, ANameInAPopupKeepsInsideItsBox) {
     WriteUsers(2);
     UserRecord r = Record(0);
@@ -305,11 +306,12 @@ TEST_F(RosterRewriteTest, ANameInAPopupKeepsInsideItsBox) {
     auto s = Start();
     ASSERT_TRUE(s->WaitForText(" Browse "));
     RunEntry(*s, 21);  // " Reset " of the current user
-    const std::string said = "Limits of ?[7mEv?il?B?? cleared";
+    const std::string said = "Limits of ?[7mEv?il?B├⌐ cleared";
+    const int columns = 31;
     ASSERT_TRUE(s->WaitForText(said + " │")) << s->Screen();
     // The popup stands at column 38 less half the text, two columns wider
     // than it on each side: both its rows end at that border.
-    const int right = 38 - int(said.size()) / 2 + int(said.size()) + 3;
+    const int right = 38 - columns / 2 + columns + 3;
     auto boxed = [&] {
         int row = 0;
         while (row < 23 && s->Row(row).find(said) == std::string::npos) ++row;
