@@ -98,6 +98,16 @@ protected:
         return c;
     }
 
+    // The board started, Terry logged in, the upload command and the
+    // protocol of protocolKey chosen.
+    std::unique_ptr<Caller> StartUpload(const std::string& protocolKey) {
+        StartBoard();
+        auto c = LogIn();
+        EXPECT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
+        EXPECT_TRUE(c->Answer("(letter, ? or Q): ", protocolKey)) << c->Rest();
+        return c;
+    }
+
     // From the menu to the send question: the protocol key and the names.
     static void Request(Caller& c, const std::string& protocolKey, const std::string& names) {
         ASSERT_TRUE(c.Answer("Test menu: ", "d")) << c.Rest();
@@ -281,10 +291,7 @@ TEST_F(TransferCall, AnUploadedSetUserProgramIsKeptAsData) {
     PutSetUserProgram(out / "b-exists.txt");
     PutSetUserProgram(out / "tool.bin");
     fs::path carried = fs::path(board().config().WorkDir) / "kvcarry0" / "tool.bin";
-    StartBoard();
-    auto c = LogIn();
-    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
-    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+    auto c = StartUpload("z");
     ASSERT_TRUE(c->Expect("Start your upload now.")) << c->Rest();
     EXPECT_EQ(c->session().RunAtFarEnd({"sz", "-b", "-q", "b-exists.txt", "tool.bin"}, out, 20000,
                                        board().root() / "sz.err"),
@@ -315,10 +322,7 @@ TEST_F(TransferCall, ASetUserProgramOfABrokenUploadIsSetAsideAsData) {
     PutSetUserProgram(out / "tool.bin");
     ASSERT_EQ(mkfifo((out / "stuck.bin").c_str(), 0600), 0);  // sz waits for it for ever
     fs::path carried = fs::path(board().config().WorkDir) / "kvcarry0" / "tool.bin";
-    StartBoard();
-    auto c = LogIn();
-    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
-    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+    auto c = StartUpload("z");
     ASSERT_TRUE(c->Expect("Start your upload now.")) << c->Rest();
     // sz runs on in the background, held at the second file, until the
     // first has come whole and rz has given it the sender's mode.
@@ -342,10 +346,7 @@ TEST_F(TransferCall, ASetUserProgramOfABrokenUploadIsSetAsideAsData) {
 TEST_F(TransferCall, WhatAFailedProgramLeftIsSetAsideAsData) {
     StandInProtocol("printf x > mode.dat\nchmod 6777 mode.dat\nmkdir sub\nprintf y > sub/inner.dat\n"
                     "chmod 4755 sub/inner.dat\nchmod 1777 sub\nln -s /etc/passwd link.dat\nexit 1\n");
-    StartBoard();
-    auto c = LogIn();
-    ASSERT_TRUE(c->Answer("Test menu: ", "u")) << c->Rest();
-    ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+    auto c = StartUpload("f");
     ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
     EXPECT_EQ(c->Wait(), 1) << c->Rest();
 
