@@ -11,6 +11,7 @@
 #include "caller/core/call_state.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
+#include "caller/core/terminal.h"
 #include "common/config_record.h"
 #include "common/dates.h"
 #include "common/files.h"
@@ -111,7 +112,7 @@ int ResolveFileArea(std::string_view argument, std::string& directory) {
         }
         PutLine(GetText(429));
         ResetAttributes();
-        sleep(3);
+        TimedPause(3);
         return -1;
     }
     directory = Config().FileAreas[size_t(area)].AreaDir;

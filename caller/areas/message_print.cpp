@@ -52,6 +52,7 @@ bool Print(const std::string& text, std::string& why) {
         why = std::strerror(errno);
         return false;
     }
+    FlushOutput();  // the child must not send the caller's pending output again
     pid_t pid = fork();
     if (pid < 0) {
         why = std::strerror(errno);

@@ -157,7 +157,7 @@ int MessageListMore() {
     SetNonBlocking(true);
     for (char c : GetText(390)) {
         PutChar(uint8_t(c));
-        int k = TryReadKey();
+        int k = PollKey();
         if (k == 0) continue;
         // Enter answers "next" below; typed while the prompt is still being
         // written it must count the same, not vanish and leave the caller

@@ -181,7 +181,7 @@ int GroupSelection(NewsFile& master, int total, const std::string& infoPath, int
                 PutChar('\r');
                 RepeatChar(' ', 55, false);
                 PutString("\rNo group found matching your criteria\r");
-                sleep(3);
+                TimedPause(3);
                 BlankAnswerLine(55);
                 redraw = false;
                 break;

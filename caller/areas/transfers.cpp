@@ -125,7 +125,7 @@ int ShowProtocolMenu(const std::vector<int>& defined) {
     int onLine = 0;
     for (int n : defined) {
         EndEntry(onLine, PutProtocolEntry(Config().Protocols[size_t(n)]));
-        if (int key = TryReadKey(); key > 0 && (chosen = ProtocolOfKey(defined, key)) >= 0) break;
+        if (int key = PollKey(); key > 0 && (chosen = ProtocolOfKey(defined, key)) >= 0) break;
     }
     SetNonBlocking(false);
     if (chosen >= 0) {
@@ -449,7 +449,7 @@ int CheckDownloadLimits(int64_t bytes, int files, bool ratios) {
         }
         if (DisplayFile(1, GetText(display)) == -1) PutColorText(text, true, true, 0, kColorWarning);
         ResetAttributes();
-        sleep(4);
+        TimedPause(4);
         return 0;
     }
 

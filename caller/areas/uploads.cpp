@@ -290,7 +290,7 @@ void UploadFiles(const std::string& argument) {
             PutLine(GetText(694));
             ResetAttributes();
         }
-        sleep(4);
+        TimedPause(4);
         return;
     }
 

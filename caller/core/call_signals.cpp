@@ -11,6 +11,7 @@
 #include "caller/core/line_chat.h"
 #include "caller/core/line_status.h"
 #include "caller/core/logoff.h"
+#include "caller/core/screen.h"
 
 namespace kv::caller {
 namespace {
@@ -98,6 +99,8 @@ void LookForHangup() {
 }
 
 bool WaitForInput(int alsoFd) {
+    // Whoever waits for the caller has finished what the caller is to see.
+    FlushOutput();
     pollfd p[3] = {{0, POLLIN, 0}, {alsoFd, POLLIN, 0}, {gWake[0], POLLIN, 0}};
     for (;;) {
         if (SignalsPending() || gAlarm) return false;
@@ -124,6 +127,9 @@ void IgnoreEndSignals() {
 }
 
 void ActOnSignals() {
+    // A turn of a loop that may never come to a key wait: what it wrote is
+    // shown all the same, and the work of a signal follows it in order.
+    FlushOutput();
     if (SignalsPending()) ++gWorkDone;
     if (gHangup) {
         gHangup = 0;

@@ -16,9 +16,9 @@ namespace kv::caller {
 // (SIGPIPE only when another process sent it); SIGTSTP ignored.
 void InstallCallHandlers();
 
-// Runs the work of every signal recorded since the last turn.  A hang-up or
-// an interrupt does not return (once the end of the call has begun they are
-// dropped instead).
+// Runs the work of every signal recorded since the last turn, after the
+// output written so far has gone out.  A hang-up or an interrupt does not
+// return (once the end of the call has begun they are dropped instead).
 void ActOnSignals();
 
 // True when a signal waits for ActOnSignals.
@@ -41,9 +41,10 @@ bool LineLost();
 // signal has been sent.
 void LookForHangup();
 
-// Waits until standard input (or alsoFd, when one is given) has something
-// to read (or is at its end) or a signal is recorded; true in the first
-// case.  Never misses a signal that comes just before the wait.
+// Sends the output written so far, then waits until standard input (or
+// alsoFd, when one is given) has something to read (or is at its end) or a
+// signal is recorded; true in the first case.  Never misses a signal that
+// comes just before the wait.
 bool WaitForInput(int alsoFd = -1);
 
 // Takes the record of an inactivity alarm: true when one came since the

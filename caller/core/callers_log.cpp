@@ -127,7 +127,7 @@ void ListCallers(const std::string& argument) {
     if (in == nullptr) {
         SetColorPair(kColorWarning);
         PutLine(GetText(556));
-        sleep(2);
+        TimedPause(2);
         return;
     }
     if (c.User.Options & USER_CLEAR_SCREEN) EraseScreen();

@@ -310,7 +310,7 @@ void Macro(Display& d) {
             break;
         case 'm': PutChar(13); break;
         case 'r': PutString(std::to_string(DefinedMessageAreas())); break;
-        case 'w': sleep(1); break;
+        case 'w': TimedPause(1); break;
         case 'x': RunCommand(d); break;
         case '=':
             ResetAttributes();

@@ -138,6 +138,7 @@ private:
 // the keyboard's interrupt and quit while the program runs, the program
 // gets them as they were.  The wait status, or -1 when no shell ran.
 int RunShell(const std::string& line) {
+    FlushOutput();
     std::fflush(stdout);
     struct sigaction ignore {}, oldInt {}, oldQuit {};
     ignore.sa_handler = SIG_IGN;

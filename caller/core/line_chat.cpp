@@ -500,6 +500,7 @@ void RequestChat() {
         return;
     }
     RemoveOwnAnswer();
+    FlushOutput();
     if (!IsCallerOnLine(e.Pid, device) || kill(e.Pid, SIGUSR2) != 0) {
         unlink(ChatFile(target, ".ask").c_str());
         RefuseAndPause(GetText(585));

@@ -101,6 +101,7 @@ void WaitEnter() {
 }  // namespace
 
 void PauseWithSignals(int seconds, const bool* whileSet) {
+    FlushOutput();
     timespec left{seconds, 0};
     for (;;) {
         if (SignalsPending()) ActOnSignals();
@@ -234,7 +235,10 @@ void TimedTone(int fd, int n) {
     // The console plays the tone and returns at once; waiting out its
     // length keeps the next one from cutting it short.  Not a console: no
     // tone and no wait.
-    if (ioctl(fd, KDMKTONE, long(n) | (long(n) << 16)) == 0) usleep(useconds_t(n) * 1000);
+    if (ioctl(fd, KDMKTONE, long(n) | (long(n) << 16)) == 0) {
+        FlushOutput();
+        usleep(useconds_t(n) * 1000);
+    }
 }
 
 void PlayTones(int fd, int kind) {
@@ -335,6 +339,9 @@ void ToggleMonitor() {
         gSysopChat = 0;  // the chat loop sees it and ends
         return;
     }
+    // What was written before the toggle goes out as it was written: copied
+    // to the monitor or not.
+    FlushOutput();
     if (!c.Monitoring) {
         SetLineStatus(c.LineNumber, kLineMonitored, 1);
         const std::string& path = Config().MonitorPath;

@@ -47,7 +47,7 @@ std::string Trimmed(std::string s) {
 void ShowRefusal(int displayText, int fallbackText) {
     if (DisplayFile(1, GetText(displayText)) != -1) return;
     PutLine(GetText(fallbackText));
-    sleep(2);
+    TimedPause(2);
 }
 
 // Asks the name until the caller confirms it.
@@ -312,7 +312,7 @@ void ShowBulletins(const std::string& name) {
             SetColorPair(kColorWarning);
             PutLine(GetText(99));
             SetColorPair(kColorNormal);
-            sleep(1);
+            TimedPause(1);
         }
     }
 }

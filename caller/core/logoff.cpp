@@ -33,6 +33,7 @@ void ExitHook(int) {}
 void ExitProgram(int status) {
     ExitHook(0);
     ResetAttributes();
+    FlushOutput();
     std::fflush(stdout);
     std::exit(status);
 }

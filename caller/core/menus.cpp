@@ -267,7 +267,7 @@ void SelectMessageArea(std::string_view value) {
 
 bool HotKeyPressed(int& index, int n, std::string_view keys) {
     index = kNoChoice;
-    int key = TryReadKey();
+    int key = PollKey();
     if (key == 0) return false;
     int found = FindMenuKey(Upper(key), n, keys);
     if (found < 0) return false;

@@ -99,7 +99,8 @@ void SelectMessageArea(std::string_view value);
 // first n keys: true with index its position when it is one of them.  A
 // blank, 0 and the kHiddenLine mark never match.  A key that matches
 // nothing is used up; index is 255 then.  Callers make input non-blocking
-// around it, so that it never waits.
+// around it, so that it never waits; it asks the line only every few
+// milliseconds (PollKey), so output may call it after every byte.
 bool HotKeyPressed(int& index, int n, std::string_view keys);
 // Reads keys until CR or LF.
 void WaitForEnter();

@@ -337,7 +337,7 @@ void PutColorText(std::string_view text, bool lineEnd, bool blink, int seconds, 
         PutLine(text);
     else
         PutString(text);
-    if (seconds > 0) sleep(unsigned(seconds));
+    if (seconds > 0) TimedPause(unsigned(seconds));
     if (blink) ResetAttributes();
 }
 

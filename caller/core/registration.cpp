@@ -16,6 +16,7 @@
 #include "caller/core/questionnaire.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
+#include "caller/core/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 #include "common/users.h"
@@ -184,7 +185,7 @@ bool ChangePassword(bool forced) {
     } else {
         Warn(GetText(92));
     }
-    sleep(2);
+    TimedPause(2);
     return changed;
 }
 
@@ -265,7 +266,7 @@ Registration RegisterNewUser(const std::string& name) {
     if (FindPhoneOwner(number, Call().User.DataPhone, Call().User.HomePhone) >= 0) {
         LogText(66);
         Warn(GetText(67));
-        sleep(3);
+        TimedPause(3);
     }
     RunQuestionnaire("newuser");
     return Registration::kRegistered;
@@ -287,7 +288,7 @@ void UpdateUserAtLogoff() {
     CallSummary call{c.LogonTime, c.HighestRead};
     if (!kv::UpdateUserAtLogoff(c.User, c.CurrentUserNumber, call)) {
         Warn(GetText(74));
-        sleep(2);
+        TimedPause(2);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
@@ -37,6 +38,28 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
         }
     }
     return true;
+}
+
+// Bytes written but not yet sent.  A few kilobytes: a screenful and more
+// goes out in one write, yet a slow line is never far behind the program.
+struct OutputBuffer {
+    uint8_t bytes[4096];
+    size_t count = 0;
+    unsigned flushes = 0;
+    bool flushAtExit = false;
+} gOutput;
+
+// One byte into the output buffer, sent once the buffer is full.
+void QueueOutput(uint8_t c) {
+    if (!gOutput.flushAtExit) {
+        // Whatever way the process ends (a return from main, exit()), what
+        // was written reaches the line; registered after the call's state
+        // exists, so it runs before that is destroyed.
+        gOutput.flushAtExit = true;
+        std::atexit(FlushOutput);
+    }
+    gOutput.bytes[gOutput.count++] = c;
+    if (gOutput.count == sizeof gOutput.bytes) FlushOutput();
 }
 
 void Send(std::string_view s) {
@@ -73,6 +96,7 @@ const char* LocalCapability(const char* name) {
 
 void PutLocal(const char* s) {
     if (s == nullptr) return;
+    FlushOutput();
     std::fflush(stdout);
     putp(s);
     std::fflush(stdout);
@@ -116,12 +140,25 @@ void PutChar(uint8_t c) {
     // The monitor copy is what the line gets, translation and all.
     char out[4];
     size_t n = TerminalForm(c, out);
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(out);
-    if (!WriteAll(1, bytes, n)) NoteLineLost();
-    if (s.Monitoring && s.MonitorFd >= 0) WriteAll(s.MonitorFd, bytes, n);
-    // Paces a slow line: a busy count, half as long while monitoring.
+    for (size_t i = 0; i < n; ++i) QueueOutput(uint8_t(out[i]));
+    if (s.OutputDelay == 0) return;
+    // Paces a slow line: each character sent, then a busy count, half as
+    // long while monitoring.
+    FlushOutput();
     for (int n = s.Monitoring ? s.OutputDelay / 2 : s.OutputDelay; n >= 0; --n) asm volatile("");
 }
+
+void FlushOutput() {
+    size_t n = gOutput.count;
+    if (n == 0) return;
+    gOutput.count = 0;
+    ++gOutput.flushes;
+    CallState& s = Call();
+    if (!WriteAll(1, gOutput.bytes, n)) NoteLineLost();
+    if (s.Monitoring && s.MonitorFd >= 0) WriteAll(s.MonitorFd, gOutput.bytes, n);
+}
+
+unsigned OutputFlushCount() { return gOutput.flushes; }
 
 void PutString(std::string_view text) { Send(text); }
 

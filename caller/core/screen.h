@@ -1,8 +1,11 @@
 // Output to the caller: bytes, lines, attributes, colours, the cursor, the
 // screen and boxes.
 //
-// Everything the caller sees goes out through PutChar, one byte at a time
-// to standard output.  The terminal does no output processing, so lines end
+// Everything the caller sees goes out through PutChar.  Its bytes wait in
+// an output buffer and leave in one write per burst (FlushOutput), to
+// standard output and, while the sysop monitors the line, to the monitor:
+// a system call per byte would make every byte a packet of its own on a
+// network line.  The terminal does no output processing, so lines end
 // with "\n\r" (PutLine).  The flags of the call decide what is sent:
 //   AnsiOn     escape sequences at all (attributes, colours, cursor, boxes);
 //   ColorOn    real colours; without it a colour call sends white (bold for
@@ -16,6 +19,13 @@
 // Texts go out in one of the six colour pairs of the configuration by their
 // role (SetColorPair): normal, warning, answer keys, titles, highlights,
 // prompts.
+//
+// A burst ends wherever the caller must see what was written: the key
+// waits, the timed pauses and the running of another program flush the
+// buffer, as do a change of the terminal modes or of monitoring, the
+// signalling of another process and the end of the process; a buffer that
+// holds a few kilobytes goes out by itself.  With an OutputDelay that paces
+// a slow line, each byte goes out on its own, followed by the delay.
 //
 // A line whose descriptor is non-blocking (while a listing polls for keys)
 // still gets every byte: a full line is waited for, not dropped.
@@ -34,6 +44,12 @@ enum ColorRole { kColorNormal = 0, kColorWarning = 1, kColorKeys = 2, kColorTitl
 uint8_t FoldChar(uint8_t c);
 
 void PutChar(uint8_t c);
+// Writes what the output buffer holds to the line (and to the monitor).
+void FlushOutput();
+// How many times output has gone out so far: a caller that looks for keys
+// while it writes asks the line again once output went out, since the
+// write may have waited for a slow line.
+unsigned OutputFlushCount();
 void PutString(std::string_view text);
 void PutLine(std::string_view text = "");
 

@@ -62,7 +62,7 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 void Refuse(int displayText, const std::string& fallback, unsigned pause) {
     if (DisplayFile(1, GetText(displayText)) == -1) {
         PutLine(fallback);
-        sleep(pause);
+        TimedPause(pause);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,25 @@ struct InputBuffer {
     int Take() { return bytes[pos++]; }
 } gInput;
 
+// How often a listing asks the line for a key while it writes.
+constexpr long kKeyPollNanoseconds = 5'000'000;
+
+struct KeyPoll {
+    timespec last{};            // when the line was last asked
+    unsigned flushes = ~0u;     // OutputFlushCount then
+} gPoll;
+
+// Whether a key poll should ask the line now: a few milliseconds have
+// passed since it last did, or output went out since (a write to a slow
+// line waits, and a key may have come meanwhile).
+bool KeyPollDue() {
+    if (OutputFlushCount() != gPoll.flushes) return true;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long elapsed = (now.tv_sec - gPoll.last.tv_sec) * 1'000'000'000L + (now.tv_nsec - gPoll.last.tv_nsec);
+    return elapsed >= kKeyPollNanoseconds;
+}
+
 // A key wait that goes on while the line is gone and the call is ending
 // (a pause prompt of the last screen) gets Enter, so the end goes on.
 constexpr int kKeyOnLostLine = '\r';
@@ -43,6 +63,7 @@ constexpr int kKeyOnLostLine = '\r';
 }  // namespace
 
 bool SetRawMode() {
+    FlushOutput();  // what was written goes out in the modes it was written for
     CallState& c = Call();
     termios t{};
     if (tcgetattr(0, &t) != 0) {
@@ -77,6 +98,7 @@ bool SetRawMode() {
 }
 
 bool RestoreTtyMode() {
+    FlushOutput();
     CallState& c = Call();
     if (!gHaveFirst) return false;
     if (!c.LocalMode && gHaveSecond) tcsetattr(0, TCSAFLUSH, &gSecond);
@@ -121,6 +143,8 @@ int TryReadKey() {
     // Keys typed ahead into the buffer come first, in the order typed.
     while (!gInput.Empty())
         if (int k = KeyFromTerminal(gInput.Take()); k != 0) return k;
+    // The read may wait: the caller sees what was written first.
+    FlushOutput();
     uint8_t b = 0;
     ssize_t n = read(0, &b, 1);
     if (n == 1) return KeyFromTerminal(b);
@@ -128,8 +152,25 @@ int TryReadKey() {
     return 0;
 }
 
+int PollKey() {
+    if (SignalsPending()) ActOnSignals();
+    if (!gInput.Empty()) return TryReadKey();  // typed ahead: no need to ask
+    if (!KeyPollDue()) return 0;
+    int key = TryReadKey();
+    clock_gettime(CLOCK_MONOTONIC, &gPoll.last);
+    gPoll.flushes = OutputFlushCount();
+    return key;
+}
+
+void TimedPause(unsigned seconds) {
+    FlushOutput();
+    sleep(seconds);
+}
+
 int GetKey() {
     CallState& c = Call();
+    // A key typed ahead answers at once: what it answers goes out first.
+    FlushOutput();
     RefreshConfig();
     RestartInactivityAlarm();
     int key = 0;

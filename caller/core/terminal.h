@@ -14,8 +14,11 @@
 //                    call-time check, signals acted on while it waits;
 //   GetKeyNoTimeout  the next key, without alarm or time check;
 //   TryReadKey       one key if one is there (0 if not); with
-//                    SetNonBlocking(true) it never waits, which is how
-//                    listings poll for a stop key.
+//                    SetNonBlocking(true) it never waits;
+//   PollKey          the same for a listing that looks for a stop key
+//                    while it writes: the line itself is asked only every
+//                    few milliseconds, so looking costs nothing while no
+//                    key waits.
 // The end of input or an I/O error on the line is a hang-up: the call ends
 // through the hang-up path (exit status 99) at that key wait.
 //
@@ -38,7 +41,12 @@ int ReadInputByte();
 int GetKeyNoTimeout();
 int TryReadKey();
 int GetKey();
+int PollKey();
 void SetNonBlocking(bool on);
+
+// Sleeps for a number of seconds (less when a signal comes), once the
+// caller has what was written so far: a message shown for a while.
+void TimedPause(unsigned seconds);
 
 // The end of an inactivity or call-time wait (TimeUp tells which).  At
 // AlarmStage 0 of an inactivity it shows the warning and returns; otherwise

@@ -23,6 +23,7 @@ std::string Sent(const std::function<void()>& fn) {
     int saved = dup(1);
     dup2(p[1], 1);
     fn();
+    FlushOutput();
     dup2(saved, 1);
     close(saved);
     close(p[1]);

@@ -276,6 +276,17 @@ TEST(Output, NonBlockingLineGetsEveryByte) {
     EXPECT_EQ(s.Wait(), 0);
 }
 
+// A message shown for a while is on the screen during the pause, not only
+// after it.
+TEST(Output, TextBeforeATimedPauseIsShownDuringIt) {
+    ProbeDir dir;
+    PtySession s(Probe(dir, {"raw", "say=before the pause", "pause=30", "say=after the pause"}));
+    ASSERT_TRUE(s.WaitForText("before the pause"));
+    EXPECT_EQ(s.Screen().find("after the pause"), std::string::npos);
+    s.Hangup();  // ends the pause (and the probe)
+    s.Wait();
+}
+
 TEST(Output, ColoursAndABoxOnTheScreen) {
     ProbeDir dir;
     PtySession s(Probe(dir, {"ansi", "color", "setcolor=12,1", "put=Warn", "reset", "box=2,3,8,6,14,0,2",

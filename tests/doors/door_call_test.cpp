@@ -208,6 +208,20 @@ TEST_F(DoorCall, ShellCharactersInANameStayOneArgument) {
         for (const char* made : {"Pwned", "X", "pwned", "x"}) EXPECT_FALSE(fs::exists(dir / made)) << dir / made;
 }
 
+// What the board wrote before it ran the door reaches the line before the
+// door's own output.
+TEST_F(DoorCall, TheNoticeComesBeforeWhatTheDoorWrites) {
+    WriteDoorMenu({WriteScript("hello.sh", "echo 'the door speaks'\n")});
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs("terry tester", "keyboard");
+    RunDoor(*c, 'A');
+    const std::string& shown = c->session().Output();
+    EXPECT_LT(shown.find("Please wait, starting the program..."), shown.find("the door speaks")) << shown;
+    ASSERT_TRUE(c->Answer("Door menu: ", "g")) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+}
+
 // Lines that must not run: one that would expand beyond its room, one with
 // a code inside quotes.  Each leaves a log line, and the call goes on.
 TEST_F(DoorCall, RefusedCommandsRunNothing) {

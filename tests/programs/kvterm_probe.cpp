@@ -6,6 +6,7 @@
 //   flags     local ansi color
 //   settings  timeout=S grace=S minutes=M delay=N
 //   steps     raw restore nonblock=0|1 getkey nokey byte try sleep=MS
+//             pause=S (the timed pause of a message)
 //             put=TEXT say=TEXT (\xNN for a byte, \e escape) fg=N bg=N
 //             setcolor=F,B reset bold reverse eol erase move=C,R
 //             box=L,T,R,B,FG,BG,STYLE flood=N
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
         else if (step == "byte") Report("byte", ReadInputByte());
         else if (step == "try") Report("try", TryReadKey());
         else if (step == "sleep") usleep(useconds_t(n[0]) * 1000);
+        else if (step == "pause") TimedPause(unsigned(n[0]));
         else if (step == "put") PutString(Bytes(val));
         else if (step == "say") PutLine(Bytes(val));
         else if (step == "fg") SetForeground(int16_t(n[0]));
