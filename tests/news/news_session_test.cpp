@@ -245,6 +245,11 @@ TEST_F(NewsSession, TheSelectionScreenHidesSearchesAndStopsAtMaxGroups) {
     terry->Send("3-1\r");
     ASSERT_TRUE(terry->Expect("(0/2)")) << terry->Rest();
     ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
+    // Numbers past the list name no group, however long.
+    terry->Send("9223372036854775787-99999999999999999999 4294967297\r");
+    ASSERT_TRUE(terry->Expect("\a")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("(0/2)")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(" : ")) << terry->Rest();
     terry->Send("1-10\r");  // two fit, and the screen ends by itself
     ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
     ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
