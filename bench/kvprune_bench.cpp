@@ -1,16 +1,10 @@
 // A pack of a base of 100,000 and of 1,000,000 messages: kvprune run whole
 // (its configuration, the lock, the purge scan, the pack, the journalled
 // swap and the counters) beside "cp" of the same five files followed by
-// "sync" of the copies, each in turns, with the processor time and the
-// peak memory of each (the wall time of both waits mostly for the disk).  Run
-// by hand:
-//   build/testbin/bench_kvprune [rounds]
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
+// "sync" of the copies, in pairs taken in turns; the medians, with the
+// processor time and peak memory of the pack.  Run by hand (beside a test
+// suite for the loaded figures):
+//   build/testbin/bench_kvprune [pairs]
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,51 +13,19 @@
 #include <vector>
 
 #include "bench/bench_base.h"
+#include "bench/bench_run.h"
 #include "common/config_record.h"
 #include "common/runtime.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-struct Run {
-    double seconds = 0, cpu = 0;
-    long peakKb = 0;
-};
-
-// Runs argv in dir; its wall time and its peak resident memory.
-Run Time(const std::vector<std::string>& argv, const fs::path& dir) {
-    auto t = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage use {};
-    if (wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s failed\n", argv[0].c_str());
-        std::exit(1);
-    }
-    double cpu = double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-    return {std::chrono::duration<double>(Clock::now() - t).count(), cpu, use.ru_maxrss};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-    int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+    int pairs = argc > 1 ? std::atoi(argv[1]) : 7;
     char tmpl[] = "/tmp/kvprunebench.XXXXXX";
     if (mkdtemp(tmpl) == nullptr) return 1;
     fs::path root = tmpl, base = root / "msgbase", copies = root / "copies";
     fs::create_directories(base);
-    fs::create_directories(copies);
     ConfigRecord c;
     c.DataDir = root.string();
     c.MsgBaseDir = base.string();
@@ -75,8 +37,8 @@ int main(int argc, char** argv) {
     std::ofstream(root / "kvconfig.bbs", std::ios::binary)
         .write(reinterpret_cast<const char*>(slot.data()), kConfigFileSize);
 
-    std::printf("%10s %10s %8s %8s %10s %8s %8s %7s %7s\n", "messages", "kvprune s", "cpu s", "peak MB", "cp+sync s",
-                "cpu s", "peak MB", "ratio", "cpu");
+    const std::vector<std::string> prune = {bench::ProgramDir(KV_BIN_DIR) + "/kvprune", "-m0", "-p", "-k"};
+    bench::PrintHeading();
     for (int size : {100000, 1000000}) {
         bench::WriteBase(base, size);
         std::vector<std::string> cp = {"cp"}, sync = {"sync"};
@@ -85,22 +47,29 @@ int main(int argc, char** argv) {
             sync.push_back((copies / f).string());
         }
         cp.push_back(copies.string());
-        // In turns; the best round of each, as other work on a shared
-        // machine only adds.
-        double pruneBest = 1e9, copyBest = 1e9, pruneCpu = 1e9, copyCpu = 1e9;
-        long prunePeak = 0, copyPeak = 0;
-        for (int r = 0; r < rounds; ++r) {
-            Run p = Time({std::string(KV_BIN_DIR) + "/kvprune", "-m0", "-p", "-k"}, root);
-            Run a = Time(cp, root), b = Time(sync, root);
-            pruneBest = std::min(pruneBest, p.seconds);
-            copyBest = std::min(copyBest, a.seconds + b.seconds);
-            pruneCpu = std::min(pruneCpu, p.cpu);
-            copyCpu = std::min(copyCpu, a.cpu + b.cpu);
-            prunePeak = std::max(prunePeak, p.peakKb);
-            copyPeak = std::max({copyPeak, a.peakKb, b.peakKb});
+        auto copy = [&] {
+            fs::remove_all(copies);
+            fs::create_directories(copies);
+            bench::Timed a = bench::RunTimed(cp, root), b = bench::RunTimed(sync, root);
+            return a.seconds + b.seconds;
+        };
+        // The first pack writes its own PID line into every text; from the
+        // second on the base keeps its size.
+        bench::RunTimed(prune, root);
+        bench::Pairs wall, cpu;
+        for (int r = 0; r < pairs; ++r) {
+            double copied = 0;
+            if (r % 2) copied = copy();
+            bench::Timed p = bench::RunTimed(prune, root);
+            if (r % 2 == 0) copied = copy();
+            wall.Add(p.seconds, copied);
+            cpu.Add(p.cpu, 0);
+            wall.peakKb = std::max(wall.peakKb, p.peakKb);
         }
-        std::printf("%10d %10.3f %8.3f %8.1f %10.3f %8.3f %8.1f %7.2f %7.2f\n", size, pruneBest, pruneCpu,
-                    prunePeak / 1024.0, copyBest, copyCpu, copyPeak / 1024.0, pruneBest / copyBest, pruneCpu / copyCpu);
+        std::string n = std::to_string(size);
+        wall.Print("pack kvprune -m0 -p -k", n.c_str(), "cp 5 files + sync");
+        std::printf("%-28s %9s %10.4f  peak %.1f MB\n", "  of it processor time", n.c_str(),
+                    bench::Median(cpu.measure), double(wall.peakKb) / 1024);
     }
     fs::remove_all(root);
     return 0;

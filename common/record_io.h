@@ -147,6 +147,83 @@ std::array<uint8_t, R::kSize> EncodeRecord(const R& r) {
     return out;
 }
 
+// Where one field of a record lies, found through the record's own Visit:
+// a reader that needs a few fields of many records reads and writes just
+// those, in the very layout the codec uses.
+struct FieldPlace {
+    size_t offset = 0, width = 0;
+};
+
+template <class T>
+class FieldLocator {
+public:
+    constexpr explicit FieldLocator(const T* target) : target_(target) {}
+    constexpr void Enter(const char*, int, size_t off) { base_[depth_ + 1] = base_[depth_] + off; ++depth_; }
+    constexpr void Leave() { --depth_; }
+    template <class U>
+    constexpr void Field(const char*, size_t off, size_t width, U& v) {
+        if constexpr (std::is_same_v<U, T>) {
+            if (&v == target_) place_ = {base_[depth_] + off, width};
+        }
+    }
+    constexpr FieldPlace place() const { return place_; }
+
+private:
+    const T* target_;
+    size_t base_[5] = {};
+    int depth_ = 0;
+    FieldPlace place_{};
+};
+
+template <class R, class T>
+constexpr FieldPlace PlaceOf(T R::*member) {
+    R r{};
+    FieldLocator<T> locator(&(r.*member));
+    Visit(locator, r);
+    return locator.place();
+}
+
+template <class M> struct MemberTraits;
+template <class R, class T> struct MemberTraits<T R::*> {
+    using Record = R;
+    using Type = T;
+};
+
+// The place of a field named by its member: kPlaceOf<&MsgHeader::Status>.
+template <auto Member>
+inline constexpr FieldPlace kPlaceOf = PlaceOf(Member);
+
+// One field of the record at p, decoded or encoded as the whole record's
+// codec does it: GetField<&MsgHeader::TextOffset>(bytes).
+template <auto Member>
+typename MemberTraits<decltype(Member)>::Type GetField(const uint8_t* p) {
+    constexpr FieldPlace at = kPlaceOf<Member>;
+    static_assert(at.width > 0, "not a field of the record's layout");
+    typename MemberTraits<decltype(Member)>::Type v{};
+    RecordDecoder(p).Field("", at.offset, at.width, v);
+    return v;
+}
+template <auto Member>
+void SetField(uint8_t* p, typename MemberTraits<decltype(Member)>::Type v) {
+    constexpr FieldPlace at = kPlaceOf<Member>;
+    static_assert(at.width > 0, "not a field of the record's layout");
+    RecordEncoder(p).Field("", at.offset, at.width, v);
+}
+
+// Whether a text field holds exactly text, as GetText would read it, with
+// no copy made.
+inline bool TextFieldEquals(const uint8_t* p, size_t width, std::string_view text) {
+    if (text.size() > width || text.find('\0') != std::string_view::npos) return false;
+    if (text.size() < width && p[text.size()] != 0) return false;
+    return std::memcmp(p, text.data(), text.size()) == 0;
+}
+template <auto Member>
+bool TextFieldEquals(const uint8_t* p, std::string_view text) {
+    constexpr FieldPlace at = kPlaceOf<Member>;
+    static_assert(at.width > 0, "not a field of the record's layout");
+    return TextFieldEquals(p + at.offset, at.width, text);
+}
+
 template <class R>
 constexpr bool LayoutIsSound() {
     LayoutChecker c(R::kSize);

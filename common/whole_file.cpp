@@ -1,10 +1,13 @@
 #include "common/whole_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -75,6 +78,24 @@ bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why) {
     }
     tmp.path.clear();
     return true;
+}
+
+std::vector<std::string> TempFilesBeside(const std::string& dir, const std::vector<const char*>& names) {
+    std::vector<std::string> found;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return found;
+    while (dirent* e = readdir(d)) {
+        std::string_view n = e->d_name;
+        for (std::string_view base : names) {
+            // mkstemp's names: the file's name, a dot and six characters.
+            if (n.size() == base.size() + 7 && n.substr(0, base.size()) == base && n[base.size()] == '.' &&
+                std::all_of(n.begin() + long(base.size()) + 1, n.end(),
+                            [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+                found.push_back(dir + "/" + std::string(n));
+        }
+    }
+    closedir(d);
+    return found;
 }
 
 void DiscardTemp(TempFile& tmp) {

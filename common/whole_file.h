@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -21,6 +22,10 @@ TempFile MakeTempBeside(const std::string& target, std::string* why = nullptr);
 bool CommitTemp(TempFile& tmp, const std::string& target, std::string* why = nullptr);
 // Closes and removes an unfinished temporary.
 void DiscardTemp(TempFile& tmp);
+
+// The temporaries of MakeTempBeside still lying in dir beside each of the
+// files named ("<name>.XXXXXX"): what a program killed in its rewrite left.
+std::vector<std::string> TempFilesBeside(const std::string& dir, const std::vector<const char*>& names);
 
 // The whole sequence for one file: the new file keeps the old one's mode.
 // false with errno set on failure.

@@ -67,6 +67,33 @@ TEST(MsgRecords, HeaderFieldsSitAtTheirOffsets) {
     EXPECT_EQ(EncodeRecord(back), b);
 }
 
+// The pack reads and patches single fields of the records it copies: each
+// one as the whole record's codec reads and writes it, and nothing else of
+// the record touched.
+TEST(MsgRecords, SingleFieldsReadAndWriteAsTheWholeRecord) {
+    const MsgHeader h = SampleHeader();
+    auto bytes = EncodeRecord(h);
+    EXPECT_EQ(GetField<&MsgHeader::MsgNumber>(bytes.data()), h.MsgNumber);
+    EXPECT_EQ(GetField<&MsgHeader::TextOffset>(bytes.data()), h.TextOffset);
+    EXPECT_EQ(GetField<&MsgHeader::MsgArea>(bytes.data()), h.MsgArea);
+    EXPECT_EQ(GetField<&MsgHeader::DateText>(bytes.data()), h.DateText);
+    EXPECT_EQ(GetField<&MsgHeader::WrittenAt>(bytes.data()), h.WrittenAt);
+    EXPECT_EQ(GetField<&MsgHeader::Status>(bytes.data()), h.Status);
+    EXPECT_EQ(GetField<&MsgHeader::ReplyTo>(bytes.data()), h.ReplyTo);
+    EXPECT_EQ(GetField<&MsgHeader::LatestReply>(bytes.data()), h.LatestReply);
+
+    SetField<&MsgHeader::TextOffset>(bytes.data(), 77);
+    SetField<&MsgHeader::LatestReply>(bytes.data(), -3);
+    MsgHeader want = h;
+    want.TextOffset = 77;
+    want.LatestReply = -3;
+    EXPECT_EQ(bytes, EncodeRecord(want));
+
+    auto ix = EncodeRecord(MsgIndexRecord{5, 9});
+    SetField<&MsgIndexRecord::MsgNumber>(ix.data(), -5);
+    EXPECT_EQ(ix, EncodeRecord(MsgIndexRecord{-5, 9}));
+}
+
 TEST(MsgRecords, SmallRecordsSitAtTheirOffsets) {
     MsgIndexRecord idx{-17, -4};
     auto bi = EncodeRecord(idx);

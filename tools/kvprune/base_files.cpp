@@ -1,8 +1,6 @@
 #include "tools/kvprune/base_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include <cstring>
 
 #include "common/runtime.h"
+#include "common/whole_file.h"
 #include "tools/kvprune/prune_log.h"
 
 namespace kv::prune {
@@ -131,25 +130,32 @@ bool OpenMessageFiles(OpenBase& base) {
     return true;
 }
 
-ChunkMap::~ChunkMap() {
-    if (base_ != nullptr) munmap(base_, mapped_);
-}
-
-const uint8_t* ChunkMap::Map(size_t offset, size_t length) {
-    if (base_ != nullptr) munmap(base_, mapped_);
-    base_ = nullptr;
-    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    size_t start = offset - offset % page;
-    mapped_ = length + (offset - start);
-    void* p = mmap(nullptr, mapped_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(start));
-    if (p == MAP_FAILED) {
-        PruneLogF("Cannot read %s at %ld: %s", path_, long(offset), std::strerror(errno));
+const uint8_t* ChunkWindow::Fill(size_t offset, size_t length) {
+    // As much of the window as the file holds, and never less than asked.
+    if (size_ < std::max(length, window_)) {
+        size_ = std::max(length, window_);
+        buf_.reset(new uint8_t[size_]);
+    }
+    start_ = offset;
+    have_ = 0;
+    while (have_ < size_) {
+        ssize_t n = pread(fd_, buf_.get() + have_, size_ - have_, off_t(offset + have_));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            PruneLogF("Cannot read %s at %ld: %s", path_, long(offset + have_), std::strerror(errno));
+            have_ = 0;
+            return nullptr;
+        }
+        if (n == 0) break;
+        have_ += size_t(n);
+    }
+    if (have_ < length) {
+        PruneLogF("Cannot read %s at %ld: %s", path_, long(offset + have_), std::strerror(EIO));
+        have_ = 0;
         return nullptr;
     }
-    base_ = p;
-    return static_cast<const uint8_t*>(p) + (offset - start);
+    return buf_.get();
 }
-
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into) {
     int fd = OpenFile(path, O_RDONLY);
@@ -274,21 +280,8 @@ bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, const std::vector<Hi
 }
 
 void RemoveLeftoverFiles(const std::string& dir, const std::vector<const char*>& names) {
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return;
-    while (dirent* e = readdir(d)) {
-        std::string_view n = e->d_name;
-        for (const char* name : names) {
-            std::string_view base = name;
-            // mkstemp's names: the file's name, a dot and six characters.
-            if (n.size() == base.size() + 7 && n.substr(0, base.size()) == base && n[base.size()] == '.' &&
-                std::all_of(n.begin() + long(base.size()) + 1, n.end(), [](char c) { return std::isalnum((unsigned char)c); })) {
-                std::string path = dir + "/" + std::string(n);
-                if (unlink(path.c_str()) == 0) PruneLogF("Removed %s, left by an interrupted run", path);
-            }
-        }
-    }
-    closedir(d);
+    for (const std::string& path : TempFilesBeside(dir, names))
+        if (unlink(path.c_str()) == 0) PruneLogF("Removed %s, left by an interrupted run", path);
 }
 
 }  // namespace kv::prune

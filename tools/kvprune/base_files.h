@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,41 +46,40 @@ bool OpenMessageInfo(OpenBase& base);
 // standard error.
 bool OpenMessageFiles(OpenBase& base);
 
-// The records of one file from the first, a chunk at a time mapped into
-// memory (no copy of the bytes, and only the chunk resident): Get(r) for r
-// rising from call to call.  False past the end or when a chunk cannot be
-// mapped (logged with the path).
-class ChunkMap {
+// A file read from start to end through one window of a few megabytes,
+// a buffer kept for the run: a range inside the window costs nothing, one
+// beyond it reads the window afresh from there.  Only the window is
+// resident, so a run needs the same memory at any size of base; reading
+// costs less than mapping and unmapping each window.
+class ChunkWindow {
 public:
-    ChunkMap(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~ChunkMap();
-    ChunkMap(const ChunkMap&) = delete;
-    ChunkMap& operator=(const ChunkMap&) = delete;
-    // The bytes [offset, offset + length) of the file; nullptr on failure.
-    const uint8_t* Map(size_t offset, size_t length);
+    ChunkWindow(int fd, std::string path, size_t window) : fd_(fd), window_(window), path_(std::move(path)) {}
+    // The bytes [offset, offset + length) of the file; nullptr on failure
+    // (logged with the path).
+    const uint8_t* Read(size_t offset, size_t length) {
+        if (offset >= start_ && offset + length <= start_ + have_) return buf_.get() + (offset - start_);
+        return Fill(offset, length);
+    }
 
 private:
+    const uint8_t* Fill(size_t offset, size_t length);
     int fd_;
+    size_t window_;
     std::string path_;
-    void* base_ = nullptr;
-    size_t mapped_ = 0;
+    std::unique_ptr<uint8_t[]> buf_;  // not cleared: every byte used is read first
+    size_t size_ = 0, start_ = 0, have_ = 0;
 };
 
+// The records of one file, for r rising from call to call.
 template <class R>
 class RecordReader {
 public:
-    RecordReader(int fd, std::string path, size_t count) : map_(fd, std::move(path)), count_(count) {}
+    RecordReader(int fd, std::string path, size_t count)
+        : window_(fd, std::move(path), kWindowRecords * R::kSize), count_(count) {}
 
-    const uint8_t* Raw(size_t r) {
-        if (r >= count_) return nullptr;
-        if (chunk_ == nullptr || r < first_ || r >= first_ + loaded_) {
-            first_ = r;
-            loaded_ = std::min(kChunk, count_ - r);
-            chunk_ = map_.Map(r * R::kSize, loaded_ * R::kSize);
-            if (chunk_ == nullptr) return nullptr;
-        }
-        return chunk_ + (r - first_) * R::kSize;
-    }
+    // The record's bytes, for the fields a pass needs (GetField); nullptr
+    // past the end or when they cannot be read.
+    const uint8_t* Raw(size_t r) { return r < count_ ? window_.Read(r * R::kSize, R::kSize) : nullptr; }
     bool Get(size_t r, R& out) {
         const uint8_t* p = Raw(r);
         if (p == nullptr) return false;
@@ -88,13 +88,10 @@ public:
     }
 
 private:
-    static constexpr size_t kChunk = 8192;
-    ChunkMap map_;
-    size_t count_, first_ = 0, loaded_ = 0;
-    const uint8_t* chunk_ = nullptr;
+    static constexpr size_t kWindowRecords = 8192;  // 2 MB of headers
+    ChunkWindow window_;
+    size_t count_;
 };
-
-
 
 // The whole file; false (errno set) when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into);

@@ -18,13 +18,16 @@ bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool ver
     RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
     MsgHeader h;
     for (size_t i = 0; i < base.headerCount; ++i) {
-        if (!headers.Get(i, h)) {
+        const uint8_t* raw = headers.Raw(i);
+        if (raw == nullptr) {
             ok = false;
             break;
         }
-        if (h.Status & MSG_DELETED) continue;
-        bool replyGone = wasPurged(h.ReplyTo), latestGone = wasPurged(h.LatestReply);
+        if (GetField<&MsgHeader::Status>(raw) & MSG_DELETED) continue;
+        bool replyGone = wasPurged(GetField<&MsgHeader::ReplyTo>(raw)),
+             latestGone = wasPurged(GetField<&MsgHeader::LatestReply>(raw));
         if (!replyGone && !latestGone) continue;
+        DecodeRecord(raw, h);
         if (replyGone) h.ReplyTo = 0;
         if (latestGone) h.LatestReply = 0;
         if (!WriteHeaderRecord(base, h, i)) {

@@ -19,12 +19,39 @@ constexpr std::string_view kPackPid = "PID: Kvprune v0.1";
 // White space below 127; bytes above are characters of the text.
 bool IsTrailingBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The old text file, mapped a window at a time: texts lie in the file in
+// One text as a pack writes it (CopyMessageText) onto out; false when from
+// ran out before the text's end byte, so the text may go on past it.
+bool CopyText(std::string_view from, bool pidLine, std::string& out) {
+    if (pidLine) {
+        out += kControlByte;
+        out += kPackPid;
+        out += '\n';
+    }
+    size_t at = 0;
+    while (at < from.size() && from[at] != kTextEndByte) {
+        size_t end = from.find('\n', at);
+        size_t lineEnd = end == std::string_view::npos ? from.size() : end;
+        // A line longer than a piece is cut into pieces, each a line of its
+        // own; a line of exactly a piece is one line, not one and an empty.
+        size_t pieceEnd = lineEnd - at > kPieceLength ? at + kPieceLength : lineEnd;
+        std::string_view piece = from.substr(at, pieceEnd - at);
+        at = pieceEnd == lineEnd ? lineEnd + 1 : pieceEnd;
+        while (!piece.empty() && IsTrailingBlank(piece.back())) piece.remove_suffix(1);
+        // An earlier pack's line goes; ours above stands for it.
+        if (pidLine && piece.size() == kPackPid.size() + 1 && piece.substr(1) == kPackPid) continue;
+        out += piece;
+        out += '\n';
+    }
+    out += kTextEndByte;
+    return at < from.size();
+}
+
+// The old text file, read a window at a time: texts lie in the file in
 // the order of their records, so the pack goes through it once from start
 // to end.
 class TextReader {
 public:
-    TextReader(int fd, std::string path) : map_(fd, path) {
+    TextReader(int fd, std::string path) : window_(fd, path, kWindow) {
         struct stat st;
         ok_ = fstat(fd, &st) == 0;
         size_ = ok_ ? size_t(st.st_size) : 0;
@@ -32,20 +59,20 @@ public:
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
 
-    // The text at offset up to its end byte (or to the end of the file).
-    bool At(size_t offset, std::string_view& text) {
+    // The text at offset copied as a pack writes it (CopyMessageText) onto
+    // the end of out.
+    bool Copy(size_t offset, bool pidLine, std::string& out) {
+        const size_t before = out.size();
         size_t want = kWindow;
         for (;;) {
             if (data_ == nullptr || offset < start_ || offset > start_ + length_) {
                 if (!Load(offset, want)) return false;
             }
             std::string_view v(data_ + (offset - start_), length_ - (offset - start_));
-            size_t end = TextEnd(v);
-            if (end != std::string_view::npos || start_ + length_ >= size_) {
-                text = end == std::string_view::npos ? v : v.substr(0, end);
-                return true;
-            }
-            // Longer than what is mapped: map it whole.
+            // The copy finds the end byte itself: the bytes are looked at once.
+            if (CopyText(v, pidLine, out) || start_ + length_ >= size_) return true;
+            // Longer than the window: a wider one from the text's start.
+            out.resize(before);
             want = std::max(want, v.size()) * 2;
             if (!Load(offset, want)) return false;
         }
@@ -54,24 +81,16 @@ public:
 private:
     static constexpr size_t kWindow = 1 << 20;
 
-    // Just past the first 0x1A at the start of a line, or npos.
-    static size_t TextEnd(std::string_view v) {
-        // The end byte is rarer than a line feed: look for it first.
-        for (size_t at = v.find(kTextEndByte); at != std::string_view::npos; at = v.find(kTextEndByte, at + 1))
-            if (at == 0 || v[at - 1] == '\n') return at + 1;
-        return std::string_view::npos;
-    }
-
     bool Load(size_t offset, size_t want) {
         start_ = offset;
         length_ = std::min(want, size_ - offset);
-        // An empty window maps nothing; an empty text is all there is.
+        // An empty window reads nothing; an empty text is all there is.
         static const char none = 0;
-        data_ = length_ == 0 ? &none : reinterpret_cast<const char*>(map_.Map(offset, length_));
+        data_ = length_ == 0 ? &none : reinterpret_cast<const char*>(window_.Read(offset, length_));
         return data_ != nullptr;
     }
 
-    ChunkMap map_;
+    ChunkWindow window_;
     bool ok_ = false;
     size_t size_ = 0, start_ = 0, length_ = 0;
     const char* data_ = nullptr;
@@ -109,46 +128,24 @@ bool MapNumbers(OpenBase& base, std::vector<RenumberEntry>& map) {
     RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
     RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
     int32_t next = 1;
-    MsgHeader h;
-    MsgIndexRecord ix;
     for (size_t r = 0; r < base.headerCount; ++r) {
-        if (!headers.Get(r, h)) return false;
-        if (h.Status & MSG_DELETED) continue;
-        if (r >= base.indexCount || !index.Get(r, ix)) {
+        const uint8_t* h = headers.Raw(r);
+        if (h == nullptr) return false;
+        if (GetField<&MsgHeader::Status>(h) & MSG_DELETED) continue;
+        const uint8_t* ix = r < base.indexCount ? index.Raw(r) : nullptr;
+        if (ix == nullptr) {
             PruneLogF("Cannot load message index (recno #%ld)", long(r));
             return false;
         }
-        if (ix.MsgNumber <= 0) continue;
-        map.push_back({h.MsgArea, h.MsgNumber, next++});
+        if (GetField<&MsgIndexRecord::MsgNumber>(ix) <= 0) continue;
+        map.push_back({GetField<&MsgHeader::MsgArea>(h), GetField<&MsgHeader::MsgNumber>(h), next++});
     }
     return true;
 }
 
 }  // namespace
 
-void CopyMessageText(std::string_view from, bool pidLine, std::string& out) {
-    if (pidLine) {
-        out += kControlByte;
-        out += kPackPid;
-        out += '\n';
-    }
-    size_t at = 0;
-    while (at < from.size() && from[at] != kTextEndByte) {
-        size_t end = from.find('\n', at);
-        size_t lineEnd = end == std::string_view::npos ? from.size() : end;
-        // A line longer than a piece is cut into pieces, each a line of its
-        // own; a line of exactly a piece is one line, not one and an empty.
-        size_t pieceEnd = lineEnd - at > kPieceLength ? at + kPieceLength : lineEnd;
-        std::string_view piece = from.substr(at, pieceEnd - at);
-        at = pieceEnd == lineEnd ? lineEnd + 1 : pieceEnd;
-        while (!piece.empty() && IsTrailingBlank(piece.back())) piece.remove_suffix(1);
-        // An earlier pack's line goes; ours above stands for it.
-        if (pidLine && piece.size() == kPackPid.size() + 1 && piece.substr(1) == kPackPid) continue;
-        out += piece;
-        out += '\n';
-    }
-    out += kTextEndByte;
-}
+void CopyMessageText(std::string_view from, bool pidLine, std::string& out) { CopyText(from, pidLine, out); }
 
 long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renumber, bool& usersOk) {
     usersOk = true;
@@ -181,60 +178,63 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
     long copied = 0;
     bool ok = true;
     std::string copy;
+    // Records are copied as they lie, with only the fields the run changes
+    // written into the copy: a header is never decoded whole.
+    uint8_t ix[MsgIndexRecord::kSize] = {}, h[MsgHeader::kSize] = {};
     for (size_t r = 0; ok && r < records; ++r) {
-        MsgIndexRecord ix;
-        MsgHeader h;
         bool hasIndex = r < base.indexCount, hasHeader = r < base.headerCount;
-        if (hasIndex && !indexIn.Get(r, ix)) {
-            PruneLogF("Cannot load message index (recno #%ld)", long(r));
-            ok = false;
-            break;
+        const uint8_t* raw = nullptr;
+        if (hasIndex) {
+            if ((raw = indexIn.Raw(r)) == nullptr) {
+                PruneLogF("Cannot load message index (recno #%ld)", long(r));
+                ok = false;
+                break;
+            }
+            std::memcpy(ix, raw, sizeof ix);
         }
-        if (pack && ix.MsgNumber <= 0) continue;
+        const int32_t number = hasIndex ? GetField<&MsgIndexRecord::MsgNumber>(ix) : 0;
+        if (pack && number <= 0) continue;
         if (pack && (!hasHeader || r >= base.recipientCount)) {
             PruneLogF("Cannot read message header (recno #%ld)", long(r));
             ok = false;
             break;
         }
-        if (hasHeader && !headersIn.Get(r, h)) {
-            ok = false;
-            break;
-        }
-        if (renumber && hasHeader) {
-            if (mapped < map.size() && !(h.Status & MSG_DELETED) && hasIndex && ix.MsgNumber > 0) {
-                h.MsgNumber = ix.MsgNumber = map[mapped++].newNumber;
-            }
-            h.ReplyTo = newNumber(h.ReplyTo);
-            h.LatestReply = newNumber(h.LatestReply);
-        }
-        if (pack) {
-            std::string_view old;
-            if (h.TextOffset < 0 || size_t(h.TextOffset) > oldText.size()) {
-                PruneLogF("Message #%ld (recno #%ld) has text offset %ld beyond the end of %s", long(h.MsgNumber),
-                          long(r), long(h.TextOffset), base.Path(kMsgTextFile));
+        if (hasHeader) {
+            if ((raw = headersIn.Raw(r)) == nullptr) {
                 ok = false;
                 break;
             }
-            if (text.Offset() > INT32_MAX || !oldText.At(size_t(h.TextOffset), old)) {
-                if (text.Offset() > INT32_MAX) PruneLogF("%s would grow beyond 2 GB", base.Path(kMsgTextFile));
+            std::memcpy(h, raw, sizeof h);
+        }
+        if (renumber && hasHeader) {
+            if (mapped < map.size() && !(GetField<&MsgHeader::Status>(h) & MSG_DELETED) && hasIndex && number > 0) {
+                SetField<&MsgHeader::MsgNumber>(h, map[mapped].newNumber);
+                SetField<&MsgIndexRecord::MsgNumber>(ix, map[mapped++].newNumber);
+            }
+            SetField<&MsgHeader::ReplyTo>(h, newNumber(GetField<&MsgHeader::ReplyTo>(h)));
+            SetField<&MsgHeader::LatestReply>(h, newNumber(GetField<&MsgHeader::LatestReply>(h)));
+        }
+        if (pack) {
+            const int32_t offset = GetField<&MsgHeader::TextOffset>(h);
+            if (offset < 0 || size_t(offset) > oldText.size()) {
+                PruneLogF("Message #%ld (recno #%ld) has text offset %ld beyond the end of %s",
+                          long(GetField<&MsgHeader::MsgNumber>(h)), long(r), long(offset), base.Path(kMsgTextFile));
                 ok = false;
                 break;
             }
             copy.clear();
-            CopyMessageText(old, opts.pidLine, copy);
-            h.TextOffset = int32_t(text.Offset());
+            if (text.Offset() > INT32_MAX || !oldText.Copy(size_t(offset), opts.pidLine, copy)) {
+                if (text.Offset() > INT32_MAX) PruneLogF("%s would grow beyond 2 GB", base.Path(kMsgTextFile));
+                ok = false;
+                break;
+            }
+            SetField<&MsgHeader::TextOffset>(h, int32_t(text.Offset()));
             const uint8_t* to = recipientsIn.Raw(r);
             ok = to != nullptr && text.Write(copy.data(), copy.size()) && recipients.Write(to, MsgToIndexRecord::kSize);
             ++copied;
         }
-        if (ok && hasIndex) {
-            auto bytes = EncodeRecord(ix);
-            ok = index.Write(bytes.data(), bytes.size());
-        }
-        if (ok && hasHeader) {
-            auto bytes = EncodeRecord(h);
-            ok = headers.Write(bytes.data(), bytes.size());
-        }
+        if (ok && hasIndex) ok = index.Write(ix, sizeof ix);
+        if (ok && hasHeader) ok = headers.Write(h, sizeof h);
     }
     if (pack) PruneLogF("Packing procedure: %ld record(s) copied", copied);
     for (NewBaseFile* f : files) ok = ok && f->Finish();

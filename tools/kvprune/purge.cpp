@@ -142,25 +142,48 @@ int PurgeMessages(const PruneOptions& opts) {
     const time_t now = Now();
     const int order = Config().DateOrder;
     const long todayNumber = TodayDayNumber(today, now, order);
-    RecordReader<MsgIndexRecord> index(base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
-    RecordReader<MsgHeader> headers(base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+    // Their windows go before the pack maps its own.
+    std::optional<RecordReader<MsgIndexRecord>> indexIn(std::in_place, base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
+    std::optional<RecordReader<MsgHeader>> headersIn(std::in_place, base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
+    auto& index = *indexIn;
+    auto& headers = *headersIn;
+    // Messages come in runs of one date: its day number is worked out once.
+    std::string lastDate;
+    long lastDay = 0;
+    MsgHeader h;
     // The lowest and highest live numbers after the purge, 0 when none.
     base.info.LowestNumber = base.info.HighestNumber = 0;
     for (size_t r = 0; r < base.indexCount; ++r) {
         if (opts.verbose) std::fprintf(stderr, "\r%ld", long(r));
         MsgIndexRecord ix;
-        MsgHeader h;
         if (!index.Get(r, ix)) {
             PruneLogF("Cannot load message index (recno #%ld)", long(r));
             continue;
         }
         if (ix.MsgNumber < 0) continue;
-        if (r >= base.headerCount || !headers.Get(r, h)) {
+        const uint8_t* raw = r < base.headerCount ? headers.Raw(r) : nullptr;
+        if (raw == nullptr) {
             PruneLogF("Cannot read message header (recno #%ld)", long(r));
             continue;
         }
-        long age = MessageAgeDays(h.DateText, h.WrittenAt, todayNumber, order);
+        // The fields the rules read; the whole header only for a message
+        // that goes, as it is written back.
+        h.MsgArea = GetField<&MsgHeader::MsgArea>(raw);
+        h.Status = GetField<&MsgHeader::Status>(raw);
+        h.WrittenAt = GetField<&MsgHeader::WrittenAt>(raw);
+        h.DateText = GetField<&MsgHeader::DateText>(raw);
+        long age;
+        if (!h.DateText.empty() && h.DateText == lastDate) {
+            age = lastDay;
+        } else {
+            age = MessageAgeDays(h.DateText, h.WrittenAt, todayNumber, order);
+            // Only a date text that reads alone: one that does not asks
+            // the moment of writing each time.
+            lastDate = DateTextDayNumber(h.DateText, order) ? h.DateText : std::string();
+            lastDay = age;
+        }
         bool gone = ShouldPurge(h, opts, live, age);
+        if (gone) DecodeRecord(raw, h);
         if (gone && !PurgeMessage(base, r, ix, h)) {
             PruneLogF("Cannot delete message #%ld (recno #%ld)", long(ix.MsgNumber), long(r));
             gone = false;
@@ -177,6 +200,8 @@ int PurgeMessages(const PruneOptions& opts) {
         ++lost[area];
         purged.push_back(ix.MsgNumber);
     }
+    indexIn.reset();
+    headersIn.reset();
 
     long count = long(purged.size());
     PruneLogF("%ld message%c deleted", count, PluralS(count));
