@@ -88,6 +88,17 @@ bool DecodeJournal(const std::string& text, Journal& j) {
     return false;
 }
 
+std::string ReadJournal(const std::string& path) {
+    std::string text;
+    if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+        ::close(fd);
+    }
+    return text;
+}
+
 // One step, again from wherever a crash stopped it: while the fresh file
 // is there, the target is still the old one (or already moved to backup).
 bool CarryOutStep(const SwapStep& s) {
@@ -211,13 +222,7 @@ bool CommitBaseSwap(const std::vector<SwapStep>& steps, const std::string& userF
 bool CompletePendingSwap() {
     std::string path = MsgBasePath(kSwapJournalFile);
     if (path.empty() || !Exists(path)) return true;
-    std::string text;
-    if (int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-        ::close(fd);
-    }
+    std::string text = ReadJournal(path);
     Journal j;
     if (!DecodeJournal(text, j)) {
         LogService(fmt::format("Message base: {} is not a journal this system wrote; the base stays locked", path));
@@ -230,6 +235,16 @@ bool CompletePendingSwap() {
     LogService(fmt::format("Message base: finished the swap of {} file(s) that an interrupted run left",
                            j.steps.size()));
     return true;
+}
+
+bool PendingSwapNames(const std::string& path) {
+    std::string journal = MsgBasePath(kSwapJournalFile);
+    if (journal.empty() || !Exists(journal)) return false;
+    Journal j;
+    if (!DecodeJournal(ReadJournal(journal), j)) return true;
+    for (const SwapStep& s : j.steps)
+        if (s.fresh == path) return true;
+    return j.userFixes == path;
 }
 
 void CrashPoint(const char* name) {

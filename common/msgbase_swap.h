@@ -68,6 +68,11 @@ bool CommitBaseSwap(const std::vector<SwapStep>& steps, const std::string& userF
 // message-base lock.  True when none was pending or it is finished now.
 bool CompletePendingSwap();
 
+// Whether the journal of a swap not yet finished names path as a file it
+// still moves in; true too for a journal that cannot be read, so that
+// nothing a swap may need is removed.
+bool PendingSwapNames(const std::string& path);
+
 // Test hook: a process whose environment holds KV_TEST_KILL_AT=name:n kills
 // itself with SIGKILL at the n-th pass through the point called name (from
 // 1), as a crash there would.

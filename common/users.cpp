@@ -12,11 +12,13 @@
 
 #include "common/dates.h"
 #include "common/msgbase.h"
+#include "common/msgbase_swap.h"
 #include "common/msgbase_texts.h"
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/textfmt.h"
 #include "common/trash_words.h"
+#include "common/whole_file.h"
 
 namespace kv {
 namespace {
@@ -84,16 +86,19 @@ void LogCutShort(const std::string& path, int n, size_t got) {
     LogLine("%s: record %d is cut short (%d of %d bytes)", path, n, int(got), int(kUserRecordSize));
 }
 
-// The walk behind ScanUsers; on failure err tells why.
-bool Scan(const UserVisitor& visit, int& err) {
+// The walk behind the searches: each whole record's bytes in order while
+// visit returns true; on failure err tells why.  A search looks at the
+// fields it compares (TextFieldEquals) and decodes only the record it
+// finds.
+bool ScanRaw(const UserBytesVisitor& visit, int& err) {
     std::string path = UsersPath();
     Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         err = errno;
         return false;
     }
-    // Read a batch of records per call; a user file is read whole often.
-    constexpr size_t kBatch = 64;
+    // A batch of records per call; a user file is read whole often.
+    constexpr size_t kBatch = 256;
     std::vector<uint8_t> buf(kBatch * kUserRecordSize);
     off_t at = 0;
     int number = 0;
@@ -105,7 +110,7 @@ bool Scan(const UserVisitor& visit, int& err) {
         }
         size_t whole = size_t(got) / kUserRecordSize;
         for (size_t i = 0; i < whole; ++i, ++number)
-            if (!visit(number, DecodeUserRecord(buf.data() + i * kUserRecordSize))) return true;
+            if (!visit(number, buf.data() + i * kUserRecordSize)) return true;
         if (size_t(got) % kUserRecordSize != 0) {
             LogCutShort(path, number, size_t(got) % kUserRecordSize);
             return true;
@@ -113,6 +118,10 @@ bool Scan(const UserVisitor& visit, int& err) {
         if (size_t(got) < buf.size()) return true;
         at += off_t(got);
     }
+}
+
+bool Scan(const UserVisitor& visit, int& err) {
+    return ScanRaw([&](int n, const uint8_t* p) { return visit(n, DecodeUserRecord(p)); }, err);
 }
 
 int NextArea(int start, int direction, bool wrapped, int count, const AreaTest& test) {
@@ -150,6 +159,12 @@ UsersFileLock::UsersFileLock() {
         return;
     }
     fd_ = fd;
+    // A rewrite killed before its journal left its copy of the users, every
+    // password in it; nobody writes one while the lock is held here.  A
+    // copy that a pending swap still moves in is the swap's.
+    for (const std::string& left : TempFilesBeside(Config().DataDir, {kUsersFile}))
+        if (!PendingSwapNames(left) && unlink(left.c_str()) == 0)
+            LogLine("Removed %s, left by an interrupted rewrite", left);
 }
 
 UsersFileLock::~UsersFileLock() { Release(); }
@@ -171,12 +186,19 @@ bool ScanUsers(const UserVisitor& visit) {
     return false;
 }
 
+bool ScanUserBytes(const UserBytesVisitor& visit) {
+    int err = 0;
+    if (ScanRaw(visit, err)) return true;
+    LogLine("Cannot read %s: %s", UsersPath(), std::strerror(err));
+    return false;
+}
+
 int FindUser(std::string_view name, UserRecord& record) {
     int found = -1, err = 0;
-    bool ok = Scan(
-        [&](int n, const UserRecord& r) {
-            if (r.Name != name) return true;
-            record = r;
+    bool ok = ScanRaw(
+        [&](int n, const uint8_t* p) {
+            if (!TextFieldEquals<&UserRecord::Name>(p, name)) return true;
+            record = DecodeUserRecord(p);
             found = n;
             return false;
         },
@@ -189,9 +211,10 @@ int FindUser(std::string_view name, UserRecord& record) {
 bool UserExists(std::string_view text, int mode) {
     bool found = false;
     int err = 0;
-    bool ok = Scan(
-        [&](int, const UserRecord& r) {
-            found = (mode == kByAlias ? r.Alias : r.Name) == text;
+    bool ok = ScanRaw(
+        [&](int, const uint8_t* p) {
+            found = mode == kByAlias ? TextFieldEquals<&UserRecord::Alias>(p, text)
+                                     : TextFieldEquals<&UserRecord::Name>(p, text);
             return !found;
         },
         err);
@@ -297,9 +320,10 @@ int AppendNewUser(const UserRecord& record) {
     if (!lock.held()) return -1;
     bool taken = false;
     int err = 0;
-    bool read = Scan(
-        [&](int, const UserRecord& r) {
-            taken = r.Name == record.Name || (!record.Alias.empty() && r.Alias == record.Alias);
+    bool read = ScanRaw(
+        [&](int, const uint8_t* p) {
+            taken = TextFieldEquals<&UserRecord::Name>(p, record.Name) ||
+                    (!record.Alias.empty() && TextFieldEquals<&UserRecord::Alias>(p, record.Alias));
             return !taken;
         },
         err);
@@ -321,18 +345,23 @@ int UpdateUserCount() {
 int LastUserNumber() { return UpdateUserCount() - 1; }
 
 int FindPhoneOwner(int count, std::string_view phone1, std::string_view phone2) {
-    int owner = -1;
-    auto same = [&](const std::string& field) {
-        return !field.empty() && (field == phone1 || field == phone2);
+    int owner = -1, err = 0;
+    auto same = [&](const uint8_t* field, size_t width) {
+        return field[0] != 0 && ((!phone1.empty() && TextFieldEquals(field, width, phone1)) ||
+                                 (!phone2.empty() && TextFieldEquals(field, width, phone2)));
     };
-    ScanUsers([&](int n, const UserRecord& r) {
-        if (n >= count) return false;
-        if (same(r.DataPhone) || same(r.HomePhone)) {
-            owner = n;
-            return false;
-        }
-        return true;
-    });
+    constexpr FieldPlace data = kPlaceOf<&UserRecord::DataPhone>, home = kPlaceOf<&UserRecord::HomePhone>;
+    bool ok = ScanRaw(
+        [&](int n, const uint8_t* p) {
+            if (n >= count) return false;
+            if (same(p + data.offset, data.width) || same(p + home.offset, home.width)) {
+                owner = n;
+                return false;
+            }
+            return true;
+        },
+        err);
+    if (!ok) LogLine("Cannot read %s: %s", UsersPath(), std::strerror(err));
     return owner;
 }
 

@@ -50,6 +50,10 @@ private:
 // end is logged and ends the walk.
 using UserVisitor = std::function<bool(int number, const UserRecord& r)>;
 bool ScanUsers(const UserVisitor& visit);
+// The same walk over each record's bytes, for a reader that needs a few
+// fields of every record (GetField, TextFieldEquals) and no decoded copy.
+using UserBytesVisitor = std::function<bool(int number, const uint8_t* record)>;
+bool ScanUserBytes(const UserBytesVisitor& visit);
 
 // The number of the first record whose name equals name exactly, read into
 // record; -1 when there is none (record cleared).  An unreadable file logs

@@ -131,12 +131,8 @@ int SortUsers() {
         return 0;
     }
     b.base.TakeInNewRecords();
-    std::vector<std::string> names(size_t(b.base.records()));
-    for (int n = 0; n < b.base.records(); ++n) {
-        UserRecord r;
-        if (b.base.FetchUserRecord(n, r)) names[size_t(n)] = r.Name;
-    }
-    if (b.base.FillIndexKeys(keyType, false)) SortIndex(b.base.index(), keyType, Config().DateOrder, names);
+    std::vector<std::string> names;
+    if (b.base.FillIndexKeys(keyType, false, &names)) SortIndex(b.base.index(), keyType, Config().DateOrder, names);
     RewriteUserFiles(false, kRefusal);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -89,11 +90,15 @@ bool UserBase::BuildIndex() {
     CountUserRecords();
     std::vector<IndexEntry> fresh;
     fresh.reserve(size_t(records_));
-    bool ok = records_ == 0 || ScanUsers([&](int n, const UserRecord& r) {
-        IndexEntry e;
+    // The name key straight from the record's bytes: nothing else of a
+    // record is needed to show the list.
+    constexpr FieldPlace name = kPlaceOf<&UserRecord::Name>;
+    bool ok = records_ == 0 || ScanUserBytes([&](int n, const uint8_t* p) {
+        IndexEntry& e = fresh.emplace_back();
         e.RecordNumber = n;
-        SetKey(e.Key, kKeyName, r);
-        fresh.push_back(std::move(e));
+        e.Key.assign(kKeySize, '\0');
+        const char* text = reinterpret_cast<const char*>(p + name.offset);
+        std::memcpy(e.Key.data(), text, strnlen(text, std::min(name.width, kKeySize - 1)));
         return true;
     });
     // A record cut short at the end is not a user: the index holds the
@@ -120,21 +125,38 @@ void UserBase::TakeInNewRecords() {
     }
 }
 
-bool UserBase::FillIndexKeys(int type, bool forSearch) {
+bool UserBase::FillIndexKeys(int type, bool forSearch, std::vector<std::string>* names) {
     if (forSearch) ++type;
-    // One pass over the file rather than one open per record.
-    std::vector<UserRecord> all;
-    all.reserve(index_.size());
-    if (!ScanUsers([&](int, const UserRecord& r) {
-            all.push_back(r);
+    // One pass over the file rather than one open per record; each record
+    // goes to the entries that name it.
+    constexpr size_t kNone = SIZE_MAX;
+    std::vector<size_t> first, next(index_.size(), kNone);  // entries by record number
+    for (size_t i = 0; i < index_.size(); ++i) {
+        if (index_[i].RecordNumber < 0) return false;
+        size_t n = size_t(index_[i].RecordNumber);
+        if (n >= first.size()) first.resize(n + 1, kNone);
+        next[i] = first[n];
+        first[n] = i;
+    }
+    std::vector<std::string> keys(index_.size());
+    if (names) names->clear();
+    size_t seen = 0;
+    if (!ScanUserBytes([&](int n, const uint8_t* p) {
+            if (names) names->push_back(GetField<&UserRecord::Name>(p));
+            if (size_t(n) >= first.size() || first[size_t(n)] == kNone) return true;
+            UserRecord r = DecodeUserRecord(p);
+            for (size_t i = first[size_t(n)]; i != kNone; i = next[i]) {
+                keys[i] = index_[i].Key;
+                SetKey(keys[i], type, r);
+                ++seen;
+            }
             return true;
         }))
         return false;
+    // An entry whose record the file no longer holds: the keys stay as they were.
+    if (seen != index_.size()) return false;
     keyType_ = type;
-    for (IndexEntry& e : index_) {
-        if (e.RecordNumber < 0 || size_t(e.RecordNumber) >= all.size()) return false;
-        SetKey(e.Key, type, all[size_t(e.RecordNumber)]);
-    }
+    for (size_t i = 0; i < index_.size(); ++i) index_[i].Key = std::move(keys[i]);
     return true;
 }
 

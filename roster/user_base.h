@@ -48,8 +48,9 @@ public:
     // counted again and given index entries at the end.  Every command that
     // writes calls it first, so nobody new is dropped or overwritten.
     void TakeInNewRecords();
-    // Keys of key type `type` (+1 when forSearch) for every entry.
-    bool FillIndexKeys(int type, bool forSearch);
+    // Keys of key type `type` (+1 when forSearch) for every entry; with
+    // names, every record's name by record number from the same pass.
+    bool FillIndexKeys(int type, bool forSearch, std::vector<std::string>* names = nullptr);
     int keyType() const { return keyType_; }
 
     std::vector<IndexEntry>& index() { return index_; }

@@ -1,6 +1,7 @@
 #include "roster/user_ops.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,32 +39,40 @@ bool ReadWhole(const std::string& path, std::string& out) {
     out.clear();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char buf[64 * 1024];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    // Sized once and read in few calls: the files are read whole.
+    if (ok) out.resize(size_t(st.st_size));
+    size_t got = 0;
+    while (ok) {
+        if (got == out.size()) out.resize(got + 64 * 1024);
+        ssize_t n = read(fd, out.data() + got, out.size() - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            close(fd);
-            errno = err;
-            return false;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
         }
-        if (n == 0) break;
-        out.append(buf, size_t(n));
+        got += size_t(n);
     }
+    int err = errno;
     close(fd);
-    return true;
+    out.resize(got);
+    errno = err;
+    return ok;
 }
 
-// A fresh file beside target with the bytes, synced and closed; its name.
-bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& tmp) {
+// A fresh file beside target with the bytes, synced and closed.  It stays
+// private to the board's user (a copy of the users holds every password)
+// until the swap puts it in place; mode gets the mode it takes then.
+bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& tmp, mode_t& mode) {
     std::string why;
     tmp = MakeTempBeside(target, &why);
     if (tmp.fd < 0) {
         RosterLog("Cannot rewrite the user files: %s", why);
         return false;
     }
-    if (!WriteFully(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
+    struct stat st;
+    if (fstat(tmp.fd, &st) != 0 || fchmod(tmp.fd, 0600) != 0 || !WriteFully(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
         RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
         DiscardTemp(tmp);
         return false;
@@ -75,6 +84,7 @@ bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& t
         DiscardTemp(tmp);
         return false;
     }
+    mode = st.st_mode & 07777;
     return true;
 }
 
@@ -162,29 +172,41 @@ int SortKeyType(int order) {
 
 void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const std::vector<std::string>& names) {
     if (index.size() < 3) return;
-    auto name = [&](const IndexEntry& e) -> const std::string& {
-        static const std::string none;
-        return size_t(e.RecordNumber) < names.size() ? names[size_t(e.RecordNumber)] : none;
+    // Each entry's sort values are worked out once, not at every comparison.
+    struct Item {
+        long first = 0, second = 0;  // larger first: number, or date and time
+        std::string_view text, name;
+        size_t pos = 0;
     };
-    auto byKey = [&](const IndexEntry& x, const IndexEntry& y) -> int {
+    std::vector<Item> items(index.size() - 1);
+    for (size_t i = 1; i < index.size(); ++i) {
+        const IndexEntry& e = index[i];
+        Item& it = items[i - 1];
+        it.pos = i;
+        if (size_t(e.RecordNumber) < names.size()) it.name = names[size_t(e.RecordNumber)];
         if (keyType == kKeyDate) {
-            long dx = DateValue(KeyText(x.Key, 9), dateOrder), dy = DateValue(KeyText(y.Key, 9), dateOrder);
-            if (dx != dy) return dx > dy ? -1 : 1;  // later first
-            long tx = TimeValue(KeyText(x.Key, 18)), ty = TimeValue(KeyText(y.Key, 18));
-            return tx == ty ? 0 : (tx > ty ? -1 : 1);
+            it.first = DateValue(KeyText(e.Key, 9), dateOrder);
+            it.second = TimeValue(KeyText(e.Key, 18));
+        } else if (keyType == kKeyLocation) {
+            it.text = std::string_view(e.Key.c_str());
+        } else {
+            it.first = KeyNumber(e.Key);
         }
+    }
+    std::stable_sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
+        if (keyType == kKeyDate) return x.first != y.first ? x.first > y.first : x.second > y.second;
         if (keyType == kKeyLocation) {
-            int r = std::strcmp(KeyText(x.Key).c_str(), KeyText(y.Key).c_str());
-            return r < 0 ? -1 : (r > 0 ? 1 : 0);
+            if (int k = x.text.compare(y.text); k != 0) return k < 0;
+        } else if (x.first != y.first) {
+            return x.first > y.first;
         }
-        int32_t a = KeyNumber(x.Key), b = KeyNumber(y.Key);
-        return a == b ? 0 : (a > b ? -1 : 1);  // larger first
-    };
-    std::stable_sort(index.begin() + 1, index.end(), [&](const IndexEntry& x, const IndexEntry& y) {
-        int k = byKey(x, y);
-        if (k != 0 || keyType == kKeyDate) return k < 0;
-        return name(x) < name(y);
+        return x.name < y.name;
     });
+    std::vector<IndexEntry> sorted;
+    sorted.reserve(index.size());
+    sorted.push_back(std::move(index[0]));
+    for (const Item& it : items) sorted.push_back(std::move(index[it.pos]));
+    index = std::move(sorted);
 }
 
 bool MoveEntry(std::vector<IndexEntry>& index, int a, int b) {
@@ -206,6 +228,11 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
         return result;
     }
     const std::string usersPath = UsersPath(), lastPath = Config().MsgBaseDir + "/" + kLastReadFile;
+    // The users lock took away the copies of the users an earlier rewrite
+    // left; its copies of the last-read file go too, as nobody else
+    // rewrites that file while both locks are held.
+    for (const std::string& left : TempFilesBeside(Config().MsgBaseDir, {kLastReadFile}))
+        if (!PendingSwapNames(left)) unlink(left.c_str());
     std::string users, last;
     if (!ReadWhole(usersPath, users)) {
         RosterLog("Cannot read %s: %s", usersPath, std::strerror(errno));
@@ -220,11 +247,15 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
 
     // The order given, then whoever registered since it was made.
     std::vector<int32_t> all;
-    std::set<int32_t> seen;
+    all.reserve(size_t(count));
+    std::vector<bool> seen(size_t(count), false);
     for (int32_t n : order)
-        if (n >= 0 && n < count && seen.insert(n).second) all.push_back(n);
+        if (n >= 0 && n < count && !seen[size_t(n)]) {
+            seen[size_t(n)] = true;
+            all.push_back(n);
+        }
     for (int32_t n = 0; n < count; ++n)
-        if (seen.insert(n).second) all.push_back(n);
+        if (!seen[size_t(n)]) all.push_back(n);
 
     std::string newUsers, newLast;
     newUsers.reserve(users.size());
@@ -232,24 +263,24 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
     for (size_t pos = 0; pos < all.size(); ++pos) {
         const int32_t n = all[pos];
         const char* rec = users.data() + size_t(n) * kUserRecordSize;
-        if (pack && n != 0) {
-            UserRecord r = DecodeUserRecord(reinterpret_cast<const uint8_t*>(rec));
-            if (r.Options & USER_DELETED) {
-                result.dropped.push_back({r.Name, r.Location, int(pos)});
-                continue;
-            }
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(rec);
+        if (pack && n != 0 && (GetField<&UserRecord::Options>(bytes) & USER_DELETED)) {
+            result.dropped.push_back({GetField<&UserRecord::Name>(bytes), GetField<&UserRecord::Location>(bytes), int(pos)});
+            continue;
         }
         newUsers.append(rec, kUserRecordSize);
-        std::string lr(LastReadRecord::kSize, '\0');
-        size_t off = size_t(n) * LastReadRecord::kSize;
-        if (off < last.size()) lr.replace(0, std::min(lr.size(), last.size() - off), last, off, LastReadRecord::kSize);
-        newLast += lr;
+        // The part of the record the last-read file holds, zeros for the rest.
+        size_t off = size_t(n) * LastReadRecord::kSize, have = off < last.size() ? last.size() - off : 0;
+        have = std::min(have, LastReadRecord::kSize);
+        newLast.append(last, std::min(off, last.size()), have);
+        newLast.append(LastReadRecord::kSize - have, '\0');
     }
 
     TempFile freshUsers, freshLast;
-    if (!WriteFresh(usersPath, newUsers, freshUsers)) return result;
+    mode_t usersMode = 0, lastMode = 0;
+    if (!WriteFresh(usersPath, newUsers, freshUsers, usersMode)) return result;
     CrashPoint("rewrite");
-    if (!WriteFresh(lastPath, newLast, freshLast)) {
+    if (!WriteFresh(lastPath, newLast, freshLast, lastMode)) {
         DiscardTemp(freshUsers);
         return result;
     }
@@ -264,6 +295,12 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
     }
     const std::vector<SwapStep> steps = {{freshUsers.path, usersPath, usersPath + ".B"},
                                          {freshLast.path, lastPath, lastPath + ".B"}};
+    if (chmod(freshUsers.path.c_str(), usersMode) != 0 || chmod(freshLast.path.c_str(), lastMode) != 0) {
+        RosterLog("Cannot rewrite the user files: %s", std::strerror(errno));
+        DiscardTemp(freshUsers);
+        DiscardTemp(freshLast);
+        return result;
+    }
     if (!CommitBaseSwap(steps, "")) {
         DiscardTemp(freshUsers);
         DiscardTemp(freshLast);

@@ -343,6 +343,10 @@ void ProcessMailbox() {
     // One pass: the users read once, the log opened once, and every mail
     // posted through one writer that holds the base for the pass.
     ServerLogBatch logBatch;
+    // Taking the users lock clears away the copies of the users that a
+    // killed rewrite left, before the users are read; it comes before the
+    // base lock, in the order a rewrite takes the two.
+    { UsersFileLock tidy; }
     AliasBook users;
     auto recipient = [&](std::string_view value) { return ParseRecipientIn(value, users); };
     std::optional<MsgBaseWriter> writer(std::in_place);

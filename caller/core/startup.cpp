@@ -327,6 +327,9 @@ int CallerMain(int argc, char** argv) {
     // waits for it here, and finishes one that was killed halfway, before
     // any message is read.
     { MsgBaseLock waitForMaintenance; }
+    // And the users lock clears away the copies of the users that a killed
+    // rewrite left (every password in them).
+    { UsersFileLock tidy; }
 
     RotateCallersLog();
     ClearUserRecord();

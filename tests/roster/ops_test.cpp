@@ -387,6 +387,54 @@ TEST_F(RosterRewriteTest, APackKilledAtAnyStepLeavesTheOldOrTheNewFilesWhole) {
     EXPECT_GT(kills, 3);
 }
 
+// A rewrite killed before its journal leaves its copy of the users (every
+// password in it): private to the board's user, and gone once the next
+// program takes the users lock.  Killed after the journal, the copy is the
+// swap's and stays until the swap puts it in place.
+TEST_F(RosterRewriteTest, CopiesOfTheUsersLeftByAKilledPackArePrivateAndGoWithTheNextLock) {
+    WriteUsers(4);
+    MarkDeleted({2});
+    fs::permissions(UsersFile(), fs::perms(0640));
+    const std::string users = ReadAll(UsersFile());
+    auto copies = [&] {
+        std::vector<fs::path> found;
+        for (const auto& f : fs::directory_iterator(board.DataDir()))
+            if (f.path().filename().string().rfind("users.bbs.", 0) == 0 && f.path().extension() != ".B")
+                found.push_back(f.path());
+        return found;
+    };
+    const struct {
+        const char* killAt;
+        bool journalled;
+    } cases[] = {{"rewrite:1", false}, {"rewrite:2", false}, {"swap:2", true}};
+    for (const auto& c : cases) {
+        std::ofstream(UsersFile(), std::ios::binary | std::ios::trunc) << users;
+        PtyOptions o;
+        o.argv = {ProgramPath("kvroster")};
+        o.dir = board.root();
+        o.utf8 = true;
+        o.env = {std::string("KV_TEST_KILL_AT=") + c.killAt};
+        PtySession s(o);
+        ASSERT_TRUE(s.WaitForText(" Browse "));
+        RunEntry(s, 11);
+        ASSERT_TRUE(s.WaitForText("Do you really want to pack user's file?"));
+        s.Send("y");
+        ASSERT_EQ(s.Wait(), 128 + SIGKILL) << c.killAt;
+        ASSERT_EQ(copies().size(), 1u) << c.killAt;
+        if (!c.journalled)
+            EXPECT_EQ(fs::status(copies()[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
+                << c.killAt;
+
+        { UsersFileLock next; ASSERT_TRUE(next.held()); }
+        EXPECT_EQ(copies().size(), c.journalled ? 1u : 0u) << c.killAt;
+        { MsgBaseLock finish; ASSERT_TRUE(finish); }
+        EXPECT_TRUE(copies().empty()) << c.killAt;
+        // Put in place, the new file has the mode the old one had.
+        EXPECT_EQ(ReadAll(UsersFile()).size(), (c.journalled ? 3 : 4) * kUserRecordSize) << c.killAt;
+        EXPECT_EQ(fs::status(UsersFile()).permissions() & fs::perms::all, fs::perms(0640)) << c.killAt;
+    }
+}
+
 TEST_F(RosterRewriteTest, AGlobalEditSetsAFlagOnTheMarkedRecordsOnly) {
     WriteUsers(5);
     const std::string users = ReadAll(UsersFile());

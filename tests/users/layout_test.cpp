@@ -2,6 +2,7 @@
 // offset and width, little-endian, texts cut to fit and NUL-ended.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -93,6 +94,26 @@ TEST(UserLayout, TextWithoutNulReadsToTheFieldEnd) {
     UserBytes back = EncodeUserRecord(u);
     EXPECT_EQ(back[389], 0);  // cut to fit with its NUL
     for (size_t i = 390; i < kUserRecordSize; ++i) EXPECT_EQ(back[i], 0) << i;
+}
+
+// The searches compare the name field in place: the same answer as
+// reading the field whole and comparing.
+TEST(UserLayout, NameComparedInPlaceAsReadWhole) {
+    struct Case {
+        std::string field, text;  // field: the bytes from offset 0, NUL-padded to its width
+    } cases[] = {
+        {"Terry Tester", "Terry Tester"}, {"Terry Tester", "Terry"},     {"Terry", "Terry Tester"},
+        {"", ""},                         {"", "T"},                     {std::string(36, 'N'), std::string(36, 'N')},
+        {std::string(36, 'N'), std::string(35, 'N')},                  {"Ann", std::string("Ann\0", 4)},
+        {std::string(40, 'x'), std::string(37, 'x')},
+    };
+    for (const Case& c : cases) {
+        UserBytes raw{};
+        std::memcpy(raw.data(), c.field.data(), std::min<size_t>(c.field.size(), 36));
+        if (c.field.size() > 36) std::memset(raw.data() + 36, 'x', 4);  // the next field right behind
+        const bool whole = DecodeUserRecord(raw.data()).Name == c.text;
+        EXPECT_EQ(TextFieldEquals<&UserRecord::Name>(raw.data(), c.text), whole) << c.field << " / " << c.text;
+    }
 }
 
 // A cleared record keeps nothing of the bytes it replaces: zeros but for the
