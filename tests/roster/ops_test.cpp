@@ -421,9 +421,10 @@ TEST_F(RosterRewriteTest, CopiesOfTheUsersLeftByAKilledPackArePrivateAndGoWithTh
         s.Send("y");
         ASSERT_EQ(s.Wait(), 128 + SIGKILL) << c.killAt;
         ASSERT_EQ(copies().size(), 1u) << c.killAt;
-        if (!c.journalled)
+        if (!c.journalled) {
             EXPECT_EQ(fs::status(copies()[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
                 << c.killAt;
+        }
 
         { UsersFileLock next; ASSERT_TRUE(next.held()); }
         EXPECT_EQ(copies().size(), c.journalled ? 1u : 0u) << c.killAt;
