@@ -133,15 +133,15 @@ TEST_F(LineChat, ChatBothWaysUntilThePartnerHangsUp) {
 
     terry->Send("hello sam\r");
     EXPECT_TRUE(sam->session().WaitForText("hello sam")) << sam->session().Screen();
-    sam->Send("hi terry");
-    EXPECT_TRUE(terry->session().WaitForText("hi terry")) << terry->session().Screen();
-    sam->Send("\r");
-
     // Keys that are neither printable nor the chat's editing keys never
-    // reach the partner's terminal.
+    // reach the partner's terminal (Sam types nothing meanwhile, so all
+    // that reaches it is Terry's).
     terry->Send("ok\x07\x0e\x05\x01\x7f" "done\r");
     EXPECT_TRUE(sam->session().WaitForText("okdone")) << sam->session().Screen();
     EXPECT_NE(sam->session().Output().find("okdone"), std::string::npos);
+    sam->Send("hi terry");
+    EXPECT_TRUE(terry->session().WaitForText("hi terry")) << terry->session().Screen();
+    sam->Send("\r");
 
     // The sysop's "!" at the start of a line sends a text file of TextDir;
     // a name that is a path is refused.
