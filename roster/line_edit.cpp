@@ -33,8 +33,10 @@ bool LineEdit::Fits(char c) const {
 LineEdit::Outcome LineEdit::FirstKey(int key, bool& beep) {
     firstPending_ = false;
     if (Printable(key) || key == kEsc) {
+        // The old text goes even when the key retypes it.
         text_.clear();
         cursor_ = 0;
+        typed_ = true;
         if (key == kEsc) {
             if (escapeAborts_) {
                 text_ = "\x1b";
@@ -42,7 +44,7 @@ LineEdit::Outcome LineEdit::FirstKey(int key, bool& beep) {
             }
             return kGoOn;
         }
-        return Feed(key, beep);
+        return Apply(key, beep);
     }
     switch (key) {
     case kEnter: return kAccepted;
@@ -59,7 +61,13 @@ LineEdit::Outcome LineEdit::FirstKey(int key, bool& beep) {
 
 LineEdit::Outcome LineEdit::Feed(int key, bool& beep) {
     beep = false;
-    if (firstPending_) return FirstKey(key, beep);
+    const std::string before = text_;
+    Outcome out = firstPending_ ? FirstKey(key, beep) : Apply(key, beep);
+    if (out != kAborted && text_ != before) typed_ = true;
+    return out;
+}
+
+LineEdit::Outcome LineEdit::Apply(int key, bool& beep) {
     const int len = int(text_.size());
     switch (key) {
     case Ctrl('A'):

@@ -22,8 +22,13 @@ public:
     const std::string& text() const { return text_; }
     int cursor() const { return cursor_; }
     bool insert() const { return insert_; }
+    // Whether a key has changed the text since the editor began.  The text
+    // it began with may be cut to the width, so comparing the end result
+    // with what was stored cannot tell an untouched field from a typed one.
+    bool typed() const { return typed_; }
 
 private:
+    Outcome Apply(int key, bool& beep);
     Outcome FirstKey(int key, bool& beep);
     bool Fits(char c) const;
 
@@ -34,6 +39,7 @@ private:
     bool firstPending_;
     int cursor_ = 0;
     bool insert_ = false;
+    bool typed_ = false;
 };
 
 }  // namespace kv::roster

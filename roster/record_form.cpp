@@ -141,9 +141,10 @@ void EditField(WINDOW* w, const FormField& f) {
     case kEscapeBytes:
         for (int i = 0; i < r.ClearScreenLength; ++i) {
             long v = r.ClearScreenCodes[size_t(i)];
-            std::string shown = fmt::sprintf("%ld", v), work = shown;
-            if (!LineEditor(w, 13, 15 + 4 * i, A_REVERSE, kAnyText, true, true, 3, work)) break;
-            if (work != shown && ParseClamped(work, 255, v)) r.ClearScreenCodes[size_t(i)] = uint8_t(v);
+            std::string work = fmt::sprintf("%ld", v);
+            bool typed = EditTypedNumber(w, 13, 15 + 4 * i, 3, work);
+            if (work == "\x1b") break;  // aborted
+            if (typed && ParseClamped(work, 255, v)) r.ClearScreenCodes[size_t(i)] = uint8_t(v);
             DrawEscapeValues(w);
         }
         DrawEscapeValues(w);
@@ -415,9 +416,8 @@ int EditExtendedRecord(int mode, bool fromForm) {
                 case 0: EditStringField(w, 2, 30, false, 8, r.FirstCallDate); break;
                 case 1: EditStringField(w, 3, 30, false, 8, r.SubscriptionEnd); break;
                 case 2: {
-                    std::string shown = fmt::sprintf("%.2f", double(r.AmountPaid)), work = shown;
-                    if (LineEditor(w, 4, 30, A_REVERSE, kAnyText, true, true, 8, work) && work != shown)
-                        r.AmountPaid = AmountFromText(work);
+                    std::string work = fmt::sprintf("%.2f", double(r.AmountPaid));
+                    if (EditTypedNumber(w, 4, 30, 8, work)) r.AmountPaid = AmountFromText(work);
                     break;
                 }
                 case 3: {

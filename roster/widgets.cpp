@@ -43,8 +43,10 @@ Popup::~Popup() {
     TouchAll();
 }
 
-bool LineEditor(WINDOW* w, int row, int col, attr_t attr, int type, bool escapeAborts, bool firstKeyReplaces,
-                int width, std::string& buffer) {
+namespace {
+
+bool RunLineEditor(WINDOW* w, int row, int col, attr_t attr, int type, bool escapeAborts, bool firstKeyReplaces,
+                   int width, std::string& buffer, bool& typed) {
     keypad(w, TRUE);
     curs_set(1);
     wattron(w, attr);
@@ -67,7 +69,21 @@ bool LineEditor(WINDOW* w, int row, int col, attr_t attr, int type, bool escapeA
     curs_set(0);
     wrefresh(w);
     buffer = e.text();
+    typed = e.typed();
     return out == LineEdit::kAccepted;
+}
+
+}  // namespace
+
+bool LineEditor(WINDOW* w, int row, int col, attr_t attr, int type, bool escapeAborts, bool firstKeyReplaces,
+                int width, std::string& buffer) {
+    bool typed = false;
+    return RunLineEditor(w, row, col, attr, type, escapeAborts, firstKeyReplaces, width, buffer, typed);
+}
+
+bool EditTypedNumber(WINDOW* w, int row, int col, int width, std::string& text) {
+    bool typed = false;
+    return RunLineEditor(w, row, col, A_REVERSE, kAnyText, true, true, width, text, typed) && typed;
 }
 
 bool PopupPrompt(int row, int col, const std::string& prompt, attr_t attr, int width, std::string& buffer) {
@@ -286,13 +302,9 @@ bool ParseClamped(const std::string& typed, long maximum, long& value) {
 }
 
 bool EditLongField(WINDOW* w, int row, int col, int width, const char* format, long maximum, long& value) {
-    std::string shown = fmt::sprintf(format, value);
-    TrimRight(shown);
-    std::string work = shown;
-    bool ok = LineEditor(w, row, col, A_REVERSE, kAnyText, true, true, width, work);
-    // Enter on the untouched text keeps the value as it is: a stored value
-    // beyond the field's range is not cut down behind the sysop's back.
-    bool stored = ok && work != shown && ParseClamped(work, maximum, value);
+    std::string work = fmt::sprintf(format, value);
+    TrimRight(work);
+    bool stored = EditTypedNumber(w, row, col, width, work) && ParseClamped(work, maximum, value);
     mvwprintw(w, row, col, "%*s", width, "");
     PutText(w, row, col, fmt::sprintf(format, value), A_BOLD);
     wrefresh(w);

@@ -28,6 +28,13 @@ struct Popup {
 bool LineEditor(WINDOW* w, int row, int col, attr_t attr, int type, bool escapeAborts, bool firstKeyReplaces,
                 int width, std::string& buffer);
 
+// The editor of a number shown as text (reverse video, Esc aborts, the
+// first key replaces): true only when Enter ended an edit in which a key
+// changed the text.  Enter on the number as shown, cut to the width when it
+// is wider, leaves the stored number as it is.  An aborted edit leaves the
+// single character Esc in text, as LineEditor does.
+bool EditTypedNumber(WINDOW* w, int row, int col, int width, std::string& text);
+
 // A boxed prompt with an editor below it; LineEditor's result.
 bool PopupPrompt(int row, int col, const std::string& prompt, attr_t attr, int width, std::string& buffer);
 
@@ -67,8 +74,8 @@ void ToggleYesNo(WINDOW* w, int row, int col, uint8_t& flag);
 // clamped to 0..maximum.  True when a new value was stored.
 bool EditStringField(WINDOW* w, int row, int col, bool capitalise, int width, std::string& text);
 bool EditLongField(WINDOW* w, int row, int col, int width, const char* format, long maximum, long& value);
-// Reads a typed number for EditLongField: empty stays unchanged (nullopt
-// is returned as false), else the decimal value clamped to 0..maximum.
+// Reads a typed number for EditLongField: empty stays unchanged (returned
+// as false), else the decimal value clamped to 0..maximum.
 bool ParseClamped(const std::string& typed, long maximum, long& value);
 
 // The main menu's Esc: -2 to leave, 0 to stay.

@@ -225,6 +225,72 @@ TEST_F(RosterUsersTest, TheFormEditsEachKindOfFieldAndNothingElse) {
     EXPECT_EQ(lastAfter.substr(0, 400) + lastAfter.substr(404), lastBefore.substr(0, 400) + lastBefore.substr(404));
 }
 
+// Enter on a number without typing leaves it as it was, even one wider
+// than its field (shown as it fits): on the form, the extended screen and
+// the last-read screen, with both files read back byte for byte.
+TEST_F(RosterUsersTest, EnterOnAnUntypedNumberLeavesItAsItWas) {
+    WriteUsers(3);
+    UserRecord wide = Person(1);
+    wide.Credit = 123456;          // a field of 5
+    wide.TotalCalls = 1234567;     // 6
+    wide.CallsToday = 5000;        // 3
+    wide.ScreenLength = 123;       // 2
+    wide.ClearScreenLength = 2;
+    wide.ClearScreenCodes[0] = 27;
+    wide.ClearScreenCodes[1] = 200;
+    wide.AmountPaid = 123456.78f;  // 8 on the extended screen
+    LastReadRecord lr;
+    lr.LastRead[0] = 123456;       // 5 on the last-read screen
+    {
+        UserBytes ub = EncodeUserRecord(wide);
+        std::fstream f(UsersFile(), std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp(kUserRecordSize);
+        f.write(reinterpret_cast<const char*>(ub.data()), std::streamsize(ub.size()));
+        auto lb = EncodeRecord(lr);
+        std::fstream l(LastReadFile(), std::ios::binary | std::ios::in | std::ios::out);
+        l.seekp(400);
+        l.write(reinterpret_cast<const char*>(lb.data()), std::streamsize(lb.size()));
+    }
+    const std::string usersBefore = ReadAll(UsersFile()), lastBefore = ReadAll(LastReadFile());
+
+    auto s = StartBrowsing();
+    s->Send("\x1bOB\r");  // record 1 into the form
+    ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 3"));
+    // Enter twice on every number of the form (the escape bytes: once more
+    // for the second byte), the cursor left on the last field.
+    std::string keys;
+    for (int field = 0; field <= 23; ++field) {
+        const bool text = field <= 2 || (field >= 6 && field <= 9);
+        if (!text) keys += field == 23 ? "\r\r\r" : "\r\r";
+        if (field < 23) keys += "\t";
+    }
+    s->Send(keys);
+    s->Send("\x06" "2");  // the extended screen: the amount paid
+    ASSERT_TRUE(s->WaitForText("UUCP Alias"));
+    s->Send("\x1bOB\x1bOB\r\r\x1bOB");
+    EXPECT_TRUE(s->WaitFor([&] { return s->Cell(12, 10).text == ">"; })) << s->Screen();
+    EXPECT_NE(s->Screen().find("Ammount Paid so far      : 123456.78 "), std::string::npos) << s->Screen();
+    s->Send("\x1b");
+    s->Send("l\r\r\x1b");  // the last-read number of area 1
+    ASSERT_TRUE(s->WaitForText("Save the modifications ?"));
+    EXPECT_NE(s->Row(9).find("123456"), std::string::npos) << s->Screen();
+    s->Send("y");
+    s->Send("\x1b");
+    ASSERT_TRUE(s->WaitForText("Save MODIFIED record"));
+    s->Send("y");
+    ASSERT_TRUE(s->WaitForText("Browse the list to select a record"));
+    // The list shows the record as written: calls and credit whole.
+    EXPECT_TRUE(s->WaitFor([&] {
+        const std::string row = s->Row(8);
+        return row.find("User 1") != std::string::npos && row.find(" 1234567 ") != std::string::npos &&
+               row.find(" 123456 ") != std::string::npos;
+    })) << s->Screen();
+    s->Send("\x1b");
+    Quit(*s);
+    EXPECT_EQ(ReadAll(UsersFile()), usersBefore);
+    EXPECT_EQ(ReadAll(LastReadFile()), lastBefore);
+}
+
 // The sysop changes one area's last-read number while the user's log-off
 // writes new numbers for other areas: both are kept.
 TEST_F(RosterUsersTest, ALastReadSaveKeepsWhatALogOffWroteMeanwhile) {
