@@ -134,7 +134,6 @@ void EnterSearchCriteria() {
     wrefresh(w);
     c.Field = PickList("", -1, 8, 51, 12, 10, kFieldTexts);
     if (c.Field < 0) return;
-    touchwin(w);
     if (c.Field <= kFindDate) EnterTextValue(w, c.Field);
     else if (c.Field == kFindFlags) EnterFlagValue(w);
     else EnterNumberValue(w, c.Field);

@@ -314,7 +314,6 @@ public:
                 if (!PopupPrompt(14, 2, "Enter report file name", A_REVERSE, 30, name) || TrimmedEmpty(name))
                     name = kReportFile;
                 r_.fileName = name;
-                touchwin(w_);
             }
             if (r_.destination == kToScreen) r_.pageWidth = 80;
             DrawValues();
@@ -361,7 +360,6 @@ private:
         } else {
             if (!FieldFits(r_, field, f.Width)) {
                 PopupAck(10, 23, "No enough space for that field");
-                touchwin(w_);
                 return false;
             }
             DrawMarkAs(field, "*");

@@ -19,6 +19,8 @@ int Upper(int key) { return (key >= 'a' && key <= 'z') ? key - 32 : key; }
 // The visible length of a template with '^' bold marks.
 int MarkedLength(const std::string& text) { return int(std::count_if(text.begin(), text.end(), [](char c) { return c != '^'; })); }
 
+int PopupColumn(int col, int cols) { return std::max(0, std::min(col, COLS - cols)); }
+
 void DrawEdit(WINDOW* w, int row, int col, int width, const LineEdit& e) {
     mvwprintw(w, row, col, "%*s", width, "");
     PutText(w, row, col, e.text());
@@ -30,17 +32,34 @@ void DrawEdit(WINDOW* w, int row, int col, int width, const LineEdit& e) {
 
 // A popup that would reach past the screen's right edge (a long name in its
 // text) moves left so that it fits: curses makes no window that does not.
+//
+// What lies under a popup may be a dialog that is still open (the setup
+// window under its sub-screens, a form under its question).  Repainting
+// the frame's windows would draw them over that dialog, so the popup keeps
+// the screen's own cells (the virtual screen, as the program last put it)
+// and gives them back.
 Popup::Popup(int lines, int cols, int row, int col)
-    : w(newwin(lines, cols, row, std::max(0, std::min(col, COLS - cols)))) {
+    : w(newwin(lines, cols, row, PopupColumn(col, cols))), under_(newwin(lines, cols, row, PopupColumn(col, cols))) {
+    if (under_ != nullptr &&
+        copywin(newscr, under_, row, PopupColumn(col, cols), 0, 0, lines - 1, cols - 1, FALSE) == ERR) {
+        delwin(under_);
+        under_ = nullptr;
+    }
+    if (under_ != nullptr) leaveok(under_, TRUE);  // the cursor stays where the dialog had it
     keypad(w, TRUE);
     box(w, 0, 0);
 }
 
 Popup::~Popup() {
-    werase(w);
-    wrefresh(w);
     delwin(w);
-    TouchAll();
+    if (under_ == nullptr) {
+        // Nothing was kept: the frame is all that can be put back.
+        TouchAll();
+        return;
+    }
+    touchwin(under_);
+    wrefresh(under_);
+    delwin(under_);
 }
 
 namespace {

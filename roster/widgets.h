@@ -1,6 +1,6 @@
 // The dialog widgets every kvroster screen is built from.  Each returns a
-// value and leaves the screen as it found it: popups delete their window,
-// and the caller touches what lay below.
+// value and leaves the screen as it found it: a popup puts back what stood
+// under it when it goes, so the dialog that opened it stays whole.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,17 @@
 
 namespace kv::roster {
 
-// A boxed popup window with keypad mode; erased, deleted and the frame
-// touched when it goes.
+// A boxed popup window with keypad mode.  When it goes, the screen shows
+// again exactly what it showed under the popup when the popup came.
 struct Popup {
     Popup(int lines, int cols, int row, int col);
     ~Popup();
     Popup(const Popup&) = delete;
     Popup& operator=(const Popup&) = delete;
     WINDOW* w;
+
+private:
+    WINDOW* under_;  // a copy of the screen where the popup stands
 };
 
 // Edits buffer in place on one row of window.  True when Enter ended the

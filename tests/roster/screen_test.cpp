@@ -2,6 +2,7 @@
 // by one, and the ways the program ends.
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "common/record_io.h"
 #include "roster/settings.h"
@@ -118,6 +119,56 @@ TEST_F(RosterTest, WidgetsAnswerTheirKeys) {
         s->Send(c.keys);
         EXPECT_TRUE(s->WaitForText(c.result)) << c.args[0] << " " << c.keys << "\n" << s->Screen();
         EXPECT_EQ(s->Wait(), 0);
+    }
+}
+
+// A popup that goes gives back exactly what stood under it, so the dialog
+// that opened it stays whole: rows 0-19 read as they did before it came.
+TEST_F(RosterUsersTest, AClosedPopupLeavesTheDialogUnderItWhole) {
+    WriteUsers(3);
+    roster::RosterSettings settings;
+    settings.UtilityCommands[0] = "/bin/echo !";
+    ASSERT_TRUE(roster::WriteSettingsFile(board.DataDir() / roster::kSettingsFile, settings));
+    struct Case {
+        const char* what;
+        std::string to;                            // from the main menu into the dialog
+        std::function<bool(PtySession&)> standing;  // the dialog is drawn whole
+        std::string open, popup, close;            // the popup's keys and text
+        std::string back;                          // to the main menu again
+    } cases[] = {
+        {"setup after a sub-screen", "+\r",
+         [](PtySession& s) { return s.Screen().find("Edit flags description") != std::string::npos; }, "\r",
+         "Selected flag : A", "\x1b", "\x1b"},
+        {"validation parameters after the area picker", "+\r\t\r\x1bOB\x1bOB\x1bOB\x1bOB",
+         [](PtySession& s) { return s.Cell(13, 5).text == ">"; }, "\r", "Messages area", "\x1b", "\x1b\x1bn"},
+        {"report generator after its width refusal", "++\t\t\t\t\t\r",
+         [](PtySession& s) { return s.Screen().find("Select/Unselect fields") != std::string::npos; }, "\t\r",
+         "Cannot change width for on-screen reports", " ", "\x1b"},
+        {"utilities after the '!' prompt", "+++\t\r",
+         [](PtySession& s) { return s.Screen().find("Enter the number to execute") != std::string::npos; }, "1",
+         "Enter command to execute", "\x1b", "\x1b"},
+        {"extended screen after the alias conflict", "\r\x1bOB\x06" "2\x1bOB\x1bOB\x1bOB\x1bOB\x1bOB\r",
+         [](PtySession& s) { return s.Row(14).find("u1") != std::string::npos; }, "\x7f\x7fSYSOP\r",
+         "This ALIAS is already in use (record #0)", " ", "\x1b\x1bn\x1b"},
+    };
+    auto upper = [](PtySession& s) {
+        std::string rows;
+        for (int r = 0; r < 20; ++r) rows += s.Row(r) + "\n";
+        return rows;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto s = Start();
+        ASSERT_TRUE(s->WaitForText(" Browse "));
+        s->Send(c.to);
+        ASSERT_TRUE(s->WaitFor([&] { return c.standing(*s); })) << s->Screen();
+        const std::string before = upper(*s);
+        s->Send(c.open);
+        ASSERT_TRUE(s->WaitForText(c.popup)) << s->Screen();
+        s->Send(c.close);
+        EXPECT_TRUE(s->WaitFor([&] { return upper(*s) == before; })) << "before:\n" << before << "after:\n" << upper(*s);
+        s->Send(c.back);
+        Quit(*s);
     }
 }
 
