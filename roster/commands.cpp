@@ -21,25 +21,31 @@ bool AnyMarked() {
     return false;
 }
 
-// The refusal of the rewriting commands while a caller is on line.  A
-// missing "online.ctl" is said and then taken as nobody on line.
-bool RefusedOnLine(const char* refusal) {
+// The refusal of the rewriting commands while a caller is on line, at the
+// column of its command.  A missing "online.ctl" is said and then taken as
+// nobody on line.
+struct OnLineRefusal {
+    const char* text;
+    int col;
+};
+
+bool RefusedOnLine(const OnLineRefusal& refusal) {
     bool missing = false;
     bool someone = SomeoneOnLine(missing);
     if (missing) PopupAck(10, 17, "Cannot open online file! Run the BBS!");
-    if (someone) PopupAck(10, 18, refusal);
+    if (someone) PopupAck(10, refusal.col, refusal.text);
     return someone;
 }
 
 // The rewrite in index order, with its list of dropped users when packing;
 // then the index afresh and the first record shown.
-void RewriteUserFiles(bool pack, const char* refusal) {
+void RewriteUserFiles(bool pack, const OnLineRefusal& refusal) {
     BrowseState& b = Browser();
     std::vector<int32_t> order;
     for (const IndexEntry& e : b.base.index()) order.push_back(e.RecordNumber);
     RewriteResult r = RewriteUsers(order, pack);
     if (r.callerOnLine) {
-        PopupAck(10, 18, refusal);
+        PopupAck(10, refusal.col, refusal.text);
     } else if (!r.ok) {
         PopupAck(10, 14, "Problems to rewrite the file, no rewriting done");
     } else if (pack) {
@@ -95,7 +101,7 @@ int DeleteUsers() {
 }
 
 int PackUsers() {
-    static const char kRefusal[] = "Cannot pack file while someone is online";
+    static const OnLineRefusal kRefusal{"Cannot pack file while someone is online", 18};
     if (RefusedOnLine(kRefusal)) return 0;
     if (PopupChoice(10, 18, true, "Do you really want to pack user's file?", "YN") != 'Y') return 0;
     RewriteUserFiles(true, kRefusal);
@@ -104,7 +110,7 @@ int PackUsers() {
 
 int SortUsers() {
     BrowseState& b = Browser();
-    static const char kRefusal[] = "Cannot sort file while someone is online";
+    static const OnLineRefusal kRefusal{"Cannot sort file while someone is online", 18};
     if (RefusedOnLine(kRefusal)) return 0;
     static const std::vector<std::string> kOrders = {" Security Level/Name ", " No. of calls/Name   ",
                                                      " Msgs Posted/Name    ", " Last Date/Time      ",
@@ -152,7 +158,7 @@ int AddBlankRecord() {
 
 int MoveUser() {
     BrowseState& b = Browser();
-    static const char kRefusal[] = "Cannot move record while someone is online";
+    static const OnLineRefusal kRefusal{"Cannot move record while someone is online", 17};
     if (RefusedOnLine(kRefusal)) return 0;
     if (b.base.count() == 0) return 0;
     int a = -1, after = -1;
@@ -230,7 +236,7 @@ int EditFlagPlan(int set, FlagPlan& plan) {
 
 int GlobalEdit() {
     BrowseState& b = Browser();
-    if (RefusedOnLine("Cannot edit file while someone is online")) return 0;
+    if (RefusedOnLine({"Cannot edit file while someone is online", 18})) return 0;
     static const std::vector<std::string> kFields = {
         " Flag A      ", " Flag B      ", " Flag C      ", " Flag D      ", " Deleted     ",
         " ClearScreen ", " PageBreak   ", " Ansi        ", " Ignore      ", " Editor      ",

@@ -56,8 +56,9 @@ int EditFlagDescriptions() {
     WINDOW* w = p.w;
     int set = 0;
     auto draw = [&] {
+        // The bar starts at column 1; the set's letter stands at column 42.
         std::string head(72, ' ');
-        head.replace(26, 17, fmt::sprintf("Selected flag : %c", 'A' + set));
+        head.replace(25, 17, fmt::sprintf("Selected flag : %c", 'A' + set));
         PutText(w, 1, 1, head, A_REVERSE);
         for (int b = 0; b < 8; ++b) {
             PutText(w, 2 + b, 2, fmt::sprintf("bit %d: ", b + 1));

@@ -255,14 +255,25 @@ TEST_F(RosterRewriteTest, RewritingCommandsAreRefusedWhileACallerIsOnLine) {
     const std::string users = ReadAll(UsersFile());
     auto s = Start();
     ASSERT_TRUE(s->WaitForText(" Browse "));
-    RunEntry(*s, 11);
-    ASSERT_TRUE(s->WaitForText("Cannot pack file while someone is online"));
-    s->Send(" ");
-    Select(*s, 11, 9);
-    ASSERT_TRUE(s->WaitForText("Cannot sort file while someone is online"));
-    s->Send(" ");
+    // Each refusal's popup at its own column.
+    struct Refusal {
+        int from, entry;
+        const char* text;
+        int col;
+    } refusals[] = {
+        {0, 11, "Cannot pack file while someone is online", 18},
+        {11, 9, "Cannot sort file while someone is online", 18},
+        {9, 18, "Cannot move record while someone is online", 17},
+        {18, 16, "Cannot edit file while someone is online", 18},
+    };
+    for (const Refusal& r : refusals) {
+        Select(*s, r.from, r.entry);
+        ASSERT_TRUE(s->WaitForText(r.text));
+        EXPECT_EQ(s->Cell(10, r.col).text + s->Cell(11, r.col + 2).text, "┌C") << r.text;
+        s->Send(" ");
+    }
     // The form says whose record belongs to a caller on line.
-    Select(*s, 9, 0);
+    Select(*s, 16, 0);
     s->Send("\x1bOB\r");
     ASSERT_TRUE(s->WaitForText("Editing Record no. 1 of 3 - on line now"));
     s->Send("\x1b\x1b");

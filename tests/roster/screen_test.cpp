@@ -72,8 +72,10 @@ TEST_F(RosterTest, AFlagDescriptionIsEditedAndKeptOnNo) {
     ASSERT_TRUE(s->WaitForText("Kvroster Configuration Utility"));
     s->Send("\r");
     ASSERT_TRUE(s->WaitForText("Selected flag : A"));
+    EXPECT_EQ(s->Cell(6, 45).text, "A");  // the window's column 42
     s->Send("\x1b[6~");  // PgDn: set B
     ASSERT_TRUE(s->WaitForText("Selected flag : B"));
+    EXPECT_EQ(s->Cell(6, 45).text, "B");
     s->Send("\x1bOB\rCan read mail\r");
     ASSERT_TRUE(s->WaitForText("bit 2: Can read mail"));
     s->Send("\x1b\x1b");
