@@ -113,9 +113,9 @@ void DownloadFromArea(const std::string& argument) {
     if (key == keys[2]) return;
     bool logOffAfter = key == keys[1];
 
-    // An open area counts nothing against the ratios; neither does a plain
-    // directory, which the menu names for everyone alike.
-    bool ratios = area >= 0 && Config().FileAreas[size_t(area)].OpenArea == 0;
+    // An open area counts nothing against the ratios; a plain directory is
+    // no open area.
+    bool ratios = area < 0 || Config().FileAreas[size_t(area)].OpenArea == 0;
     if (CheckDownloadLimits(total, int(paths.size()), ratios) == 0) return;
     int sent = RunDownload(paths, total, protocol, ratios);
 
@@ -184,7 +184,9 @@ void DownloadByPath() {
         PutColorText(GetText(470), true, false, 3, kColorWarning);
         return;
     }
-    RunDownload({path}, FileSize(path), protocol, false);
+    const int64_t bytes = FileSize(path);
+    if (CheckDownloadLimits(bytes, 1, true) == 0) return;
+    RunDownload({path}, bytes, protocol, true);
 }
 
 }  // namespace kv::caller

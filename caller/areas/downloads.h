@@ -5,8 +5,11 @@
 //   48  DownloadFiles(argument, 1): the files the argument names, a
 //       directory and a name or pattern, "/ratio=no" after it to leave the
 //       ratios out;
-//   55  DownloadByPath: one file by a path the caller types, without
-//       limits or accounting (a sysop's command).
+//   55  DownloadByPath: one file by a path the caller types.
+//
+// A directory that is no file area is no open area: its files are checked
+// against the ratios and counted into the caller's totals as a closed
+// area's are.
 //
 // Commands 32 and 48 first ask the line speed and the download hours.
 #pragma once

@@ -232,6 +232,53 @@ TEST_F(TransferCall, ListedFilesWithoutRatios) {
     EXPECT_EQ(board().ReadFile(board().root() / "args.txt"), a + "/one.dat\n" + a + "/two.dat\n");
 }
 
+// A directory that is no file area, named by the menu (command 32) or typed
+// as a path (command 55), is no open area: the ratios refuse a caller who
+// has uploaded nothing, and a download counts into the caller's totals.
+TEST_F(TransferCall, APlainDirectoryCountsAsAClosedArea) {
+    const fs::path plain = board().root() / "plain";
+    fs::create_directories(plain);
+    board().WriteFile(plain / "nine.bin", std::string(9000, 'x'));
+    StandInProtocol("exit 0\n");
+    MenuRecord prompt;
+    prompt.Command = 10;
+    prompt.Text = "Test menu: ";
+    std::vector<uint8_t> menu = EncodeMenuFile({prompt, Line(32, 'P', plain.string()), Line(55, 'Y', ""), Line(9, 'G', "")});
+    board().WriteFile(board().config().MenuDir + "/top.mnu", std::string(menu.begin(), menu.end()));
+    StartBoard();
+    struct Case {
+        const char* what;
+        std::string key;
+        std::vector<std::pair<std::string, std::string>> prompts;  // after the protocol
+    } cases[] = {
+        {"command 32", "p", {{"File names (up to 10): ", "nine.bin\r"}, {"(S)end, send and (L)og off, (C)ancel", "s"}}},
+        {"command 55", "y", {{"Path of the file: ", (plain / "nine.bin").string() + "\r"}}},
+    };
+    for (const Case& k : cases) {
+        for (bool uploaded : {false, true}) {
+            SCOPED_TRACE(std::string(k.what) + (uploaded ? ", uploads enough" : ", no uploads"));
+            UserRecord before = User(1);
+            before.UploadedFiles = uploaded ? 10 : 0;
+            before.UploadedKb = uploaded ? 1000 : 0;
+            before.DownloadedFiles = 1;
+            before.DownloadedKb = 4;
+            PutUser(1, before);
+            auto c = LogIn();
+            ASSERT_TRUE(c->Answer("Test menu: ", k.key)) << c->Rest();
+            ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "f")) << c->Rest();
+            for (const auto& [prompt, keys] : k.prompts) ASSERT_TRUE(c->Answer(prompt, keys)) << c->Rest();
+            if (!uploaded) {
+                EXPECT_TRUE(c->Expect("Byte ratio 1:10 reached.")) << c->Rest();
+            }
+            ASSERT_TRUE(c->Answer("Test menu: ", "g")) << c->Rest();
+            EXPECT_EQ(c->Wait(), 1) << c->Rest();
+            UserRecord after = User(1);
+            EXPECT_EQ(after.DownloadedFiles, uploaded ? 2u : 1u);
+            EXPECT_EQ(after.DownloadedKb, uploaded ? 12u : 4u);  // 9000 bytes are 8 KB
+        }
+    }
+}
+
 // An upload through lrzsz's rz started by kivo, sz at the far end: a new
 // file lands in the area with its entry, one the area already holds is put
 // aside and the old one kept, one named with shell characters lands under
