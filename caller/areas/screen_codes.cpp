@@ -1,6 +1,7 @@
 #include "caller/areas/screen_codes.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "caller/core/call_state.h"
 #include "caller/core/line_status.h"
@@ -14,6 +15,10 @@ namespace {
 
 constexpr int kMostCodes = 15;  // the record's field
 constexpr size_t kCodeDigits = 3;
+
+// The number a piece reads as, sign and leading digits, the rest ignored;
+// a number past the range of long reads as its end.
+long DecimalValue(const std::string& piece) { return std::strtol(piece.c_str(), nullptr, 10); }
 
 }  // namespace
 
@@ -40,7 +45,7 @@ ClearCodesResult ParseClearCodes(const std::string& answer, int count) {
         int value = digits ? std::stoi(p) : -1;
         if (value < 0 || value > 255) {
             r.Text = 444;
-            r.Bad = p;
+            r.Bad = DecimalValue(p);
             return r;
         }
         codes.push_back(uint8_t(value));

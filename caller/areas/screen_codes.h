@@ -18,11 +18,12 @@ void ToggleAnsi();           // 59
 // between ";", each a decimal number 0-255 of at most three digits.
 // Pieces after the count are not looked at.  On failure the result is
 // empty and text is the number of the text that says why (443 too few
-// pieces, 444 a piece that is no code) with bad the piece as typed.
+// pieces, 444 a piece that is no code) with bad the piece's decimal value
+// (what its leading digits read, 0 for none).
 struct ClearCodesResult {
     std::vector<uint8_t> Codes;
     int Text = 0;
-    std::string Bad;
+    long Bad = 0;
 };
 ClearCodesResult ParseClearCodes(const std::string& answer, int count);
 

@@ -322,7 +322,7 @@ bool ExecScriptKeyword(Script& s, int code, const std::string& argument) {
             return true;
         case kOutputAnswer: return OutputAnswer(s, argument);
         case kPostInfo:
-            WriteAnswers(s, "\n" + FormatText(115, Call().User.Name, TimeString()) + GetText(116) + DateString() +
+            WriteAnswers(s, "\n" + FormatText(115, Call().User.Name, TimeString(), GetText(116), DateString()) +
                                 " ***\n");
             return true;
         case kSetFlag: return SetFlag(argument);

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "caller/core/questionnaire.h"
+#include "roster/validate.h"
 #include "tests/support/caller_fixture.h"
 
 namespace fs = std::filesystem;
@@ -95,9 +97,17 @@ TEST_F(Questionnaire, EveryKindOfKeyword) {
     std::string screen = c->session().Output();
     for (const char* absent : {"never shown", "case counts", "after quit", "stop here"})
         EXPECT_EQ(std::string::npos, screen.find(absent)) << absent;
+    // The block's heading carries the name, the time and the date, and
+    // kvroster's validation finds the block by it.
     std::string answers = Answers("quiz");
-    EXPECT_EQ(0u, answers.rfind("\n*** Answers of Terry Tester at ", 0)) << answers;
+    EXPECT_TRUE(std::regex_search(answers, std::regex("^\n\\*\\*\\* Answers of Terry Tester at [0-9]{2}:[0-9]{2}:[0-9]{2} "
+                                                      "on [0-9]{2}/[0-9]{2}/[0-9]{2} \\*\\*\\*\n")))
+        << answers;
     EXPECT_NE(std::string::npos, answers.find(" ***\nSaid: YES\nName\nline: John Smith\n")) << answers;
+    std::vector<std::string> block;
+    EXPECT_EQ(roster::AnswerBlock::kFound,
+              roster::ReadAnswerBlock((board().DataDir() / "quiz.asw").string(), "Terry Tester", block));
+    EXPECT_EQ((std::vector<std::string>{"Said: YES", "Name", "line: John Smith"}), block);
     EXPECT_TRUE(fs::exists(ran));
     UserRecord u = User(1);
     EXPECT_EQ(100, u.SecurityLevel);

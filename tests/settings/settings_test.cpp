@@ -3,6 +3,7 @@
 // kvhubd, and the user record read back from "users.bbs" after log-off.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 
 #include "caller/areas/screen_codes.h"
@@ -122,23 +123,26 @@ INSTANTIATE_TEST_SUITE_P(Settings, Setting, ::testing::ValuesIn(kSettingCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The pieces of a clear-screen answer: only the count is looked at, and
-// every piece must be a number 0-255 of at most three digits.
+// every piece must be a number 0-255 of at most three digits; a refused
+// piece is told by the number it reads as.
 TEST(ClearCodes, PiecesOfTheAnswer) {
     struct Case {
         const char* answer;
         int count;
         std::vector<uint8_t> codes;
         int text;
-        const char* bad;
+        long bad;
     } cases[] = {
-        {"27;91;50", 3, {27, 91, 50}, 0, ""},
-        {"12;99", 1, {12}, 0, ""},
-        {"27", 2, {}, 443, ""},
-        {"27;300", 2, {}, 444, "300"},
-        {"27;;91", 3, {}, 444, ""},
-        {"abc", 1, {}, 444, "abc"},
-        {"0012", 1, {}, 444, "0012"},
-        {"255;0", 2, {255, 0}, 0, ""},
+        {"27;91;50", 3, {27, 91, 50}, 0, 0},
+        {"12;99", 1, {12}, 0, 0},
+        {"27", 2, {}, 443, 0},
+        {"27;300", 2, {}, 444, 300},
+        {"27;;91", 3, {}, 444, 0},
+        {"abc", 1, {}, 444, 0},
+        {"0012", 1, {}, 444, 12},
+        {"-5", 1, {}, 444, -5},
+        {"99999999999999999999", 1, {}, 444, LONG_MAX},
+        {"255;0", 2, {255, 0}, 0, 0},
     };
     for (const Case& k : cases) {
         caller::ClearCodesResult r = caller::ParseClearCodes(k.answer, k.count);
@@ -148,8 +152,9 @@ TEST(ClearCodes, PiecesOfTheAnswer) {
     }
 }
 
-// Codes stored, escape sequences switched off: the next clear screen (the
-// main menu's) sends the caller's own codes instead of the ANSI clear.
+// A refused code is told by its number; then codes stored, escape
+// sequences switched off: the next clear screen (the main menu's) sends the
+// caller's own codes instead of the ANSI clear.
 class ScreenCodes : public CallerTest {};
 
 TEST_F(ScreenCodes, OwnClearCodesClearTheScreenWithoutAnsi) {
@@ -157,6 +162,11 @@ TEST_F(ScreenCodes, OwnClearCodesClearTheScreenWithoutAnsi) {
     auto c = Dial();
     c->LogInAs("terry tester", "keyboard");
     ASSERT_TRUE(c->Answer("Your choice: ", "u")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Settings: ", "k")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
+    ASSERT_TRUE(c->Answer("How many codes (1-15)? ", "1\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Give the code:", "0012\r")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Not a code from 0 to 255: 12\n")) << c->Rest();
     ASSERT_TRUE(c->Answer("Settings: ", "k")) << c->Rest();
     ASSERT_TRUE(c->Answer("Press a key to go on.", " ")) << c->Rest();
     ASSERT_TRUE(c->Answer("How many codes (1-15)? ", "1\r")) << c->Rest();
