@@ -1,6 +1,7 @@
 #include "roster/user_ops.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,59 +35,92 @@ std::string KeyText(const std::string& key, size_t at = 0) {
 
 bool HasWildcard(const std::string& v) { return v.find_first_of("?*") != std::string::npos; }
 
-// The whole of a file, or false with errno.
-bool ReadWhole(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    // Sized once and read in few calls: the files are read whole.
-    if (ok) out.resize(size_t(st.st_size));
-    size_t got = 0;
-    while (ok) {
-        if (got == out.size()) out.resize(got + 64 * 1024);
-        ssize_t n = read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
+// A file mapped whole for reading (nothing copied: the user files are
+// large and read in the order of the index); empty when it is missing.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile() {
+        if (size_ > 0) munmap(const_cast<char*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    // False with errno when it cannot be opened or mapped.
+    bool Open(const std::string& path) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st;
+        bool ok = fstat(fd, &st) == 0;
+        if (ok && st.st_size > 0) {
+            void* p = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            ok = p != MAP_FAILED;
+            if (ok) {
+                data_ = static_cast<const char*>(p);
+                size_ = size_t(st.st_size);
+            }
         }
-        got += size_t(n);
+        int err = errno;
+        close(fd);
+        errno = err;
+        return ok;
     }
-    int err = errno;
-    close(fd);
-    out.resize(got);
-    errno = err;
-    return ok;
-}
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
 
-// A fresh file beside target with the bytes, synced and closed.  It stays
-// private to the board's user (a copy of the users holds every password)
-// until the swap puts it in place; mode gets the mode it takes then.
-bool WriteFresh(const std::string& target, const std::string& bytes, TempFile& tmp, mode_t& mode) {
-    std::string why;
-    tmp = MakeTempBeside(target, &why);
-    if (tmp.fd < 0) {
-        RosterLog("Cannot rewrite the user files: %s", why);
-        return false;
+private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// A fresh file beside target, written through a buffer, synced and closed.
+// It stays private to the board's user (a copy of the users holds every
+// password) until the swap puts it in place; mode() is the mode it takes
+// then, the old file's.
+class FreshFile {
+public:
+    bool Create(const std::string& target) {
+        std::string why;
+        tmp = MakeTempBeside(target, &why);
+        if (tmp.fd < 0) {
+            RosterLog("Cannot rewrite the user files: %s", why);
+            return false;
+        }
+        struct stat st;
+        if (fstat(tmp.fd, &st) != 0 || fchmod(tmp.fd, 0600) != 0) return Fail();
+        mode_ = st.st_mode & 07777;
+        buf_.reserve(kBuffer);
+        return true;
     }
-    struct stat st;
-    if (fstat(tmp.fd, &st) != 0 || fchmod(tmp.fd, 0600) != 0 || !WriteFully(tmp.fd, bytes) || fsync(tmp.fd) != 0) {
+    bool Add(const char* p, size_t n) {
+        if (buf_.size() + n > kBuffer && !Flush()) return false;
+        buf_.append(p, n);
+        return true;
+    }
+    bool Finish() {
+        if (!Flush() || fsync(tmp.fd) != 0) return Fail();
+        int fd = tmp.fd;
+        tmp.fd = -1;
+        if (close(fd) != 0) return Fail();
+        return true;
+    }
+    mode_t mode() const { return mode_; }
+    TempFile tmp;
+
+private:
+    static constexpr size_t kBuffer = 1 << 20;
+    bool Flush() {
+        if (!WriteFully(tmp.fd, buf_)) return Fail();
+        buf_.clear();
+        return true;
+    }
+    bool Fail() {
         RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
         DiscardTemp(tmp);
         return false;
     }
-    int fd = tmp.fd;
-    tmp.fd = -1;
-    if (close(fd) != 0) {
-        RosterLog("Cannot write %s: %s", tmp.path, std::strerror(errno));
-        DiscardTemp(tmp);
-        return false;
-    }
-    mode = st.st_mode & 07777;
-    return true;
-}
+    std::string buf_;
+    mode_t mode_ = 0;
+};
 
 // Year, month, day of a date text in the configured order, as one number.
 long DateValue(const std::string& date, int dateOrder) {
@@ -233,13 +267,13 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
     // rewrites that file while both locks are held.
     for (const std::string& left : TempFilesBeside(Config().MsgBaseDir, {kLastReadFile}))
         if (!PendingSwapNames(left)) unlink(left.c_str());
-    std::string users, last;
-    if (!ReadWhole(usersPath, users)) {
+    MappedFile users, last;
+    if (!users.Open(usersPath)) {
         RosterLog("Cannot read %s: %s", usersPath, std::strerror(errno));
         return result;
     }
     // A missing or short "lastread.bbs" reads as zeros for the records it lacks.
-    if (!ReadWhole(lastPath, last) && errno != ENOENT) {
+    if (!last.Open(lastPath) && errno != ENOENT) {
         RosterLog("Cannot read %s: %s", lastPath, std::strerror(errno));
         return result;
     }
@@ -256,54 +290,66 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
         }
     for (int32_t n = 0; n < count; ++n)
         if (!seen[size_t(n)]) all.push_back(n);
-
-    std::string newUsers, newLast;
-    newUsers.reserve(users.size());
-    newLast.reserve(all.size() * LastReadRecord::kSize);
-    for (size_t pos = 0; pos < all.size(); ++pos) {
-        const int32_t n = all[pos];
-        const char* rec = users.data() + size_t(n) * kUserRecordSize;
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(rec);
-        if (pack && n != 0 && (GetField<&UserRecord::Options>(bytes) & USER_DELETED)) {
-            result.dropped.push_back({GetField<&UserRecord::Name>(bytes), GetField<&UserRecord::Location>(bytes), int(pos)});
-            continue;
+    // With pack, the users that go.
+    if (pack) {
+        std::vector<int32_t> kept;
+        kept.reserve(all.size());
+        for (size_t pos = 0; pos < all.size(); ++pos) {
+            const uint8_t* bytes = reinterpret_cast<const uint8_t*>(users.data()) + size_t(all[pos]) * kUserRecordSize;
+            if (all[pos] != 0 && (GetField<&UserRecord::Options>(bytes) & USER_DELETED))
+                result.dropped.push_back({GetField<&UserRecord::Name>(bytes), GetField<&UserRecord::Location>(bytes), int(pos)});
+            else
+                kept.push_back(all[pos]);
         }
-        newUsers.append(rec, kUserRecordSize);
-        // The part of the record the last-read file holds, zeros for the rest.
-        size_t off = size_t(n) * LastReadRecord::kSize, have = off < last.size() ? last.size() - off : 0;
-        have = std::min(have, LastReadRecord::kSize);
-        newLast.append(last, std::min(off, last.size()), have);
-        newLast.append(LastReadRecord::kSize - have, '\0');
+        all = std::move(kept);
     }
 
-    TempFile freshUsers, freshLast;
-    mode_t usersMode = 0, lastMode = 0;
-    if (!WriteFresh(usersPath, newUsers, freshUsers, usersMode)) return result;
+    FreshFile freshUsers, freshLast;
+    if (!freshUsers.Create(usersPath)) return result;
+    for (int32_t n : all)
+        if (!freshUsers.Add(users.data() + size_t(n) * kUserRecordSize, kUserRecordSize)) return result;
+    if (!freshUsers.Finish()) return result;
     CrashPoint("rewrite");
-    if (!WriteFresh(lastPath, newLast, freshLast, lastMode)) {
-        DiscardTemp(freshUsers);
+    if (!freshLast.Create(lastPath)) {
+        DiscardTemp(freshUsers.tmp);
+        return result;
+    }
+    static const char zeros[LastReadRecord::kSize] = {};
+    for (int32_t n : all) {
+        // The part of the record the last-read file holds, zeros for the rest.
+        size_t off = size_t(n) * LastReadRecord::kSize;
+        size_t have = off < last.size() ? std::min(last.size() - off, LastReadRecord::kSize) : 0;
+        if ((have > 0 && !freshLast.Add(last.data() + off, have)) ||
+            (have < LastReadRecord::kSize && !freshLast.Add(zeros, LastReadRecord::kSize - have))) {
+            DiscardTemp(freshUsers.tmp);
+            return result;
+        }
+    }
+    if (!freshLast.Finish()) {
+        DiscardTemp(freshUsers.tmp);
         return result;
     }
     CrashPoint("rewrite");
     bool noOnlineFile = false;
     if (SomeoneOnLine(noOnlineFile)) {
         RosterLog("A caller came on line; the user files were not rewritten");
-        DiscardTemp(freshUsers);
-        DiscardTemp(freshLast);
+        DiscardTemp(freshUsers.tmp);
+        DiscardTemp(freshLast.tmp);
         result.callerOnLine = true;
         return result;
     }
-    const std::vector<SwapStep> steps = {{freshUsers.path, usersPath, usersPath + ".B"},
-                                         {freshLast.path, lastPath, lastPath + ".B"}};
-    if (chmod(freshUsers.path.c_str(), usersMode) != 0 || chmod(freshLast.path.c_str(), lastMode) != 0) {
+    const std::vector<SwapStep> steps = {{freshUsers.tmp.path, usersPath, usersPath + ".B"},
+                                         {freshLast.tmp.path, lastPath, lastPath + ".B"}};
+    if (chmod(freshUsers.tmp.path.c_str(), freshUsers.mode()) != 0 ||
+        chmod(freshLast.tmp.path.c_str(), freshLast.mode()) != 0) {
         RosterLog("Cannot rewrite the user files: %s", std::strerror(errno));
-        DiscardTemp(freshUsers);
-        DiscardTemp(freshLast);
+        DiscardTemp(freshUsers.tmp);
+        DiscardTemp(freshLast.tmp);
         return result;
     }
     if (!CommitBaseSwap(steps, "")) {
-        DiscardTemp(freshUsers);
-        DiscardTemp(freshLast);
+        DiscardTemp(freshUsers.tmp);
+        DiscardTemp(freshLast.tmp);
         return result;
     }
     result.ok = true;
