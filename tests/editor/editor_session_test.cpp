@@ -3,6 +3,7 @@
 // is read back, and the message base is read from its five files after.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -26,8 +27,10 @@ namespace {
 
 class EditorSession : public ::testing::Test {
 protected:
-    PtySession& Start(std::vector<std::string> args) {
+    // With utf8 the line's locale and terminal speak UTF-8.
+    PtySession& Start(std::vector<std::string> args, bool utf8 = false) {
         PtyOptions o;
+        o.utf8 = utf8;
         o.argv = {std::string(KV_TESTBIN_DIR) + "/kveditor_probe"};
         o.argv.insert(o.argv.end(), args.begin(), args.end());
         o.dir = board_.root();
@@ -222,6 +225,25 @@ TEST_F(EditorSession, HighBytesOnlyWhereTheAreaTakesThem) {
         ASSERT_EQ(base.messages.size(), size_t(number));
         EXPECT_EQ(base.messages.back().text.Lines, (std::vector<std::string>{c.stored})) << c.heading;
     }
+}
+
+// A caller on a UTF-8 terminal types letters of his own: each is stored as
+// its one PC byte and shown back as itself.  A character the PC set lacks
+// and a broken sequence ring the bell and leave nothing in the message.
+TEST_F(EditorSession, LettersTypedInUtf8AreStoredAsTheirPcBytes) {
+    Start({"ansi", "high"}, true);
+    At("  1: ", "caf\xC3\xA9 Z\xC3\xBCrich \xE2\x82\xAC\xC3(\r");
+    At("  2: ", "\r");
+    At(kMenu, "L");
+    ASSERT_TRUE(Await("caf\xC3\xA9 Z\xC3\xBCrich (\n\r")) << session_->Output();
+    EXPECT_NE(session_->Screen().find("  1: café Zürich ("), std::string::npos) << session_->Screen();
+    const std::string& out = session_->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\x07'), 2);
+    At(kMenu, "S");
+    Finish("saved=1");
+    test::MsgBaseContents base = test::ReadMsgBase(board_.MsgBaseDir());
+    ASSERT_EQ(base.messages.size(), 1u);
+    EXPECT_EQ(base.messages[0].text.Lines, (std::vector<std::string>{"caf\x82 Z\x81rich ("}));
 }
 
 TEST_F(EditorSession, AliasOfTheArea) {

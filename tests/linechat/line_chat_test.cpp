@@ -25,9 +25,10 @@ protected:
         board().Set("AllowMultiLogon", "1");
         SetConfig(board().config());
     }
-    // A call on the next line, logged in at the top menu.
-    std::unique_ptr<Caller> LogIn(const std::string& name, const std::string& password) {
-        auto c = Dial();
+    // A call on the next line, logged in at the top menu; with utf8 the
+    // line's locale and terminal speak UTF-8.
+    std::unique_ptr<Caller> LogIn(const std::string& name, const std::string& password, bool utf8 = false) {
+        auto c = Dial({}, {}, utf8);
         c->LogInAs(name, password);
         EXPECT_TRUE(c->Expect("Your choice: ")) << c->Rest();
         return c;
@@ -167,6 +168,30 @@ TEST_F(LineChat, ChatBothWaysUntilThePartnerHangsUp) {
     ASSERT_TRUE(terry->LogOffAtMenu());
     EXPECT_EQ(-1, semget(3870, 2, 0));
     EXPECT_FALSE(Entry(1).Flags & LINE_CHAT);
+    EXPECT_EQ(1, terry->Wait());
+}
+
+// Each side writes straight to the other's terminal in the form that
+// terminal wants: Terry's UTF-8 letter reaches Sam's 8-bit line as its PC
+// byte, and Sam's PC byte reaches Terry's UTF-8 line as the letter.
+TEST_F(LineChat, EachTerminalGetsTheLettersInItsOwnForm) {
+    StartBoard();
+    auto sam = LogIn("sam sysop", "lighthouse");
+    auto terry = LogIn("terry tester", "keyboard", true);
+    StartChat(*terry, *sam, 0);
+    terry->Send("caf\xC3\xA9 ok\r");
+    EXPECT_TRUE(sam->session().WaitForText("café ok")) << sam->session().Screen();
+    EXPECT_NE(sam->session().Output().find("caf\x82 ok"), std::string::npos);
+    EXPECT_TRUE(terry->session().WaitForText("café ok")) << terry->session().Screen();
+    sam->Send("Z\x81rich ok\r");
+    EXPECT_TRUE(terry->session().WaitForText("Zürich ok")) << terry->session().Screen();
+    EXPECT_NE(terry->session().Output().find("Z\xC3\xBCrich ok"), std::string::npos);
+
+    sam->session().Hangup();
+    EXPECT_EQ(99, sam->Wait());
+    terry->Send("!");
+    ASSERT_TRUE(terry->Expect("Sam Sysop has left the chat.")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu());
     EXPECT_EQ(1, terry->Wait());
 }
 

@@ -10,6 +10,7 @@
 
 #include "caller/core/startup.h"
 #include "caller/core/time_log.h"
+#include "common/cp437.h"
 #include "tests/support/caller_fixture.h"
 
 namespace fs = std::filesystem;
@@ -223,6 +224,54 @@ TEST_F(ListsCall, CreditsBoxedWithClearScreenPlainWithout) {
         ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
         EXPECT_EQ(c->Wait(), 1) << c->Rest();
     }
+}
+
+// A caller on a UTF-8 terminal sees the credits box drawn cell by cell as
+// an 8-bit terminal draws it; the 8-bit line still gets the PC bytes, and
+// the UTF-8 line exactly their translation and nothing else.
+TEST_F(ListsCall, CreditsBoxOnAUtf8Terminal) {
+    StartBoard();
+    UserRecord terry = User(1);
+    terry.Options = uint8_t(terry.Options | USER_CLEAR_SCREEN);
+    PutUser(1, terry);
+    std::string sent[2];
+    for (bool utf8 : {false, true}) {
+        SCOPED_TRACE(utf8 ? "UTF-8" : "8-bit");
+        devices_.clear();
+        auto c = Dial({}, {}, utf8);
+        c->LogInAs("terry tester", "keyboard");
+        ASSERT_TRUE(c->Answer("Your choice: ", "i")) << c->Rest();
+        ASSERT_TRUE(c->Expect("Information: ")) << c->Rest();
+        PtySession& s = c->session();
+        const size_t from = s.Output().size();
+        c->Send("c");
+        ASSERT_TRUE(c->Expect("Press any key to continue...")) << c->Rest();
+        sent[utf8] = s.Output().substr(from, s.Output().find("Press any key", from) - from);
+        if (utf8) {
+            // Rows 1-16, columns 1-78 of the box, 0-based here.
+            auto at = [&](int row, int col) { return s.Cell(row, col).text; };
+            EXPECT_EQ(at(0, 0), "┌");
+            EXPECT_EQ(at(0, 77), "┐");
+            EXPECT_EQ(at(15, 0), "└");
+            EXPECT_EQ(at(15, 77), "┘");
+            for (int col = 1; col < 77; ++col) {
+                EXPECT_EQ(at(0, col), "─") << col;
+                EXPECT_EQ(at(15, col), "─") << col;
+            }
+            for (int row = 1; row < 15; ++row) {
+                EXPECT_EQ(at(row, 0), "│") << row;
+                EXPECT_EQ(at(row, 77), "│") << row;
+            }
+            std::string banner = caller::ProgramBanner();
+            EXPECT_EQ(s.Row(2).find(banner), 3 + 36 - banner.size() / 2);  // "│" is 3 bytes
+        }
+        c->Send(" ");
+        ASSERT_TRUE(c->Answer("Information: ", "q")) << c->Rest();
+        ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
+        EXPECT_EQ(c->Wait(), 1) << c->Rest();
+    }
+    EXPECT_NE(sent[0].find("\xDA\xC4\xC4\xC4"), std::string::npos);
+    EXPECT_EQ(Cp437ToUtf8(sent[0]), sent[1]);
 }
 
 // The graph of line 0 from a time log the test wrote: 6000 minutes at

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cp437.h"
 #include "common/news_records.h"
 #include "tests/support/caller_fixture.h"
 
@@ -176,6 +177,55 @@ TEST_F(NewsSession, AliasSubscribeReadAndReadAgain) {
     EXPECT_EQ(news.subs[0].LastRead, 3u);
     EXPECT_EQ(news.subs[1].Group, 1u);
     EXPECT_EQ(news.subs[1].LastRead, 10u);
+}
+
+// On a UTF-8 terminal the article list's marks are the characters an 8-bit
+// terminal shows for them, one column each, so the columns stay where they
+// are; the 8-bit line still gets the PC bytes, the UTF-8 line exactly their
+// translation.  Article 1 is read; a and c are marked.
+TEST_F(NewsSession, TheMarksOfTheArticleListOnAUtf8Terminal) {
+    WriteSpool();
+    StartBoard();
+    std::string sent[2];
+    for (bool utf8 : {false, true}) {
+        SCOPED_TRACE(utf8 ? "UTF-8" : "8-bit");
+        std::string news;
+        auto put = [&](auto record) {
+            auto bytes = EncodeRecord(record);
+            news.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        };
+        NewsInfoHeader h = FreshNewsHeader();
+        h.Subscribed = 1;
+        put(h);
+        put(NewsSubscription{0, 1});
+        board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
+        devices_.clear();
+        auto terry = Dial({}, {}, utf8);
+        ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
+        ASSERT_TRUE(terry->Answer(kGroupQuestion, "y")) << terry->Rest();
+        ASSERT_TRUE(terry->Answer(kListPrompt, "a\r")) << terry->Rest();
+        ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+        PtySession& s = terry->session();
+        const size_t from = s.Output().size();
+        terry->Send("c\r");
+        ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+        s.Pump(100);
+        sent[utf8] = s.Output().substr(from);
+        if (utf8) {
+            int row = 0;
+            while (row < 24 && !s.Row(row).starts_with("a")) ++row;
+            ASSERT_LT(row, 22) << s.Screen();
+            const char* want[3][4] = {{"a", "√", " ", "A"}, {"b", " ", "■", "B"}, {"c", "√", "■", "U"}};
+            for (int r = 0; r < 3; ++r)
+                for (int col = 0; col < 4; ++col) EXPECT_EQ(s.Cell(row + r, col).text, want[r][col]) << r << "," << col;
+        }
+        terry->Send("Q");
+        ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+        ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+        EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+    }
+    EXPECT_NE(sent[0].find("\xFB\xFE"), std::string::npos);
+    EXPECT_EQ(Cp437ToUtf8(sent[0]), sent[1]);
 }
 
 // The group question: keys outside its set ring the bell, a number and

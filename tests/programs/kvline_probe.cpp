@@ -29,6 +29,7 @@
 #include "caller/core/logoff.h"
 #include "caller/core/screen.h"
 #include "caller/core/startup.h"
+#include "caller/core/term_charset.h"
 #include "caller/core/terminal.h"
 #include "common/attach.h"
 #include "common/runtime.h"
@@ -64,6 +65,7 @@ void WriteIntoDeadPipe() {
 int main(int argc, char** argv) {
     CallState& c = Call();
     InstallCallHandlers();
+    DecideTerminalCharset();
     c.ProgramName = argv[0];
     GetDeviceName();
     c.Segment = AttachSharedMemory();

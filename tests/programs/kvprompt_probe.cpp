@@ -33,6 +33,7 @@
 #include "caller/core/logoff.h"
 #include "caller/core/prompts.h"
 #include "caller/core/screen.h"
+#include "caller/core/term_charset.h"
 #include "caller/core/terminal.h"
 #include "common/runtime.h"
 #include "common/segment.h"
@@ -122,6 +123,7 @@ int main(int argc, char** argv) {
     if (!SelectMessageFile(0) || !RefreshConfig()) return 121;
     InstallCallerServices();
     InstallCallHandlers();
+    DecideTerminalCharset();
     c.LogonTime = Now();
     if (!SetRawMode()) return 123;
 

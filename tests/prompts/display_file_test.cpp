@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "common/cp437.h"
 #include "common/runtime.h"
 #include "common/users.h"
 #include "tests/prompts/probe_session.h"
@@ -211,6 +212,45 @@ TEST(DisplayFile, PagePauseStopsOrTurnsOff) {
         EXPECT_EQ(CountOf(s->Output(), "-- More --"), 1);
         EXPECT_EQ(s->Output().find("line 40\n") != std::string::npos, c.toTheEnd);
     }
+}
+
+// A framed display file of PC bytes (box lines, a letter, the flag marks of
+// ~fh) on a UTF-8 terminal: each byte one cell, the character an 8-bit
+// terminal shows for it.  The 8-bit line gets the file's bytes, the UTF-8
+// line exactly their translation.
+TEST(DisplayFile, AFramedFileOnAUtf8Terminal) {
+    TempBoard b;
+    PrepareCaller(b);  // flags A: bits 0 and 2
+    const std::string rule(16, '\xCD');
+    b.WriteFile("text/frame.asc", "\xC9" + rule + "\xBB\n\xBA caf\x82 ~fh  \xBA\n\xC8" + rule + "\xBC\n");
+    std::string sent[2];
+    for (bool utf8 : {false, true}) {
+        SCOPED_TRACE(utf8 ? "UTF-8" : "8-bit");
+        auto s = StartProbe(b, {"user=1", "ansi", "color", "display=frame"}, utf8);
+        ASSERT_TRUE(s->WaitForText("display=255"));
+        EXPECT_EQ(s->Wait(), 0);
+        const std::string& out = s->Output();
+        size_t from = out.find("ready\n");
+        sent[utf8] = out.substr(from, out.find("display=255") - from);
+        if (!utf8) continue;
+        int row = 0;
+        while (row < 22 && !s->Row(row).starts_with("╔")) ++row;
+        ASSERT_LT(row, 22) << s->Screen();
+        const std::string inside[16] = {" ", "c", "a", "f", "é", " ", "■", "∙", "■", "∙", "∙", "∙", "∙", "∙", " ", " "};
+        EXPECT_EQ(s->Cell(row, 0).text, "╔");
+        EXPECT_EQ(s->Cell(row, 17).text, "╗");
+        EXPECT_EQ(s->Cell(row + 1, 0).text, "║");
+        EXPECT_EQ(s->Cell(row + 1, 17).text, "║");
+        EXPECT_EQ(s->Cell(row + 2, 0).text, "╚");
+        EXPECT_EQ(s->Cell(row + 2, 17).text, "╝");
+        for (int col = 1; col <= 16; ++col) {
+            EXPECT_EQ(s->Cell(row, col).text, "═") << col;
+            EXPECT_EQ(s->Cell(row + 1, col).text, inside[col - 1]) << col;
+            EXPECT_EQ(s->Cell(row + 2, col).text, "═") << col;
+        }
+    }
+    EXPECT_NE(sent[0].find("\xBA caf\x82 "), std::string::npos);
+    EXPECT_EQ(Cp437ToUtf8(sent[0]), sent[1]);
 }
 
 TEST(DisplayFile, SampleScreensShowTheirValues) {

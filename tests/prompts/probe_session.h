@@ -11,9 +11,11 @@
 
 namespace kv::test {
 
-// kvprompt_probe with these arguments, in the board's directory.
-inline PtyOptions ProbeOptions(const TempBoard& board, const std::vector<std::string>& args) {
+// kvprompt_probe with these arguments, in the board's directory; with utf8
+// the line's locale and terminal speak UTF-8.
+inline PtyOptions ProbeOptions(const TempBoard& board, const std::vector<std::string>& args, bool utf8 = false) {
     PtyOptions o;
+    o.utf8 = utf8;
     o.argv = {std::string(KV_TESTBIN_DIR) + "/kvprompt_probe"};
     o.argv.insert(o.argv.end(), args.begin(), args.end());
     o.dir = board.root();
@@ -22,9 +24,10 @@ inline PtyOptions ProbeOptions(const TempBoard& board, const std::vector<std::st
 
 // The probe started and past its set-up: keys sent from now on reach the
 // steps (the switch to raw mode drops what came before).
-inline std::unique_ptr<PtySession> StartProbe(const TempBoard& board, std::vector<std::string> args) {
+inline std::unique_ptr<PtySession> StartProbe(const TempBoard& board, std::vector<std::string> args,
+                                              bool utf8 = false) {
     args.insert(args.begin(), "say=ready");
-    auto s = std::make_unique<PtySession>(ProbeOptions(board, args));
+    auto s = std::make_unique<PtySession>(ProbeOptions(board, args, utf8));
     if (!s->WaitForOutput("ready\n")) throw std::runtime_error("the probe did not start: " + s->Screen());
     return s;
 }

@@ -66,6 +66,7 @@ protected:
         o.argv.insert(o.argv.end(), steps.begin(), steps.end());
         o.dir = board.root();
         o.env = env;
+        o.utf8 = utf8;
         session = std::make_unique<PtySession>(o);
         seen = 0;
         return *session;
@@ -158,6 +159,7 @@ protected:
     std::unique_ptr<PtySession> session;
     size_t seen = 0;  // where Next looks from
     std::vector<std::string> env;  // for the probes started from now on
+    bool utf8 = false;             // their line's locale and terminal speak UTF-8
 };
 
 }  // namespace kv::test

@@ -157,6 +157,29 @@ TEST_F(SysopReader, TheAuthorsLocationAndLevelAreWrittenBack) {
     EXPECT_EQ(terry.Password, "Keyboard");  // the rest as it was
 }
 
+// The sysop on a UTF-8 terminal types the author's location in his own
+// letters: "users.bbs" gets their PC bytes, and the record shows them back.
+TEST_F(SysopReader, ALocationTypedInUtf8IsStoredInThePcSet) {
+    utf8 = true;
+    Start(kSam, {"read=/M"}, {"ansi", "options=0", "screen=250"});
+    ASSERT_TRUE(Next("Reading mode", "O"));
+    ASSERT_TRUE(Next("Message number", "2\r"));
+    ASSERT_TRUE(Next("ause?", "="));
+    ASSERT_TRUE(Next("done: ", "1"));
+    ASSERT_TRUE(Next("Internet address: ", std::string(9, '\b') + "z\xC3\xBCrich\r"));
+    ASSERT_TRUE(Next("done: ", " "));
+    ASSERT_TRUE(Next("ause?", "="));
+    ASSERT_TRUE(Next("Z\xC3\xBCrich"));
+    EXPECT_NE(session->Screen().find("Terry Tester"), std::string::npos);
+    EXPECT_NE(session->Screen().find("Zürich"), std::string::npos) << session->Screen();
+    ASSERT_TRUE(Next("done: ", " "));
+    ASSERT_TRUE(Next("ause?"));
+    StopReading();
+    UserRecord terry;
+    ASSERT_TRUE(ReadUserRecord(kTerry, terry));
+    EXPECT_EQ(terry.Location, "Z\x81rich");
+}
+
 TEST_F(SysopReader, AnAreaSysopCannotGiveALevelAboveHisOwn) {
     board.Set("MsgAreas[0].AreaSysopLevel", "10");
     ReadOne(kUrsula, "2");

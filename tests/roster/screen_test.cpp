@@ -1,5 +1,6 @@
 // kvroster as the sysop meets it: start-up, the setup menu, the widgets one
 // by one, and the ways the program ends.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -172,6 +173,24 @@ TEST_F(RosterUsersTest, AClosedPopupLeavesTheDialogUnderItWhole) {
         s->Send(c.back);
         Quit(*s);
     }
+}
+
+// On a UTF-8 terminal a stored letter shows as itself, one column, and the
+// sysop's typed letters are stored as their PC bytes; a character the set
+// lacks is refused with a beep and leaves nothing behind.
+TEST_F(RosterTest, TheLineEditorShowsAndStoresLettersOfThePcSet) {
+    auto s = Probe({"line", "0", "0", "0", "20", "caf\x82"});
+    ASSERT_TRUE(s->WaitForText("café")) << s->Screen();
+    s->Send(" Z\xC3\xBCrich\xE2\x82\xAC!");
+    ASSERT_TRUE(s->WaitForText("café Zürich!")) << s->Screen();
+    // The field at row 5, column 2 of the list window (row 2, column 1).
+    const char* want[] = {"c", "a", "f", "é", " ", "Z", "ü", "r", "i", "c", "h", "!", " "};
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(s->Cell(7, 3 + i).text, want[i]) << i;
+    s->Send("\r");
+    EXPECT_TRUE(s->WaitForOutput("RESULT 1 [caf\x82 Z\x81rich!]"));
+    EXPECT_EQ(s->Wait(), 0);
+    const std::string& out = s->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 1);
 }
 
 TEST_F(RosterTest, ATooSmallTerminalIsRefusedWithAMessage) {

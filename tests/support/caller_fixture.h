@@ -140,10 +140,12 @@ public:
     void StartBoard() { ASSERT_GT(StartServer(*board_), 0) << last_.err; }
 
     // A new call on a line of its own (line numbers in dialling order),
-    // kivo started with options and extra environment entries.
+    // kivo started with options and extra environment entries; with utf8
+    // the line's locale and terminal speak UTF-8.
     std::unique_ptr<Caller> Dial(const std::vector<std::string>& options = {},
-                                 const std::vector<std::string>& env = {}) {
+                                 const std::vector<std::string>& env = {}, bool utf8 = false) {
         PtyOptions o;
+        o.utf8 = utf8;
         o.argv = {ProgramPath("kivo")};
         o.argv.insert(o.argv.end(), options.begin(), options.end());
         o.dir = board_->root();
