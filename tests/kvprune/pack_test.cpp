@@ -82,6 +82,30 @@ TEST_F(PruneTest, PackKeepsTheLiveMessagesWithOnePidLine) {
     }
 }
 
+// The old texts are read a window of a megabyte at a time: texts that run
+// across a window's end, and one longer than a window, come out whole.
+TEST_F(PruneTest, PackCopiesTextsAcrossAndLongerThanItsReadingWindow) {
+    std::string want;
+    for (int i = 0; i < 400; ++i) {
+        // 60 to 8,000 bytes, so that the windows end at every kind of place.
+        std::vector<std::string> lines(size_t(1 + (i * 37) % 100), std::string(size_t(20 + i % 60), char('a' + i % 26)));
+        if (i == 150) lines.assign(30000, std::string(99, 'L'));  // about 3 MB
+        Post(Msg(i % 3, 1, lines));
+        want += kPackPid + "\x01PID: Kivo v1.0\n";
+        for (const std::string& l : lines) want += l + "\n";
+        want += "\x1A";
+    }
+    RunResult r = Prune({"-m0", "-p", "-k"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string got = ReadBaseFile(dir(), kMsgTextFile);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+    MsgBaseContents base = ReadMsgBase(dir());
+    ASSERT_TRUE(base.InStep()) << base.Problem();
+    ASSERT_EQ(base.messages.size(), 400u);
+    for (const StoredMessage& m : base.messages) EXPECT_TRUE(m.textEnded) << m.header.MsgNumber;
+}
+
 TEST_F(PruneTest, RenumberLeavesOneToNAndTheUsersLastReadRight) {
     // Areas 0 and 1 in turn; 3 is purged, 5 answers it and 6 answers 4.
     Post(Msg(0, 1));
