@@ -55,7 +55,7 @@ int DirListing::FindFirst(std::string_view pattern, ListingEntry& entry, const s
     while (const dirent* de = readdir(d)) {
         std::string_view name = de->d_name;
         if (wild ? WildMatch(pattern, name) : name == pattern) {
-            entries_.push_back({de->d_ino, std::string(name)});
+            entries_.push_back({de->d_ino, std::string(name), de->d_type});
             if (!wild) break;
         }
     }

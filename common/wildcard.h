@@ -26,6 +26,7 @@ inline bool HasWildcard(std::string_view text) { return FirstWildcard(text) != 0
 struct ListingEntry {
     ino_t Inode = 0;
     std::string Name;
+    unsigned char Type = 0;  // as the directory tells it (DT_DIR, ...); 0 unknown
 };
 
 // A directory listing sorted by name in byte order ("A.ZIP" before "a.ZIP"),

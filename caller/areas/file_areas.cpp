@@ -1,5 +1,8 @@
 #include "caller/areas/file_areas.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,7 +162,9 @@ std::vector<std::string> ExpandPattern(std::string_view pattern, bool directorie
     ListingEntry e;
     for (int r = listing.FindFirst(pattern, e, dir); r == 0; r = listing.FindNext(e)) {
         if (e.Name == ".") continue;
-        bool isDir = IsDirectory(dir + "/" + e.Name);
+        // The directory tells most entries' kind; a link or a file system
+        // that does not is asked.
+        bool isDir = e.Type == DT_DIR || ((e.Type == DT_UNKNOWN || e.Type == DT_LNK) && IsDirectory(dir + "/" + e.Name));
         if (isDir && !directories) continue;
         names.push_back(isDir && e.Name != ".." ? e.Name + "/" : e.Name);
     }
@@ -211,12 +216,15 @@ bool IsFileListName(const std::string& name, const std::string& directory, int a
 }
 
 const FileInfo* AreaFiles::Find(std::string_view name) const {
+    size_t i = IndexOf(name);
+    return i < Infos.size() ? &Infos[i] : nullptr;
+}
+
+size_t AreaFiles::IndexOf(std::string_view name) const {
     // Names are sorted in byte order, the order string_view compares in.
     auto it = std::lower_bound(Names.begin(), Names.end(), name,
                                [](const std::string& a, std::string_view b) { return std::string_view(a) < b; });
-    if (it == Names.end() || *it != name) return nullptr;
-    size_t i = size_t(it - Names.begin());
-    return i < Infos.size() ? &Infos[i] : nullptr;
+    return it == Names.end() || *it != name ? Names.size() : size_t(it - Names.begin());
 }
 
 bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silent, AreaFiles& files) {
@@ -248,19 +256,36 @@ bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silen
     return !files.Names.empty();
 }
 
+namespace {
+
+// One stat per file, by name in the open directory when there is one: a
+// path looked up whole for each of thousands of files costs more than the
+// listing itself.  A file that cannot be read has size 0 and the date of
+// time 0.
+FileInfo InfoOf(int dirFd, const std::string& dir, const std::string& name) {
+    struct stat st {};
+    bool ok = dirFd >= 0 ? fstatat(dirFd, name.c_str(), &st, 0) == 0 : stat((dir + "/" + name).c_str(), &st) == 0;
+    FileInfo info;
+    time_t t = ok ? st.st_mtime : 0;
+    if (ok) info.Size = std::max<int64_t>(st.st_size, 0);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    info.Date = FormatDate(tm);
+    return info;
+}
+
+}  // namespace
+
 void ReadFileInfo(AreaFiles& files) {
     files.Infos.clear();
     files.Infos.reserve(files.Names.size());
-    for (const std::string& name : files.Names) {
-        std::string path = files.Directory + "/" + name;
-        FileInfo info;
-        info.Size = std::max<int64_t>(FileSize(path), 0);
-        time_t t = FileTime(path);
-        std::tm tm{};
-        localtime_r(&t, &tm);
-        info.Date = FormatDate(tm);
-        files.Infos.push_back(std::move(info));
-    }
+    int dirFd = open(files.Directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string& name : files.Names) files.Infos.push_back(InfoOf(dirFd, files.Directory, name));
+    if (dirFd >= 0) close(dirFd);
+}
+
+FileInfo ReadOneFileInfo(const std::string& directory, const std::string& name) {
+    return InfoOf(-1, directory, name);
 }
 
 size_t EntryIndent(int style) { return style != 0 ? 33 : 24; }

@@ -114,6 +114,8 @@ struct AreaFiles {
     std::vector<FileInfo> Infos;     // parallel to Names, once ReadFileInfo ran
     // The information of a name (exact, case counts), or none.
     const FileInfo* Find(std::string_view name) const;
+    // The place of a name in Names (exact), Names.size() when it is not there.
+    size_t IndexOf(std::string_view name) const;
 };
 
 // The names of the directory an argument names that match pattern (asked
@@ -123,6 +125,8 @@ struct AreaFiles {
 bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silent, AreaFiles& files);
 // Fills Infos from the files' status.
 void ReadFileInfo(AreaFiles& files);
+// The same for one file of a directory.
+FileInfo ReadOneFileInfo(const std::string& directory, const std::string& name);
 
 // --- the layout of one entry -------------------------------------------------------
 

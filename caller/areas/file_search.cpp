@@ -109,27 +109,29 @@ bool SearchArea(int area, ListingPager& pager, int mode, const std::string& text
     files.Directory = def.AreaDir;
     files.Names = ExpandPattern("*", false, files.Directory);
     if (files.Names.empty()) return false;
-    ReadFileInfo(files);
+    // Only the date search needs every file's status; the others read it
+    // for the entries they show.
+    if (mode == kSearchDate) ReadFileInfo(files);
     std::ifstream in(FileListPath(area, files.Directory));
     if (!in) return false;
 
     std::string keyword = text;
     if (mode == kSearchKeyword) LowerCase(keyword);
     bool headed = false;
-    std::string line;
+    std::string line, lower;
     while (std::getline(in, line)) {
         FileListLine l = ParseFileListLine(line);
         if (l.Kind != FileLineKind::kEntry) continue;
-        const FileInfo* info = files.Find(l.Name);
-        if (info == nullptr) continue;
+        size_t at = files.IndexOf(l.Name);
+        if (at == files.Names.size()) continue;
         bool match = false;
         if (mode == kSearchKeyword) {
-            std::string lower(l.Text);
+            lower.assign(l.Text);
             match = LowerCase(lower).find(keyword) != std::string::npos;
         } else if (mode == kSearchPattern) {
             match = WildMatch(text, l.Name);
         } else {
-            match = IsLaterDate(text, info->Date);
+            match = IsLaterDate(text, files.Infos[at].Date);
         }
         if (!match) continue;
         if (!headed) {
@@ -141,7 +143,9 @@ bool SearchArea(int area, ListingPager& pager, int mode, const std::string& text
             if (!pager.LineEnd()) return true;
             SetColorPair(kColorNormal);
         }
-        if (!PrintFileEntry(FormatFileEntry(line, files, 0), 0, pager)) return true;
+        AreaFiles shown{files.Directory, area, {files.Names[at]}, {}};
+        shown.Infos.push_back(mode == kSearchDate ? files.Infos[at] : ReadOneFileInfo(files.Directory, files.Names[at]));
+        if (!PrintFileEntry(FormatFileEntry(line, shown, 0), 0, pager)) return true;
     }
     if (headed && !pager.LineEnd()) return true;
     return false;

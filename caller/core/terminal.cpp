@@ -37,12 +37,16 @@ struct InputBuffer {
     int Take() { return bytes[pos++]; }
 } gInput;
 
-// How often a listing asks the line for a key while it writes.
-constexpr long kKeyPollNanoseconds = 5'000'000;
+// How often a listing asks the line for a key while it writes.  The time
+// is the coarse clock's: it moves in ticks of a few milliseconds, and
+// reading it costs less than the byte written between two looks, where the
+// fine clock costs more.
+constexpr long kKeyPollNanoseconds = 4'000'000;
 
 struct KeyPoll {
     timespec last{};            // when the line was last asked
     unsigned flushes = ~0u;     // OutputFlushCount then
+    int clockSkips = 0;         // looks left before the clock is read again
 } gPoll;
 
 // Whether a key poll should ask the line now: a few milliseconds have
@@ -50,8 +54,12 @@ struct KeyPoll {
 // line waits, and a key may have come meanwhile).
 bool KeyPollDue() {
     if (OutputFlushCount() != gPoll.flushes) return true;
+    // A listing looks after every byte: the clock, fine enough at every
+    // 16th look, would cost as much as the byte.
+    if (--gPoll.clockSkips > 0) return false;
+    gPoll.clockSkips = 16;
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     long elapsed = (now.tv_sec - gPoll.last.tv_sec) * 1'000'000'000L + (now.tv_nsec - gPoll.last.tv_nsec);
     return elapsed >= kKeyPollNanoseconds;
 }
@@ -157,7 +165,7 @@ int PollKey() {
     if (!gInput.Empty()) return TryReadKey();  // typed ahead: no need to ask
     if (!KeyPollDue()) return 0;
     int key = TryReadKey();
-    clock_gettime(CLOCK_MONOTONIC, &gPoll.last);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &gPoll.last);
     gPoll.flushes = OutputFlushCount();
     return key;
 }

@@ -149,7 +149,7 @@ TEST(KeyPolls, ALongListingAsksTheLineRarelyAndStillStops) {
     // The reads of the key polls and of the drains above (two each, and the
     // reading of the count itself), no more.
     long flushes = kBytes / 4096 + 1;
-    EXPECT_LE(reads, 3 * flushes + ms / 5 + 4) << ms << " ms";
+    EXPECT_LE(reads, 3 * flushes + ms / 4 + 4) << ms << " ms";
     EXPECT_TRUE(stopped);
     EXPECT_EQ(index, 0);
 }
