@@ -1,7 +1,12 @@
 // Text search, header scan and one-line list.
 #include "caller/areas/message_scan.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string_view>
 #include <vector>
 
 #include "caller/areas/area_access.h"
@@ -35,16 +40,47 @@ void PauseForKey() {
     SetNonBlocking(true);
 }
 
-// Whether the search may show the header to this caller: live, in the
-// areas searched, in an area the caller may read, and a private one only
-// to its sender and recipient.
-bool Searchable(const MsgHeader& h, int area) {
-    if (h.Status & MSG_DELETED) return false;
-    if (!AreaMatches(area, h.MsgArea) || !CanUseMessageArea(h.MsgArea, kAreaRead)) return false;
-    if (!(h.Status & MSG_PRIVATE)) return true;
-    const std::string& me = Call().User.Name;
-    return me == h.ToName || me == h.FromName;
-}
+// The search reads only the fields it looks at, from the header's bytes:
+// a search walks the whole base, and decoding every header whole costs
+// many times the reading of it.
+class HeaderSearch {
+public:
+    HeaderSearch(int area, size_t field, const std::string& text) : wanted_(text), me_(Call().User.Name) {
+        UpperCase(wanted_);
+        field_ = field == 0 ? kPlaceOf<&MsgHeader::Subject>
+                 : field == 1 ? kPlaceOf<&MsgHeader::FromName>
+                              : kPlaceOf<&MsgHeader::ToName>;
+        for (int a = 0; a < kMsgAreaCount; ++a)
+            areas_[size_t(a)] = AreaMatches(area, a) && CanUseMessageArea(a, kAreaRead);
+    }
+
+    // Whether the header at p is one the caller may see in the areas
+    // searched (live, readable, a private one only to its sender and
+    // recipient) and its field holds the text in any case.
+    bool Hit(const uint8_t* p) const {
+        uint8_t status = GetField<&MsgHeader::Status>(p);
+        if (status & MSG_DELETED) return false;
+        auto area = GetField<&MsgHeader::MsgArea>(p);
+        if (area < 0 || area >= kMsgAreaCount || !areas_[size_t(area)]) return false;
+        if ((status & MSG_PRIVATE) && !TextFieldEquals<&MsgHeader::ToName>(p, me_) &&
+            !TextFieldEquals<&MsgHeader::FromName>(p, me_))
+            return false;
+        char folded[80];
+        const uint8_t* f = p + field_.offset;
+        size_t n = 0;
+        while (n < field_.width && n < sizeof folded && f[n] != 0) {
+            folded[n] = ToUpperChar(char(f[n]));
+            ++n;
+        }
+        return std::string_view(folded, n).find(wanted_) != std::string_view::npos;
+    }
+
+private:
+    std::string wanted_;
+    const std::string& me_;
+    FieldPlace field_;
+    std::array<bool, kMsgAreaCount> areas_{};
+};
 
 void PutAt(std::string& line, size_t column, const std::string& text, size_t width) {
     line.replace(column, std::min(width, text.size()), text.substr(0, width));
@@ -55,44 +91,54 @@ void PutAt(std::string& line, size_t column, const std::string& text, size_t wid
 int SearchMessages(int area, int32_t start, const std::string& text, char fieldKey, MessageList& result,
                    const std::string& fieldKeys) {
     std::string path = MsgBasePath(kMsgHeaderFile);
-    std::ifstream in(path, std::ios::binary);
-    if (path.empty() || !in) {
+    int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         LogText(341, kMsgHeaderFile);
         return 0;
     }
-    if (start < 0 || !in.seekg(std::streamoff(start) * std::streamoff(MsgHeader::kSize))) return 0;
     size_t field = fieldKeys.find(fieldKey);
-    if (field > 2) return 0;
+    if (start < 0 || field > 2) {
+        close(fd);
+        return 0;
+    }
 
-    std::string wanted = text;
-    UpperCase(wanted);
+    const HeaderSearch search(area, field, text);
     const std::string stopKeys = GetText(200);
     std::vector<int32_t> hits;
     bool aborted = false, full = false;
-    char bytes[MsgHeader::kSize];
+    // Many headers to a read; a short last record is not one.
+    std::vector<uint8_t> block(512 * MsgHeader::kSize);
+    size_t inBlock = 0, used = 0;
+    off_t offset = off_t(start) * off_t(MsgHeader::kSize);
     SetNonBlocking(true);
-    for (int32_t pos = start; !aborted && !full && in.read(bytes, sizeof bytes); ++pos) {
-        MsgHeader h;
-        DecodeRecord(reinterpret_cast<const uint8_t*>(bytes), h);
-        if (Searchable(h, area)) {
-            std::string value = field == 0 ? h.Subject : field == 1 ? h.FromName : h.ToName;
-            if (UpperCase(value).find(wanted) != std::string::npos) {
-                hits.push_back(pos);
-                if (hits.size() == kSearchHitsMax) {
-                    full = true;
-                    SetNonBlocking(false);
-                    PutColorText(GetText(684), false, false, 0, kColorWarning);
-                    GetKey();
-                    PutLine();
-                    SetColorPair(kColorNormal);
-                    SetNonBlocking(true);
-                }
+    for (int32_t pos = start; !aborted && !full; ++pos, used += MsgHeader::kSize) {
+        if (used + MsgHeader::kSize > inBlock) {
+            ssize_t got;
+            do {
+                got = pread(fd, block.data(), block.size(), offset);
+            } while (got < 0 && errno == EINTR);
+            if (got < ssize_t(MsgHeader::kSize)) break;
+            inBlock = size_t(got) - size_t(got) % MsgHeader::kSize;
+            offset += off_t(inBlock);
+            used = 0;
+        }
+        if (search.Hit(block.data() + used)) {
+            hits.push_back(pos);
+            if (hits.size() == kSearchHitsMax) {
+                full = true;
+                SetNonBlocking(false);
+                PutColorText(GetText(684), false, false, 0, kColorWarning);
+                GetKey();
+                PutLine();
+                SetColorPair(kColorNormal);
+                SetNonBlocking(true);
             }
         }
         int key = 255;
         if (HotKeyPressed(key, 2, stopKeys) && key == 0) aborted = true;
     }
     SetNonBlocking(false);
+    close(fd);
     if (aborted) hits.clear();
     result.positions = hits;
     return result.count();
