@@ -142,6 +142,27 @@ int NextArea(int start, int direction, bool wrapped, int count, const AreaTest& 
     return std::clamp(start, 0, count - 1);
 }
 
+// Called with the users lock held.
+void RemoveLeftCopies() {
+    // A rewrite killed before its journal left its copy of the users, every
+    // password in it; nobody writes one while the lock is held here.  A
+    // copy that a pending swap still moves in is the swap's.  The directory
+    // is read again only once it has changed: a global edit takes the lock
+    // once per user.
+    static timespec seen{};
+    const std::string& dir = Config().DataDir;
+    struct stat st {};
+    if (dir.empty() || stat(dir.c_str(), &st) != 0) return;
+    if (st.st_mtim.tv_sec == seen.tv_sec && st.st_mtim.tv_nsec == seen.tv_nsec) return;
+    bool pending = false;
+    for (const std::string& left : TempFilesBeside(dir, {kUsersFile})) {
+        if (PendingSwapNames(left)) pending = true;
+        else if (unlink(left.c_str()) == 0) LogLine("Removed %s, left by an interrupted rewrite", left);
+    }
+    // Looked at again next time while a swap still holds one.
+    if (!pending) seen = st.st_mtim;
+}
+
 }  // namespace
 
 std::string UsersPath() { return DataPath(kUsersFile); }
@@ -159,12 +180,7 @@ UsersFileLock::UsersFileLock() {
         return;
     }
     fd_ = fd;
-    // A rewrite killed before its journal left its copy of the users, every
-    // password in it; nobody writes one while the lock is held here.  A
-    // copy that a pending swap still moves in is the swap's.
-    for (const std::string& left : TempFilesBeside(Config().DataDir, {kUsersFile}))
-        if (!PendingSwapNames(left) && unlink(left.c_str()) == 0)
-            LogLine("Removed %s, left by an interrupted rewrite", left);
+    RemoveLeftCopies();
 }
 
 UsersFileLock::~UsersFileLock() { Release(); }
