@@ -12,6 +12,7 @@
 // whatever it takes on the wire.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,7 +26,9 @@ char32_t Cp437ToUnicode(uint8_t byte);
 // 128 are their own byte.
 bool UnicodeToCp437(char32_t ch, uint8_t& byte);
 
-// The UTF-8 form of a character, appended.
+// The UTF-8 form of a character: into out (1 to 4 bytes, how many is
+// returned), or appended.
+size_t EncodeUtf8(char32_t ch, char out[4]);
 void AppendUtf8(std::string& out, char32_t ch);
 
 // A text of the board as a UTF-8 terminal wants it: bytes above 127 as

@@ -32,10 +32,7 @@ size_t TerminalForm(uint8_t c, char out[4]) {
         out[0] = char(c);
         return 1;
     }
-    std::string s;
-    AppendUtf8(s, Cp437ToUnicode(c));
-    s.copy(out, s.size());
-    return s.size();
+    return EncodeUtf8(Cp437ToUnicode(c), out);
 }
 
 int KeyFromTerminal(int byte) {
