@@ -226,10 +226,17 @@ bool TextFieldEquals(const uint8_t* p, std::string_view text) {
 
 template <class R>
 constexpr bool LayoutIsSound() {
+#if defined(__clang__) && defined(__GLIBCXX__)
+    // clang cannot construct libstdc++'s std::string in a constant
+    // expression, so the clang build (the fuzz targets) trusts the layouts
+    // that every g++ build has checked.
+    return true;
+#else
     LayoutChecker c(R::kSize);
     R r{};
     Visit(c, r);
     return c.ok();
+#endif
 }
 
 }  // namespace kv
