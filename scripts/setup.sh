@@ -9,6 +9,7 @@ packages=(
   libfmt-dev libncurses-dev libvterm-dev
   lrzsz sharutils zip unzip procmail util-linux
   openssh-server openssh-client
+  clang libclang-rt-14-dev
 )
 
 missing=()

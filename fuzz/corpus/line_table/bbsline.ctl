@@ -1,0 +1,2 @@
+# device,speed,delay
+console,0,0
