@@ -366,7 +366,7 @@ int FindPhoneOwner(int count, std::string_view phone1, std::string_view phone2) 
         return field[0] != 0 && ((!phone1.empty() && TextFieldEquals(field, width, phone1)) ||
                                  (!phone2.empty() && TextFieldEquals(field, width, phone2)));
     };
-    constexpr FieldPlace data = kPlaceOf<&UserRecord::DataPhone>, home = kPlaceOf<&UserRecord::HomePhone>;
+    const FieldPlace data = kPlaceOf<&UserRecord::DataPhone>, home = kPlaceOf<&UserRecord::HomePhone>;
     bool ok = ScanRaw(
         [&](int n, const uint8_t* p) {
             if (n >= count) return false;

@@ -92,7 +92,7 @@ bool UserBase::BuildIndex() {
     fresh.reserve(size_t(records_));
     // The name key straight from the record's bytes: nothing else of a
     // record is needed to show the list.
-    constexpr FieldPlace name = kPlaceOf<&UserRecord::Name>;
+    const FieldPlace name = kPlaceOf<&UserRecord::Name>;
     bool ok = records_ == 0 || ScanUserBytes([&](int n, const uint8_t* p) {
         IndexEntry& e = fresh.emplace_back();
         e.RecordNumber = n;
