@@ -13,7 +13,7 @@ bash scripts/setup.sh
 
 # Targets whose fault is known and being mended elsewhere: built, not run
 # by the whole pass until the mend is in.
-skip=(group_answer)  # the group answer's bound on the group count
+skip=()
 
 cmake -S . -B build-fuzz -DKV_FUZZ=ON -DKV_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
