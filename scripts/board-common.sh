@@ -29,6 +29,22 @@ board_init() {
   online=$data/online.ctl
 }
 
+# board_command_line [--bin DIR] BOARD: the command line of a script that
+# serves one board; sets bin (the programs, by default build/bin of this
+# tree) and then everything board_init sets.
+board_command_line() {
+  bin=$here/../build/bin
+  if [ "${1:-}" = --bin ]; then
+    bin=${2:?--bin needs a directory}
+    shift 2
+  fi
+  if [ $# -ne 1 ]; then
+    echo "usage: $0 [--bin DIR] BOARD" >&2
+    exit 2
+  fi
+  board_init "$1"
+}
+
 # started_at PID: the start time of a process (clock ticks since boot), or
 # nothing when it is gone; a PID with its start time names one process even
 # once the PID is given to another.

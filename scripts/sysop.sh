@@ -19,17 +19,8 @@
 #   --bin DIR  the programs (default: build/bin of this tree)
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-bin=$here/../build/bin
-if [ "${1:-}" = --bin ]; then
-  bin=${2:?--bin needs a directory}
-  shift 2
-fi
-if [ $# -ne 1 ]; then
-  echo "usage: $0 [--bin DIR] BOARD" >&2
-  exit 2
-fi
 . "$here/board-common.sh"
-board_init "$1"
+board_command_line "$@"
 kvsample=$bin/../testbin/kvsample
 config=$board/kvconfig.bbs
 
