@@ -1,15 +1,6 @@
 // A ZOO archive's table of contents, as the archive view lists it.
-#include "caller/areas/archive_view.h"
-#include "fuzz/fuzz_support.h"
-
-using namespace kv::caller;
+#include "fuzz/archive_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    kv::fuzz::InstallFixtureConfig();
-    std::string path = kv::fuzz::WriteScratchFile("FUZZ.ZOO", data, size);
-    ListZooArchive(path, [](const ArchiveMember& m) {
-        FormatArchiveLine(m);
-        return true;
-    });
-    return 0;
+    return kv::fuzz::FuzzArchive("FUZZ.ZOO", kv::caller::ListZooArchive, data, size);
 }
