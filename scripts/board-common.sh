@@ -58,7 +58,7 @@ started_at() {
 # A claim file holds "PID START"; true while that process runs.
 claim_live() {
   local pid start
-  read -r pid start < "$1" 2>/dev/null || return 1
+  read -r pid start 2>/dev/null < "$1" || return 1
   [ -n "$pid" ] && [ "$(started_at "$pid")" = "$start" ]
 }
 
