@@ -137,7 +137,7 @@ int SortUsers() {
         return 0;
     }
     b.base.TakeInNewRecords();
-    std::vector<std::string> names;
+    NameTable names;
     if (b.base.FillIndexKeys(keyType, false, &names)) SortIndex(b.base.index(), keyType, Config().DateOrder, names);
     RewriteUserFiles(false, kRefusal);
     return 0;

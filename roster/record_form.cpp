@@ -442,7 +442,7 @@ int EditExtendedRecord(int mode, bool fromForm) {
                             continue;
                         }
                         r.Alias = work;
-                        b.base.index()[size_t(b.currentPos)].Key.assign(kKeySize, '\0');
+                        b.base.index()[size_t(b.currentPos)].Key.fill(0);
                         SetKey(b.base.index()[size_t(b.currentPos)].Key, kKeyAlias, r);
                         break;
                     }

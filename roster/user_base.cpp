@@ -30,21 +30,47 @@ struct FieldSpans {
     void Field(const char*, size_t off, size_t width, T&) { spans.push_back({off, width}); }
 };
 
-void PutKeyText(std::string& key, size_t at, const std::string& text) {
-    std::string t = text.substr(0, kKeySize - at - 1);
+void PutKeyText(KeyBytes& key, size_t at, const std::string& text) {
+    size_t n = std::min(text.size(), kKeySize - at - 1);
     std::memset(key.data() + at, 0, kKeySize - at);
-    std::memcpy(key.data() + at, t.data(), t.size());
+    std::memcpy(key.data() + at, text.data(), n);
 }
 
-void PutKeyNumber(std::string& key, int32_t v) {
-    std::memset(key.data(), 0, kKeySize);
+void PutKeyNumber(KeyBytes& key, int32_t v) {
+    key.fill(0);
     PutLE32(reinterpret_cast<uint8_t*>(key.data()), uint32_t(v));
+}
+
+// The fields SetKey reads for a key type, taken from a record's bytes into
+// r; the rest of r is left as it is.
+void TakeKeyFields(UserRecord& r, int type, const uint8_t* p) {
+    switch (type) {
+    case 0: case 1: r.Name = GetField<&UserRecord::Name>(p); break;
+    case 2: r.Location = GetField<&UserRecord::Location>(p); break;
+    case 3: r.Password = GetField<&UserRecord::Password>(p); break;
+    case 4: r.DataPhone = GetField<&UserRecord::DataPhone>(p); break;
+    case 5: r.HomePhone = GetField<&UserRecord::HomePhone>(p); break;
+    case 6:
+        r.LastCallDate = GetField<&UserRecord::LastCallDate>(p);
+        r.LastCallTime = GetField<&UserRecord::LastCallTime>(p);
+        break;
+    case 7: r.Flags = GetField<&UserRecord::Flags>(p); break;
+    case 8: r.SecurityLevel = GetField<&UserRecord::SecurityLevel>(p); break;
+    case 9: r.TotalCalls = GetField<&UserRecord::TotalCalls>(p); break;
+    case 10: r.UploadedFiles = GetField<&UserRecord::UploadedFiles>(p); break;
+    case 11: r.UploadedKb = GetField<&UserRecord::UploadedKb>(p); break;
+    case 12: r.DownloadedFiles = GetField<&UserRecord::DownloadedFiles>(p); break;
+    case 13: r.DownloadedKb = GetField<&UserRecord::DownloadedKb>(p); break;
+    case 14: r.HighestRead = GetField<&UserRecord::HighestRead>(p); break;
+    case 15: r.MessagesPosted = GetField<&UserRecord::MessagesPosted>(p); break;
+    case 16: r.Alias = GetField<&UserRecord::Alias>(p); break;
+    default: break;
+    }
 }
 
 }  // namespace
 
-void SetKey(std::string& key, int type, const UserRecord& r) {
-    key.resize(kKeySize, '\0');
+void SetKey(KeyBytes& key, int type, const UserRecord& r) {
     switch (type) {
     case 0: case 1: PutKeyText(key, 0, r.Name); break;
     case 2: PutKeyText(key, 0, r.Location); break;
@@ -58,7 +84,7 @@ void SetKey(std::string& key, int type, const UserRecord& r) {
         std::memcpy(key.data() + 18, r.LastCallTime.data(), std::min<size_t>(r.LastCallTime.size(), 8));
         break;
     case 7:
-        std::memset(key.data(), 0, kKeySize);
+        key.fill(0);
         std::memcpy(key.data(), r.Flags.data(), 4);
         break;
     case 8: PutKeyNumber(key, r.SecurityLevel); break;
@@ -74,8 +100,11 @@ void SetKey(std::string& key, int type, const UserRecord& r) {
     }
 }
 
-int32_t KeyNumber(const std::string& key) {
-    return key.size() < 4 ? 0 : int32_t(GetLE32(reinterpret_cast<const uint8_t*>(key.data())));
+int32_t KeyNumber(const KeyBytes& key) { return int32_t(GetLE32(reinterpret_cast<const uint8_t*>(key.data()))); }
+
+std::string_view KeyText(const KeyBytes& key, size_t at) {
+    if (at >= kKeySize) return {};
+    return std::string_view(key.data() + at, strnlen(key.data() + at, kKeySize - at));
 }
 
 int UserBase::CountUserRecords() {
@@ -88,23 +117,21 @@ bool UserBase::BuildIndex() {
     index_.clear();
     keyType_ = kKeyName;
     CountUserRecords();
-    std::vector<IndexEntry> fresh;
-    fresh.reserve(size_t(records_));
+    // Filled in the memory the index had: a rewrite builds it afresh.
+    index_.reserve(size_t(records_));
     // The name key straight from the record's bytes: nothing else of a
     // record is needed to show the list.
     const FieldPlace name = kPlaceOf<&UserRecord::Name>;
     bool ok = records_ == 0 || ScanUserBytes([&](int n, const uint8_t* p) {
-        IndexEntry& e = fresh.emplace_back();
+        IndexEntry& e = index_.emplace_back();
         e.RecordNumber = n;
-        e.Key.assign(kKeySize, '\0');
         const char* text = reinterpret_cast<const char*>(p + name.offset);
         std::memcpy(e.Key.data(), text, strnlen(text, std::min(name.width, kKeySize - 1)));
         return true;
     });
     // A record cut short at the end is not a user: the index holds the
     // whole records only.
-    records_ = int(fresh.size());
-    index_ = std::move(fresh);
+    records_ = int(index_.size());
     return ok;
 }
 
@@ -120,43 +147,47 @@ void UserBase::TakeInNewRecords() {
         e.RecordNumber = n;
         UserRecord r;
         if (FetchUserRecord(n, r)) SetKey(e.Key, keyType_, r);
-        else e.Key.assign(kKeySize, '\0');
-        index_.push_back(std::move(e));
+        index_.push_back(e);
     }
 }
 
-bool UserBase::FillIndexKeys(int type, bool forSearch, std::vector<std::string>* names) {
+bool UserBase::FillIndexKeys(int type, bool forSearch, NameTable* names) {
     if (forSearch) ++type;
     // One pass over the file rather than one open per record; each record
-    // goes to the entries that name it.
-    constexpr size_t kNone = SIZE_MAX;
-    std::vector<size_t> first, next(index_.size(), kNone);  // entries by record number
-    for (size_t i = 0; i < index_.size(); ++i) {
-        if (index_[i].RecordNumber < 0) return false;
-        size_t n = size_t(index_[i].RecordNumber);
-        if (n >= first.size()) first.resize(n + 1, kNone);
-        next[i] = first[n];
-        first[n] = i;
+    // goes to the entries that name it.  An entry whose record the file no
+    // longer holds: nothing changes.
+    constexpr uint32_t kNone = UINT32_MAX;
+    size_t highest = 0;
+    for (const IndexEntry& e : index_) {
+        if (e.RecordNumber < 0) return false;
+        highest = std::max(highest, size_t(e.RecordNumber) + 1);
     }
-    std::vector<std::string> keys(index_.size());
+    struct stat st;
+    if (stat(UsersPath().c_str(), &st) != 0 || size_t(st.st_size) / kUserRecordSize < highest) return false;
+    std::vector<uint32_t> first(highest, kNone), next(index_.size(), kNone);  // entries by record number
+    for (size_t i = 0; i < index_.size(); ++i) {
+        size_t n = size_t(index_[i].RecordNumber);
+        next[i] = first[n];
+        first[n] = uint32_t(i);
+    }
     if (names) names->clear();
+    // The keys change in place: until they all have, they are of no type.
+    keyType_ = -1;
     size_t seen = 0;
+    UserRecord fields;
     if (!ScanUserBytes([&](int n, const uint8_t* p) {
             if (names) names->push_back(GetField<&UserRecord::Name>(p));
             if (size_t(n) >= first.size() || first[size_t(n)] == kNone) return true;
-            UserRecord r = DecodeUserRecord(p);
-            for (size_t i = first[size_t(n)]; i != kNone; i = next[i]) {
-                keys[i] = index_[i].Key;
-                SetKey(keys[i], type, r);
+            TakeKeyFields(fields, type, p);
+            for (uint32_t i = first[size_t(n)]; i != kNone; i = next[i]) {
+                SetKey(index_[i].Key, type, fields);
                 ++seen;
             }
             return true;
         }))
         return false;
-    // An entry whose record the file no longer holds: the keys stay as they were.
     if (seen != index_.size()) return false;
     keyType_ = type;
-    for (size_t i = 0; i < index_.size(); ++i) index_[i].Key = std::move(keys[i]);
     return true;
 }
 
@@ -313,7 +344,7 @@ int AliasOwner(const UserBase& base, const std::string& alias, int ownPosition) 
     LowerCase(want);
     for (int i = 0; i < base.count(); ++i) {
         if (i == ownPosition) continue;
-        std::string key(base.index()[size_t(i)].Key.c_str());
+        std::string key(KeyText(base.index()[size_t(i)].Key));
         if (LowerCase(key) == want) return i;
     }
     return -1;

@@ -7,8 +7,10 @@
 // file renamed into place by a rewrite is simply the file read next.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/lastread.h"
@@ -17,11 +19,14 @@
 namespace kv::roster {
 
 inline constexpr size_t kKeySize = 36;
+// A key in place in its entry: a board of 100,000 users would otherwise
+// make 100,000 small allocations for its index alone.
+using KeyBytes = std::array<char, kKeySize>;
 
 struct IndexEntry {
     uint8_t Marked = 0;        // marked by the sysop, in memory only
     int32_t RecordNumber = 0;  // record in "users.bbs" (the user number)
-    std::string Key;           // kKeySize bytes: a text or a binary number
+    KeyBytes Key{};            // a text (ended by a zero byte) or a binary number
 };
 
 // The key types of FillIndexKeys: 0 and 1 the name, 2 location, 3 password,
@@ -32,8 +37,33 @@ struct IndexEntry {
 enum KeyType { kKeyName = 1, kKeyLocation = 2, kKeyDate = 6, kKeyLevel = 8, kKeyCalls = 9, kKeyPosted = 15,
                kKeyAlias = 16 };
 // Sets the key of one record for a key type; other types leave it alone.
-void SetKey(std::string& key, int type, const UserRecord& r);
-int32_t KeyNumber(const std::string& key);
+void SetKey(KeyBytes& key, int type, const UserRecord& r);
+int32_t KeyNumber(const KeyBytes& key);
+// The text of a key from byte at (0 for the text keys).
+std::string_view KeyText(const KeyBytes& key, size_t at = 0);
+
+// The names of the records by record number, in one block of text rather
+// than a string each.
+class NameTable {
+public:
+    void push_back(std::string_view name) {
+        text_.append(name);
+        ends_.push_back(uint32_t(text_.size()));
+    }
+    std::string_view operator[](size_t n) const {
+        size_t from = n == 0 ? 0 : ends_[n - 1];
+        return std::string_view(text_).substr(from, ends_[n] - from);
+    }
+    size_t size() const { return ends_.size(); }
+    void clear() {
+        text_.clear();
+        ends_.clear();
+    }
+
+private:
+    std::string text_;
+    std::vector<uint32_t> ends_;
+};
 
 class UserBase {
 public:
@@ -50,7 +80,7 @@ public:
     void TakeInNewRecords();
     // Keys of key type `type` (+1 when forSearch) for every entry; with
     // names, every record's name by record number from the same pass.
-    bool FillIndexKeys(int type, bool forSearch, std::vector<std::string>* names = nullptr);
+    bool FillIndexKeys(int type, bool forSearch, NameTable* names = nullptr);
     int keyType() const { return keyType_; }
 
     std::vector<IndexEntry>& index() { return index_; }

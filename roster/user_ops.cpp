@@ -28,11 +28,6 @@
 namespace kv::roster {
 namespace {
 
-std::string KeyText(const std::string& key, size_t at = 0) {
-    if (key.size() <= at) return {};
-    return std::string(key.c_str() + at);
-}
-
 bool HasWildcard(const std::string& v) { return v.find_first_of("?*") != std::string::npos; }
 
 // A file mapped whole for reading (nothing copied: the user files are
@@ -72,10 +67,10 @@ private:
     size_t size_ = 0;
 };
 
-// A fresh file beside target, written through a buffer, synced and closed.
-// It stays private to the board's user (a copy of the users holds every
-// password) until the swap puts it in place; mode() is the mode it takes
-// then, the old file's.
+// A fresh file beside target, written through a buffer, then synced and
+// closed.  It stays private to the board's user (a copy of the users holds
+// every password) until the swap puts it in place; mode() is the mode it
+// takes then, the old file's.
 class FreshFile {
 public:
     bool Create(const std::string& target) {
@@ -96,6 +91,9 @@ public:
         buf_.append(p, n);
         return true;
     }
+    // The last of the bytes written.  The disk is set to work on each
+    // buffer as it is written, so that the sync of Finish waits for less.
+    bool Written() { return Flush(); }
     bool Finish() {
         if (!Flush() || fsync(tmp.fd) != 0) return Fail();
         int fd = tmp.fd;
@@ -103,6 +101,7 @@ public:
         if (close(fd) != 0) return Fail();
         return true;
     }
+    void Discard() { DiscardTemp(tmp); }
     mode_t mode() const { return mode_; }
     TempFile tmp;
 
@@ -110,6 +109,8 @@ private:
     static constexpr size_t kBuffer = 1 << 20;
     bool Flush() {
         if (!WriteFully(tmp.fd, buf_)) return Fail();
+        sync_file_range(tmp.fd, written_, off_t(buf_.size()), SYNC_FILE_RANGE_WRITE);
+        written_ += off_t(buf_.size());
         buf_.clear();
         return true;
     }
@@ -119,6 +120,7 @@ private:
         return false;
     }
     std::string buf_;
+    off_t written_ = 0;
     mode_t mode_ = 0;
 };
 
@@ -146,18 +148,18 @@ bool MatchRecord(const IndexEntry& e, const SearchCriteria& c) {
     const std::string& v = c.Value;
     switch (c.Field) {
     case kFindName: case kFindLocation: case kFindPassword: {
-        std::string key = KeyText(e.Key), cap = v;
+        std::string key(KeyText(e.Key)), cap = v;
         CapitalizeName(cap);
         if (HasWildcard(v) && WildMatch(v, key)) return true;
         return key.find(v) != std::string::npos || key.find(cap) != std::string::npos;
     }
     case kFindDataPhone: case kFindHomePhone: {
-        std::string key = KeyText(e.Key);
+        std::string key(KeyText(e.Key));
         if (HasWildcard(v) && WildMatch(v, key)) return true;
         return key.find(v) != std::string::npos;
     }
     case kFindDate: return KeyText(e.Key, 9).find(v) != std::string::npos;
-    case kFindFlags: return e.Key.size() > c.FlagSet && uint8_t(e.Key[c.FlagSet]) == c.FlagValue;
+    case kFindFlags: return c.FlagSet < 4 && uint8_t(e.Key[c.FlagSet]) == c.FlagValue;
     default: {
         if (c.Field < kFindLevel || c.Field > kFindLastNumber) return false;
         long n = KeyNumber(e.Key), want = std::strtol(v.c_str(), nullptr, 10);
@@ -204,43 +206,79 @@ int SortKeyType(int order) {
     return order >= 0 && order < 5 ? kTypes[order] : -1;
 }
 
-void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const std::vector<std::string>& names) {
+namespace {
+
+// The first eight bytes of a text as one number that orders as the text
+// does (bytes compared unsigned, a shorter text first): most comparisons
+// of the sort end there, without reaching for the text itself.
+uint64_t Lead(std::string_view text) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < text.size() ? uint8_t(text[i]) : 0);
+    return v;
+}
+
+}  // namespace
+
+void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const NameTable& names) {
     if (index.size() < 3) return;
-    // Each entry's sort values are worked out once, not at every comparison.
+    // Each entry's sort values are worked out once, not at every comparison,
+    // and kept small: a board of 100,000 users sorts 100,000 of them.
     struct Item {
-        long first = 0, second = 0;  // larger first: number, or date and time
-        std::string_view text, name;
-        size_t pos = 0;
+        int64_t first = 0;   // larger first: a number, or the date
+        int32_t second = 0;  // larger first: the time
+        uint32_t pos = 0;
+        uint64_t lead = 0;   // of the location for that order, else of the name
+    };
+    auto name = [&](uint32_t pos) {
+        size_t n = size_t(index[pos].RecordNumber);
+        return n < names.size() ? names[n] : std::string_view();
     };
     std::vector<Item> items(index.size() - 1);
     for (size_t i = 1; i < index.size(); ++i) {
         const IndexEntry& e = index[i];
         Item& it = items[i - 1];
-        it.pos = i;
-        if (size_t(e.RecordNumber) < names.size()) it.name = names[size_t(e.RecordNumber)];
+        it.pos = uint32_t(i);
         if (keyType == kKeyDate) {
-            it.first = DateValue(KeyText(e.Key, 9), dateOrder);
-            it.second = TimeValue(KeyText(e.Key, 18));
+            it.first = DateValue(std::string(KeyText(e.Key, 9)), dateOrder);
+            it.second = int32_t(TimeValue(std::string(KeyText(e.Key, 18))));
         } else if (keyType == kKeyLocation) {
-            it.text = std::string_view(e.Key.c_str());
+            it.lead = Lead(KeyText(e.Key));
         } else {
             it.first = KeyNumber(e.Key);
+            it.lead = Lead(name(it.pos));
         }
     }
-    std::stable_sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
-        if (keyType == kKeyDate) return x.first != y.first ? x.first > y.first : x.second > y.second;
-        if (keyType == kKeyLocation) {
-            if (int k = x.text.compare(y.text); k != 0) return k < 0;
-        } else if (x.first != y.first) {
-            return x.first > y.first;
+    // Entries equal in all the order looks at keep the order they had: the
+    // position decides last, which makes the plain sort a stable one.
+    std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
+        if (x.first != y.first) return x.first > y.first;
+        if (x.second != y.second) return x.second > y.second;
+        if (keyType != kKeyDate) {
+            if (x.lead != y.lead) return x.lead < y.lead;
+            int k = 0;
+            if (keyType == kKeyLocation) k = KeyText(index[x.pos].Key).compare(KeyText(index[y.pos].Key));
+            if (k == 0) k = name(x.pos).compare(name(y.pos));
+            if (k != 0) return k < 0;
         }
-        return x.name < y.name;
+        return x.pos < y.pos;
     });
-    std::vector<IndexEntry> sorted;
-    sorted.reserve(index.size());
-    sorted.push_back(std::move(index[0]));
-    for (const Item& it : items) sorted.push_back(std::move(index[it.pos]));
-    index = std::move(sorted);
+    // The entries moved into the new order in place, cycle by cycle: entry d
+    // takes the one at items[d - 1].pos, and a done entry's item points at
+    // itself.
+    for (uint32_t d = 1; d < index.size(); ++d) {
+        uint32_t from = items[d - 1].pos;
+        if (from == d) continue;
+        const IndexEntry held = index[d];
+        uint32_t at = d;
+        while (from != d) {
+            index[at] = index[from];
+            items[at - 1].pos = at;
+            at = from;
+            from = items[at - 1].pos;
+        }
+        index[at] = held;
+        items[at - 1].pos = at;
+    }
 }
 
 bool MoveEntry(std::vector<IndexEntry>& index, int a, int b) {
@@ -304,14 +342,15 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
         all = std::move(kept);
     }
 
+    // Both files are written before either is synced: the disk works on
+    // the users while the last-read file is written.
     FreshFile freshUsers, freshLast;
     if (!freshUsers.Create(usersPath)) return result;
     for (int32_t n : all)
         if (!freshUsers.Add(users.data() + size_t(n) * kUserRecordSize, kUserRecordSize)) return result;
-    if (!freshUsers.Finish()) return result;
-    CrashPoint("rewrite");
+    if (!freshUsers.Written()) return result;
     if (!freshLast.Create(lastPath)) {
-        DiscardTemp(freshUsers.tmp);
+        freshUsers.Discard();
         return result;
     }
     static const char zeros[LastReadRecord::kSize] = {};
@@ -321,12 +360,18 @@ RewriteResult RewriteUsers(const std::vector<int32_t>& order, bool pack) {
         size_t have = off < last.size() ? std::min(last.size() - off, LastReadRecord::kSize) : 0;
         if ((have > 0 && !freshLast.Add(last.data() + off, have)) ||
             (have < LastReadRecord::kSize && !freshLast.Add(zeros, LastReadRecord::kSize - have))) {
-            DiscardTemp(freshUsers.tmp);
+            freshUsers.Discard();
             return result;
         }
     }
+    if (!freshLast.Written() || !freshUsers.Finish()) {
+        freshUsers.Discard();
+        freshLast.Discard();
+        return result;
+    }
+    CrashPoint("rewrite");
     if (!freshLast.Finish()) {
-        DiscardTemp(freshUsers.tmp);
+        freshUsers.Discard();
         return result;
     }
     CrashPoint("rewrite");

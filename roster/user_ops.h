@@ -45,7 +45,7 @@ int SortKeyType(int order);
 // Sorts entries 1..last of the index by the keys of that type (filled
 // already) as the sort order wants; entry 0 keeps its place.  Equal keys
 // are ordered by name (the records give the names).
-void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const std::vector<std::string>& names);
+void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const NameTable& names);
 
 // Takes entry a out and puts it right after entry b; false (nothing
 // changed) when a is already b + 1, a is 0, or either is out of range.

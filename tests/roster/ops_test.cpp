@@ -5,6 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include <fmt/printf.h>
+
 #include "common/msgbase.h"
 #include "common/online_status.h"
 #include "common/runtime.h"
@@ -77,7 +81,7 @@ TEST(RosterSort, OrdersKeepTheSysopFirstAndBreakTiesByName) {
     rs[4].SecurityLevel = 50;
     rs[3].Name = "Zed";
     rs[4].Name = "Abe";
-    std::vector<std::string> names;
+    roster::NameTable names;
     std::vector<IndexEntry> index;
     for (int i = 0; i < 5; ++i) {
         names.push_back(rs[size_t(i)].Name);
@@ -98,6 +102,63 @@ TEST(RosterSort, OrdersKeepTheSysopFirstAndBreakTiesByName) {
     got.clear();
     for (const IndexEntry& e : index) got.push_back(e.RecordNumber);
     EXPECT_EQ(got, (std::vector<int>{0, 3, 2, 1}));
+}
+
+// Every order beside a plain stable sort of the same keys, on a list full
+// of ties: levels and dates repeat, and names and locations share their
+// first eight bytes or more (a byte above 127 among them), some equal.
+TEST(RosterSort, EachOrderMatchesAStableSortOfItsKeys) {
+    const std::vector<std::string> names = {"Alexander Smith", "Alexander Smithers", "Alexander", "Alex",
+                                            "Zo\xe9 Adams", "Zoe Adams", "Alexander Smith"};
+    const std::vector<std::string> places = {"Springfield North", "Springfield", "Springfield North", "Ames"};
+    std::vector<UserRecord> rs;
+    for (int n = 0; n < 300; ++n) {
+        UserRecord r = Person(n);
+        r.Name = names[size_t(n * 7 % 11) % names.size()];
+        r.Location = places[size_t(n * 5 % 13) % places.size()];
+        r.SecurityLevel = 10 * (n * 3 % 4);
+        r.TotalCalls = uint32_t(n % 5);
+        r.MessagesPosted = n % 3 - 1;
+        r.LastCallDate = fmt::sprintf("%02d/%02d/95", 1 + n % 2, 1 + n % 3);
+        r.LastCallTime = n % 4 ? "10:00:00" : "09:59:59";
+        rs.push_back(r);
+    }
+    roster::NameTable table;
+    for (const UserRecord& r : rs) table.push_back(r.Name);
+    for (int order = 0; order < 5; ++order) {
+        const int type = roster::SortKeyType(order);
+        std::vector<IndexEntry> index;
+        // A reversed index, so that the record numbers are not the positions.
+        for (int n = int(rs.size()) - 1; n >= 0; --n) index.push_back(Entry(n, rs[size_t(n)], type));
+        std::vector<int> want;
+        for (const IndexEntry& e : index) want.push_back(e.RecordNumber);
+        std::stable_sort(want.begin() + 1, want.end(), [&](int a, int b) {
+            const UserRecord &x = rs[size_t(a)], &y = rs[size_t(b)];
+            auto later = [](const std::string& d) { return d.substr(6, 2) + d.substr(0, 5); };
+            switch (type) {
+            case roster::kKeyDate:
+                if (x.LastCallDate != y.LastCallDate) return later(x.LastCallDate) > later(y.LastCallDate);
+                return x.LastCallTime > y.LastCallTime;
+            case roster::kKeyLocation:
+                if (x.Location != y.Location) return x.Location < y.Location;
+                break;
+            case roster::kKeyLevel:
+                if (x.SecurityLevel != y.SecurityLevel) return x.SecurityLevel > y.SecurityLevel;
+                break;
+            case roster::kKeyCalls:
+                if (x.TotalCalls != y.TotalCalls) return x.TotalCalls > y.TotalCalls;
+                break;
+            default:
+                if (x.MessagesPosted != y.MessagesPosted) return x.MessagesPosted > y.MessagesPosted;
+                break;
+            }
+            return x.Name < y.Name;
+        });
+        roster::SortIndex(index, type, 1, table);
+        std::vector<int> got;
+        for (const IndexEntry& e : index) got.push_back(e.RecordNumber);
+        EXPECT_EQ(got, want) << "order " << order;
+    }
 }
 
 TEST(RosterMove, AnEntryGoesRightAfterTheOneNamed) {
