@@ -170,7 +170,10 @@ bool UserBase::FillIndexKeys(int type, bool forSearch, NameTable* names) {
         next[i] = first[n];
         first[n] = uint32_t(i);
     }
-    if (names) names->clear();
+    if (names) {
+        names->clear();
+        names->reserve(highest);
+    }
     // The keys change in place: until they all have, they are of no type.
     keyType_ = -1;
     size_t seen = 0;

@@ -55,6 +55,12 @@ public:
         return std::string_view(text_).substr(from, ends_[n] - from);
     }
     size_t size() const { return ends_.size(); }
+    // Room for n names of about 16 bytes: a table that grew by copying
+    // itself would touch its memory twice over.
+    void reserve(size_t n) {
+        ends_.reserve(n);
+        text_.reserve(n * 16);
+    }
     void clear() {
         text_.clear();
         ends_.clear();

@@ -224,23 +224,24 @@ void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const
     // Each entry's sort values are worked out once, not at every comparison,
     // and kept small: a board of 100,000 users sorts 100,000 of them.
     struct Item {
-        int64_t first = 0;   // larger first: a number, or the date
-        int32_t second = 0;  // larger first: the time
+        uint64_t lead = 0;  // smaller first: of the location or the name, or the time made so
+        int32_t first = 0;  // larger first: a number or the date
         uint32_t pos = 0;
-        uint64_t lead = 0;   // of the location for that order, else of the name
     };
     auto name = [&](uint32_t pos) {
         size_t n = size_t(index[pos].RecordNumber);
         return n < names.size() ? names[n] : std::string_view();
     };
-    std::vector<Item> items(index.size() - 1);
+    std::vector<Item> items;
+    items.reserve(index.size() - 1);
     for (size_t i = 1; i < index.size(); ++i) {
         const IndexEntry& e = index[i];
-        Item& it = items[i - 1];
+        Item& it = items.emplace_back();
         it.pos = uint32_t(i);
         if (keyType == kKeyDate) {
-            it.first = DateValue(std::string(KeyText(e.Key, 9)), dateOrder);
-            it.second = int32_t(TimeValue(std::string(KeyText(e.Key, 18))));
+            it.first = int32_t(DateValue(std::string(KeyText(e.Key, 9)), dateOrder));
+            // A time is 99:99:99 at most; the later one comes first.
+            it.lead = uint64_t(1000000 - TimeValue(std::string(KeyText(e.Key, 18))));
         } else if (keyType == kKeyLocation) {
             it.lead = Lead(KeyText(e.Key));
         } else {
@@ -252,9 +253,8 @@ void SortIndex(std::vector<IndexEntry>& index, int keyType, int dateOrder, const
     // position decides last, which makes the plain sort a stable one.
     std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
         if (x.first != y.first) return x.first > y.first;
-        if (x.second != y.second) return x.second > y.second;
+        if (x.lead != y.lead) return x.lead < y.lead;
         if (keyType != kKeyDate) {
-            if (x.lead != y.lead) return x.lead < y.lead;
             int k = 0;
             if (keyType == kKeyLocation) k = KeyText(index[x.pos].Key).compare(KeyText(index[y.pos].Key));
             if (k == 0) k = name(x.pos).compare(name(y.pos));
