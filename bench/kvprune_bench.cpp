@@ -71,6 +71,11 @@ int main(int argc, char** argv) {
         std::printf("%-28s %9s %10.4f  peak %.1f MB\n", "  of it processor time", n.c_str(),
                     bench::Median(cpu.measure), double(wall.peakKb) / 1024);
     }
+    // KV_BENCH_KEEP keeps the board of the last size, for a profile.
+    if (std::getenv("KV_BENCH_KEEP") != nullptr) {
+        std::printf("kept %s\n", root.c_str());
+        return 0;
+    }
     fs::remove_all(root);
     return 0;
 }

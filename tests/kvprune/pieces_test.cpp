@@ -1,7 +1,14 @@
 // The pure pieces of kvprune: its command line, the age of a message, the
 // copy of a text in a pack and the last-read rule of a renumbering.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/kvprune/base_files.h"
 #include "tools/kvprune/maintenance.h"
 #include "tools/kvprune/message_age.h"
 #include "tools/kvprune/options.h"
@@ -128,7 +135,83 @@ TEST(PackTextTest, CopiesOfOneText) {
         std::string out;
         CopyMessageText(c.old, c.pid, out);
         EXPECT_EQ(out, c.want) << c.name;
+        // A pack's own text is taken as it lies the next time, and a text
+        // taken as it lies is what the copy would have written.
+        EXPECT_EQ(PackedTextLength(out, c.pid), out.size()) << c.name;
+        size_t same = PackedTextLength(c.old, c.pid);
+        if (same != 0 && same != std::string_view::npos) {
+            EXPECT_EQ(c.old.substr(0, same), c.want) << c.name;
+        }
     }
+}
+
+// Texts made of the pieces that matter to a pack: whenever one is taken as
+// it lies, the copy would have written the same bytes.
+TEST(PackTextTest, TextsTakenAsTheyLieAreTheCopy) {
+    const std::string pieces[] = {"a", " ", "\t", "\r", "\n", "\x1A", "\x01PID: Kvprune v0.1\n", "xPID: Kvprune v0.1\n",
+                                  std::string(131, 'l'), std::string(132, 'm'), "\xFF"};
+    std::srand(7);
+    int taken = 0;
+    for (int t = 0; t < 20000; ++t) {
+        std::string text = t % 2 ? "\x01PID: Kvprune v0.1\n" : "";
+        for (int n = std::rand() % 8; n > 0; --n) text += pieces[size_t(std::rand()) % std::size(pieces)];
+        for (bool pid : {false, true}) {
+            size_t same = PackedTextLength(text, pid);
+            if (same == 0 || same == std::string_view::npos) continue;
+            ++taken;
+            std::string out;
+            CopyMessageText(text, pid, out);
+            ASSERT_EQ(text.substr(0, same), out) << pid << " " << testing::PrintToString(text);
+        }
+    }
+    EXPECT_GT(taken, 1000);
+}
+
+// A new file written from plain bytes and from runs of an old file's, long
+// runs crossing into copies inside the kernel and pieces of them: the file
+// holds every byte in the order given.
+TEST(NewBaseFileTest, RunsOfOldBytesComeOutInOrder) {
+    char tmpl[] = "/tmp/kvprunetest.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    std::string old(20 << 20, '\0');
+    for (size_t i = 0; i < old.size(); ++i) old[i] = char((i * 2654435761u) >> 13);
+    { std::ofstream(dir + "/old", std::ios::binary) << old; }
+    int fd = open((dir + "/old").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+
+    std::string want;
+    NewBaseFile out(dir, "new.bbs");
+    ASSERT_TRUE(out.Create());
+    auto copy = [&](size_t at, size_t n) {
+        want.append(old, at, n);
+        return out.CopyFrom(fd, at, old.data() + at, n);
+    };
+    auto write = [&](const std::string& b) {
+        want += b;
+        return out.Write(b.data(), b.size());
+    };
+    size_t at = 0;
+    // Short runs broken by a skipped record, then bytes of our own.
+    for (int i = 0; i < 100; ++i, at += 412 + 61) ASSERT_TRUE(copy(at, 412));
+    ASSERT_TRUE(write("own bytes"));
+    // One run of 10 MB in records, with one long piece inside it.
+    for (size_t end = at + (10 << 20); at < end; at += 412) ASSERT_TRUE(copy(at, 412));
+    ASSERT_TRUE(copy(at, 3 << 20));
+    at += 3 << 20;
+    ASSERT_TRUE(write(std::string(5000, 'w')));
+    // A run that goes on after bytes of our own starts anew.
+    ASSERT_TRUE(copy(at, 100000));
+    ASSERT_TRUE(copy(at + 100000, 7));
+    ASSERT_TRUE(copy(0, 70000));
+    EXPECT_EQ(out.Offset(), long(want.size()));
+    ASSERT_TRUE(out.Finish());
+    close(fd);
+
+    std::ifstream in(out.Step().fresh, std::ios::binary);
+    std::string got((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_TRUE(got == want) << got.size() << " bytes of " << want.size();
+    std::filesystem::remove_all(dir);
 }
 
 TEST(RemapLastReadTest, NothingUnreadBecomesRead) {

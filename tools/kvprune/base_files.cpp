@@ -18,6 +18,8 @@ namespace kv::prune {
 namespace {
 
 constexpr size_t kWriteChunk = 1 << 20;
+// A run of source bytes this long is copied inside the kernel.
+constexpr size_t kKernelCopyRun = 64 << 10;
 
 void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
@@ -236,11 +238,13 @@ bool NewBaseFile::Flush() {
     return ok;
 }
 
-bool NewBaseFile::Write(const void* data, size_t n) {
-    if (fd_ < 0 || failed_) return false;
+bool NewBaseFile::Buffer(const void* data, size_t n) {
     const char* p = static_cast<const char*>(data);
     written_ += n;
-    if (buf_.size() + n > kWriteChunk && !Flush()) return false;
+    if (buf_.size() + n > kWriteChunk) {
+        if (!Flush()) return false;
+        runBuffered_ = 0;
+    }
     if (n >= kWriteChunk) {
         bool ok = WriteOut(p, n);
         flushed_ += n;
@@ -250,8 +254,90 @@ bool NewBaseFile::Write(const void* data, size_t n) {
     return true;
 }
 
+bool NewBaseFile::Write(const void* data, size_t n) {
+    if (fd_ < 0 || failed_ || !EndRun()) return false;
+    return Buffer(data, n);
+}
+
+bool NewBaseFile::CopyFrom(int fd, size_t offset, const void* bytes, size_t n) {
+    if (fd_ < 0 || failed_) return false;
+    if (runLength_ == 0 || fd != runFd_ || offset != runStart_ + runLength_) {
+        if (!EndRun()) return false;
+        runFd_ = fd;
+        runStart_ = offset;
+    }
+    runLength_ += n;
+    // A run grown long is held back, the part of it in the buffer taken
+    // out again; a short one goes through the buffer as any bytes do, as a
+    // copy of a few records would cost a call of its own each.
+    if (!runHeld_ && runBuffered_ + n >= kKernelCopyRun) {
+        buf_.resize(buf_.size() - runBuffered_);
+        heldStart_ = offset - runBuffered_;
+        runBuffered_ = 0;
+        runHeld_ = true;
+    }
+    if (runHeld_) {
+        written_ += n;
+        // A long run goes out a piece at a time, so that the disk works on
+        // it while the rest is read, as with what the buffer writes.
+        const size_t held = runStart_ + runLength_ - heldStart_;
+        if (held < kWriteChunk * 8) return true;
+        const size_t from = heldStart_;
+        heldStart_ += held;
+        return Flush() && CopyOut(runFd_, from, held);
+    }
+    if (!Buffer(bytes, n)) return false;
+    runBuffered_ += n;
+    return true;
+}
+
+bool NewBaseFile::EndRun() {
+    const bool held = runHeld_;
+    const size_t from = heldStart_, n = runStart_ + runLength_ - heldStart_;
+    runHeld_ = false;
+    runLength_ = runBuffered_ = 0;
+    return !held || n == 0 || (Flush() && CopyOut(runFd_, from, n));
+}
+
+bool NewBaseFile::CopyOut(int fd, size_t offset, size_t n) {
+    const unsigned long start = flushed_;
+    loff_t in = loff_t(offset);
+    size_t left = n;
+    bool inKernel = true;
+    std::vector<char> chunk;
+    while (left > 0) {
+        ssize_t got;
+        if (inKernel) {
+            got = copy_file_range(fd, &in, fd_, nullptr, left, 0);
+            // Files on two file systems, or one that cannot: through here.
+            if (got < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) &&
+                left == n) {
+                inKernel = false;
+                continue;
+            }
+        } else {
+            chunk.resize(std::min(left, kWriteChunk));
+            got = pread(fd, chunk.data(), chunk.size(), off_t(in));
+            if (got > 0 && !WriteOut(chunk.data(), size_t(got))) return false;
+            if (got > 0) in += got;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            PruneLogF("Cannot copy into %s: %s", path_, std::strerror(got < 0 ? errno : EIO));
+            failed_ = true;
+            return false;
+        }
+        left -= size_t(got);
+    }
+    flushed_ += n;
+    sync_file_range(fd_, off_t(start), off_t(n), SYNC_FILE_RANGE_WRITE);
+    return true;
+}
+
+bool NewBaseFile::Complete() { return fd_ >= 0 && !failed_ && EndRun() && Flush(); }
+
 bool NewBaseFile::Finish() {
-    if (fd_ < 0 || failed_ || !Flush()) return false;
+    if (!Complete()) return false;
     if (fsync(fd_) != 0) {
         PruneLogF("Cannot sync %s: %s", path_, std::strerror(errno));
         return false;

@@ -114,6 +114,13 @@ public:
 
     bool Create();                       // logged on failure
     bool Write(const void* data, size_t n);
+    // Writes the n bytes that lie at offset in the file fd (bytes holds
+    // them).  Bytes that go on where the last ones ended in the same file
+    // are one run; a long run is copied inside the kernel, from file to
+    // file, instead of through this process.
+    bool CopyFrom(int fd, size_t offset, const void* bytes, size_t n);
+    // Every byte handed to the system, which starts writing them out.
+    bool Complete();
     bool Finish();                       // flushed, synced and closed
     long Offset() const { return long(written_); }  // bytes written so far
     const char* name() const { return name_; }
@@ -126,12 +133,22 @@ public:
 private:
     bool WriteOut(const char* p, size_t n);
     bool Flush();
+    bool Buffer(const void* data, size_t n);
+    bool EndRun();        // the buffer and a run held back, written out
+    bool CopyOut(int fd, size_t offset, size_t n);
     std::string dir_, target_, path_;
     const char* name_;
     int fd_ = -1;
     bool created_ = false, failed_ = false, handedOver_ = false, keepOld_ = false;
     unsigned long written_ = 0, flushed_ = 0;
     std::vector<char> buf_;
+    // The run of source bytes the file ends with: runLength_ bytes from
+    // runStart_ in runFd_.  Its last runBuffered_ bytes stand in the
+    // buffer; once the run is held back (runHeld_), what is held, from
+    // heldStart_ on, goes out in one copy when the run ends.
+    int runFd_ = -1;
+    size_t runStart_ = 0, runLength_ = 0, runBuffered_ = 0, heldStart_ = 0;
+    bool runHeld_ = false;
 };
 
 // Writes every record of the vector into a new file.

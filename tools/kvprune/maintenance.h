@@ -43,6 +43,11 @@ bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool ver
 // from starts at the text's offset and may run to the end of the file.
 void CopyMessageText(std::string_view from, bool pidLine, std::string& out);
 
+// How much of from is one text exactly as CopyMessageText would write it,
+// end byte included, so that the copy may take the bytes as they lie: 0
+// when the copy would differ, npos when from ends before the end byte.
+size_t PackedTextLength(std::string_view from, bool pidLine);
+
 // One renumbered message: its area, old number and new number.
 struct RenumberEntry {
     int32_t area = 0, oldNumber = 0, newNumber = 0;

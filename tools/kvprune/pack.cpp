@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,17 +61,25 @@ public:
     size_t size() const { return size_; }
 
     // The text at offset copied as a pack writes it (CopyMessageText) onto
-    // the end of out.
-    bool Copy(size_t offset, bool pidLine, std::string& out) {
+    // the end of out; or, when the text stands already as the copy would
+    // (an earlier pack's), same is it and out stays as it was.
+    bool Copy(size_t offset, bool pidLine, std::string& out, std::string_view& same) {
         const size_t before = out.size();
         size_t want = kWindow;
+        same = {};
         for (;;) {
             if (data_ == nullptr || offset < start_ || offset > start_ + length_) {
                 if (!Load(offset, want)) return false;
             }
             std::string_view v(data_ + (offset - start_), length_ - (offset - start_));
+            const bool whole = start_ + length_ >= size_;
+            size_t packed = PackedTextLength(v, pidLine);
+            if (packed != 0 && packed != std::string_view::npos) {
+                same = v.substr(0, packed);
+                return true;
+            }
             // The copy finds the end byte itself: the bytes are looked at once.
-            if (CopyText(v, pidLine, out) || start_ + length_ >= size_) return true;
+            if ((packed == 0 || whole) && (CopyText(v, pidLine, out) || whole)) return true;
             // Longer than the window: a wider one from the text's start.
             out.resize(before);
             want = std::max(want, v.size()) * 2;
@@ -143,9 +152,37 @@ bool MapNumbers(OpenBase& base, std::vector<RenumberEntry>& map) {
     return true;
 }
 
+// Record r of a parallel file into its new version: copied from the old
+// file when the run left it unchanged.
+template <size_t N>
+bool WriteRecord(NewBaseFile& out, int oldFd, size_t r, const uint8_t* old, const uint8_t (&now)[N]) {
+    if (old != nullptr && std::memcmp(old, now, N) == 0) return out.CopyFrom(oldFd, r * N, old, N);
+    return out.Write(now, N);
+}
+
 }  // namespace
 
 void CopyMessageText(std::string_view from, bool pidLine, std::string& out) { CopyText(from, pidLine, out); }
+
+size_t PackedTextLength(std::string_view from, bool pidLine) {
+    size_t at = 0;
+    if (pidLine) {
+        // Our line first, as the copy writes it.
+        const size_t line = kPackPid.size() + 2;
+        if (from.size() < line) return from.find(kTextEndByte) == std::string_view::npos ? std::string_view::npos : 0;
+        if (from[0] != kControlByte || from.substr(1, kPackPid.size()) != kPackPid || from[line - 1] != '\n') return 0;
+        at = line;
+    }
+    while (at < from.size() && from[at] != kTextEndByte) {
+        size_t end = from.find('\n', at);
+        if (end == std::string_view::npos) return std::string_view::npos;
+        std::string_view line = from.substr(at, end - at);
+        if (line.size() > kPieceLength || (!line.empty() && IsTrailingBlank(line.back()))) return 0;
+        if (pidLine && line.size() == kPackPid.size() + 1 && line.substr(1) == kPackPid) return 0;
+        at = end + 1;
+    }
+    return at < from.size() ? at + 1 : std::string_view::npos;
+}
 
 long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renumber, bool& usersOk) {
     usersOk = true;
@@ -223,20 +260,32 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
                 break;
             }
             copy.clear();
-            if (text.Offset() > INT32_MAX || !oldText.Copy(size_t(offset), opts.pidLine, copy)) {
+            std::string_view same;
+            if (text.Offset() > INT32_MAX || !oldText.Copy(size_t(offset), opts.pidLine, copy, same)) {
                 if (text.Offset() > INT32_MAX) PruneLogF("%s would grow beyond 2 GB", base.Path(kMsgTextFile));
                 ok = false;
                 break;
             }
             SetField<&MsgHeader::TextOffset>(h, int32_t(text.Offset()));
             const uint8_t* to = recipientsIn.Raw(r);
-            ok = to != nullptr && text.Write(copy.data(), copy.size()) && recipients.Write(to, MsgToIndexRecord::kSize);
+            ok = to != nullptr &&
+                 (same.empty() ? text.Write(copy.data(), copy.size())
+                               : text.CopyFrom(base.textFd, size_t(offset), same.data(), same.size())) &&
+                 recipients.CopyFrom(base.recipientFd, r * MsgToIndexRecord::kSize, to, MsgToIndexRecord::kSize);
             ++copied;
         }
-        if (ok && hasIndex) ok = index.Write(ix, sizeof ix);
-        if (ok && hasHeader) ok = headers.Write(h, sizeof h);
+        // A record the run leaves as it was is copied from its old place:
+        // runs of them go over inside the kernel.
+        if (ok && hasIndex) ok = WriteRecord(index, base.indexFd, r, indexIn.Raw(r), ix);
+        if (ok && hasHeader) ok = WriteRecord(headers, base.headerFd, r, headersIn.Raw(r), h);
     }
     if (pack) PruneLogF("Packing procedure: %ld record(s) copied", copied);
+    for (NewBaseFile* f : files) ok = ok && f->Complete();
+    // The old files are read to the end: their cached pages are let go
+    // while the disk takes the new ones, not after the swap, when the
+    // closing files would let them go with nothing else to do.
+    for (int fd : {base.textFd, base.headerFd, base.indexFd, base.recipientFd})
+        if (ok && pack) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     for (NewBaseFile* f : files) ok = ok && f->Finish();
     if (!ok) return -1;
 
