@@ -4,7 +4,9 @@
 // "sync" of the copies, in pairs taken in turns; the medians, with the
 // processor time and peak memory of the pack.  Run by hand (beside a test
 // suite for the loaded figures):
-//   build/testbin/bench_kvprune [pairs]
+//   build/testbin/bench_kvprune [pairs [messages ...]]
+// KV_BENCH_BEFORE_DIR names the directory of an earlier build's kvprune
+// to measure beside it.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,8 +40,16 @@ int main(int argc, char** argv) {
         .write(reinterpret_cast<const char*>(slot.data()), kConfigFileSize);
 
     const std::vector<std::string> prune = {bench::ProgramDir(KV_BIN_DIR) + "/kvprune", "-m0", "-p", "-k"};
+    // KV_BENCH_BEFORE_DIR: an earlier build's kvprune measured in the same
+    // run, turn about with this one.
+    std::vector<std::string> before;
+    if (const char* dir = std::getenv("KV_BENCH_BEFORE_DIR"); dir && *dir)
+        before = {std::string(dir) + "/kvprune", "-m0", "-p", "-k"};
     bench::PrintHeading();
-    for (int size : {100000, 1000000}) {
+    std::vector<int> sizes;
+    for (int a = 2; a < argc; ++a) sizes.push_back(std::atoi(argv[a]));
+    if (sizes.empty()) sizes = {100000, 1000000};
+    for (int size : sizes) {
         bench::WriteBase(base, size);
         std::vector<std::string> cp = {"cp"}, sync = {"sync"};
         for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile}) {
@@ -56,7 +66,7 @@ int main(int argc, char** argv) {
         // The first pack writes its own PID line into every text; from the
         // second on the base keeps its size.
         bench::RunTimed(prune, root);
-        bench::Pairs wall, cpu;
+        bench::Pairs wall, cpu, beforeWall;
         for (int r = 0; r < pairs; ++r) {
             double copied = 0;
             if (r % 2) copied = copy();
@@ -65,11 +75,18 @@ int main(int argc, char** argv) {
             wall.Add(p.seconds, copied);
             cpu.Add(p.cpu, 0);
             wall.peakKb = std::max(wall.peakKb, p.peakKb);
+            if (before.empty()) continue;
+            // The earlier build beside, in the same turns, on the same base.
+            if (r % 2) copied = copy();
+            bench::Timed b = bench::RunTimed(before, root);
+            if (r % 2 == 0) copied = copy();
+            beforeWall.Add(b.seconds, copied);
         }
         std::string n = std::to_string(size);
         wall.Print("pack kvprune -m0 -p -k", n.c_str(), "cp 5 files + sync");
         std::printf("%-28s %9s %10.4f  peak %.1f MB\n", "  of it processor time", n.c_str(),
                     bench::Median(cpu.measure), double(wall.peakKb) / 1024);
+        if (!before.empty()) beforeWall.Print("  the earlier build's pack", n.c_str(), "cp 5 files + sync");
     }
     // KV_BENCH_KEEP keeps the board of the last size, for a profile.
     if (std::getenv("KV_BENCH_KEEP") != nullptr) {

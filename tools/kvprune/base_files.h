@@ -159,6 +159,10 @@ bool WriteRecords(NewBaseFile& out, const std::vector<R>& records) {
     return out.Write(bytes.data(), bytes.size()) && out.Finish();
 }
 
+// Finishes the files at once, so that the disk takes their last bytes and
+// flushes its cache for them together; false when any failed.
+bool FinishAll(const std::vector<NewBaseFile*>& files);
+
 // Swaps finished new files in together (see common/msgbase_swap.h), with
 // the users' highest-read fixes when given.  False when nothing changed.
 bool SwapInNewFiles(const std::vector<NewBaseFile*>& files, const std::vector<HighestReadFix>* fixes = nullptr);

@@ -286,7 +286,7 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
     // closing files would let them go with nothing else to do.
     for (int fd : {base.textFd, base.headerFd, base.indexFd, base.recipientFd})
         if (ok && pack) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    for (NewBaseFile* f : files) ok = ok && f->Finish();
+    ok = ok && FinishAll(files);
     if (!ok) return -1;
 
     std::vector<HighestReadFix> fixes;
