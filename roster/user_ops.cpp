@@ -159,7 +159,7 @@ bool MatchRecord(const IndexEntry& e, const SearchCriteria& c) {
         return key.find(v) != std::string::npos;
     }
     case kFindDate: return KeyText(e.Key, 9).find(v) != std::string::npos;
-    case kFindFlags: return c.FlagSet < 4 && uint8_t(e.Key[c.FlagSet]) == c.FlagValue;
+    case kFindFlags: return c.FlagSet < kKeySize && uint8_t(e.Key[c.FlagSet]) == c.FlagValue;
     default: {
         if (c.Field < kFindLevel || c.Field > kFindLastNumber) return false;
         long n = KeyNumber(e.Key), want = std::strtol(v.c_str(), nullptr, 10);
