@@ -19,7 +19,9 @@
 namespace kv::prune {
 namespace {
 
-constexpr size_t kWriteChunk = 1 << 20;
+constexpr size_t kWriteChunk = 256 << 10;
+// A run held back goes out in pieces of this many bytes.
+constexpr size_t kHeldPiece = 8 << 20;
 // A run of source bytes this long is copied inside the kernel.
 constexpr size_t kKernelCopyRun = 64 << 10;
 
@@ -293,7 +295,7 @@ bool NewBaseFile::CopyFrom(int fd, size_t offset, const void* bytes, size_t n) {
         // A long run goes out a piece at a time, so that the disk works on
         // it while the rest is read, as with what the buffer writes.
         const size_t held = runStart_ + runLength_ - heldStart_;
-        if (held < kWriteChunk * 8) return true;
+        if (held < kHeldPiece) return true;
         const size_t from = heldStart_;
         heldStart_ += held;
         return Flush() && CopyOut(runFd_, from, held);

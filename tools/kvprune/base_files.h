@@ -88,7 +88,7 @@ public:
     }
 
 private:
-    static constexpr size_t kWindowRecords = 8192;  // 2 MB of headers
+    static constexpr size_t kWindowRecords = 1024;  // 268 KB of headers
     ChunkWindow window_;
     size_t count_;
 };

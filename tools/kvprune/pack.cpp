@@ -88,7 +88,7 @@ public:
     }
 
 private:
-    static constexpr size_t kWindow = 1 << 20;
+    static constexpr size_t kWindow = 256 << 10;
 
     bool Load(size_t offset, size_t want) {
         start_ = offset;
