@@ -236,13 +236,15 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
             ok = false;
             break;
         }
-        if (hasHeader) {
-            if ((raw = headersIn.Raw(r)) == nullptr) {
-                ok = false;
-                break;
-            }
-            std::memcpy(h, raw, sizeof h);
+        const uint8_t* oldHeader = nullptr;
+        if (hasHeader && (oldHeader = headersIn.Raw(r)) == nullptr) {
+            ok = false;
+            break;
         }
+        // The header is copied out only when the run changes it: a pack
+        // alone changes the text's place, and often not even that.
+        bool headerChanged = renumber && hasHeader;
+        if (headerChanged) std::memcpy(h, oldHeader, sizeof h);
         if (renumber && hasHeader) {
             if (mapped < map.size() && !(GetField<&MsgHeader::Status>(h) & MSG_DELETED) && hasIndex && number > 0) {
                 SetField<&MsgHeader::MsgNumber>(h, map[mapped].newNumber);
@@ -252,10 +254,11 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
             SetField<&MsgHeader::LatestReply>(h, newNumber(GetField<&MsgHeader::LatestReply>(h)));
         }
         if (pack) {
-            const int32_t offset = GetField<&MsgHeader::TextOffset>(h);
+            const int32_t offset = GetField<&MsgHeader::TextOffset>(oldHeader);
             if (offset < 0 || size_t(offset) > oldText.size()) {
                 PruneLogF("Message #%ld (recno #%ld) has text offset %ld beyond the end of %s",
-                          long(GetField<&MsgHeader::MsgNumber>(h)), long(r), long(offset), base.Path(kMsgTextFile));
+                          long(GetField<&MsgHeader::MsgNumber>(oldHeader)), long(r), long(offset),
+                          base.Path(kMsgTextFile));
                 ok = false;
                 break;
             }
@@ -266,7 +269,11 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
                 ok = false;
                 break;
             }
-            SetField<&MsgHeader::TextOffset>(h, int32_t(text.Offset()));
+            if (text.Offset() != offset) {
+                if (!headerChanged) std::memcpy(h, oldHeader, sizeof h);
+                headerChanged = true;
+                SetField<&MsgHeader::TextOffset>(h, int32_t(text.Offset()));
+            }
             const uint8_t* to = recipientsIn.Raw(r);
             ok = to != nullptr &&
                  (same.empty() ? text.Write(copy.data(), copy.size())
@@ -277,7 +284,9 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
         // A record the run leaves as it was is copied from its old place:
         // runs of them go over inside the kernel.
         if (ok && hasIndex) ok = WriteRecord(index, base.indexFd, r, indexIn.Raw(r), ix);
-        if (ok && hasHeader) ok = WriteRecord(headers, base.headerFd, r, headersIn.Raw(r), h);
+        if (ok && hasHeader)
+            ok = headerChanged ? WriteRecord(headers, base.headerFd, r, oldHeader, h)
+                               : headers.CopyFrom(base.headerFd, r * MsgHeader::kSize, oldHeader, MsgHeader::kSize);
     }
     if (pack) PruneLogF("Packing procedure: %ld record(s) copied", copied);
     for (NewBaseFile* f : files) ok = ok && f->Complete();
