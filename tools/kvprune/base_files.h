@@ -46,8 +46,8 @@ bool OpenMessageInfo(OpenBase& base);
 // standard error.
 bool OpenMessageFiles(OpenBase& base);
 
-// A file read from start to end through one window of a few megabytes,
-// a buffer kept for the run: a range inside the window costs nothing, one
+// A file read from start to end through one window, a buffer of a few
+// hundred kilobytes kept for the run: a range inside the window costs nothing, one
 // beyond it reads the window afresh from there.  Only the window is
 // resident, so a run needs the same memory at any size of base; reading
 // costs less than mapping and unmapping each window.

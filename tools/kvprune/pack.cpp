@@ -20,6 +20,9 @@ constexpr std::string_view kPackPid = "PID: Kvprune v0.1";
 // White space below 127; bytes above are characters of the text.
 bool IsTrailingBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// An earlier pack's PID line, whatever its first byte.
+bool IsPackPidLine(std::string_view line) { return line.size() == kPackPid.size() + 1 && line.substr(1) == kPackPid; }
+
 // One text as a pack writes it (CopyMessageText) onto out; false when from
 // ran out before the text's end byte, so the text may go on past it.
 bool CopyText(std::string_view from, bool pidLine, std::string& out) {
@@ -39,7 +42,7 @@ bool CopyText(std::string_view from, bool pidLine, std::string& out) {
         at = pieceEnd == lineEnd ? lineEnd + 1 : pieceEnd;
         while (!piece.empty() && IsTrailingBlank(piece.back())) piece.remove_suffix(1);
         // An earlier pack's line goes; ours above stands for it.
-        if (pidLine && piece.size() == kPackPid.size() + 1 && piece.substr(1) == kPackPid) continue;
+        if (pidLine && IsPackPidLine(piece)) continue;
         out += piece;
         out += '\n';
     }
@@ -178,7 +181,7 @@ size_t PackedTextLength(std::string_view from, bool pidLine) {
         if (end == std::string_view::npos) return std::string_view::npos;
         std::string_view line = from.substr(at, end - at);
         if (line.size() > kPieceLength || (!line.empty() && IsTrailingBlank(line.back()))) return 0;
-        if (pidLine && line.size() == kPackPid.size() + 1 && line.substr(1) == kPackPid) return 0;
+        if (pidLine && IsPackPidLine(line)) return 0;
         at = end + 1;
     }
     return at < from.size() ? at + 1 : std::string_view::npos;
@@ -293,8 +296,9 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
     // The old files are read to the end: their cached pages are let go
     // while the disk takes the new ones, not after the swap, when the
     // closing files would let them go with nothing else to do.
-    for (int fd : {base.textFd, base.headerFd, base.indexFd, base.recipientFd})
-        if (ok && pack) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (ok && pack)
+        for (int fd : {base.textFd, base.headerFd, base.indexFd, base.recipientFd})
+            posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     ok = ok && FinishAll(files);
     if (!ok) return -1;
 

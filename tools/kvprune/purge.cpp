@@ -142,7 +142,7 @@ int PurgeMessages(const PruneOptions& opts) {
     const time_t now = Now();
     const int order = Config().DateOrder;
     const long todayNumber = TodayDayNumber(today, now, order);
-    // Their windows go before the pack maps its own.
+    // Their buffers go before the pack makes its own.
     std::optional<RecordReader<MsgIndexRecord>> indexIn(std::in_place, base.indexFd, base.Path(kMsgIndexFile), base.indexCount);
     std::optional<RecordReader<MsgHeader>> headersIn(std::in_place, base.headerFd, base.Path(kMsgHeaderFile), base.headerCount);
     auto& index = *indexIn;
