@@ -123,35 +123,36 @@ double StartUp(const Board& b, const std::string& dir) {
     return Seconds(t);
 }
 
+// From the "y" to the question until done shows.
+double TimeYes(test::PtySession& s, const char* question, const std::string& done) {
+    Board::Expect(s.WaitForText(question), question);
+    auto t = Clock::now();
+    s.Send("y");
+    Board::Expect(s.WaitForText(done, 120000), done.c_str());
+    return Seconds(t);
+}
+
 // From the answer to the question until the list shows the new order.
 double Sort(const Board& b, const std::string& dir) {
-    b.Restore();
-    auto s = b.Start(dir);
-    RunEntry(*s, 9);
-    Board::Expect(s->WaitForText("Select the sort criteria"), "the sort orders");
-    s->Send("\r");
-    Board::Expect(s->WaitForText("Do you want to continue?"), "the sort question");
-    auto t = Clock::now();
-    s->Send("y");
     // The first of the highest level by name comes right after the sysop.
     std::string first;
     for (int n = 1; n < b.count(); ++n) {
         UserRecord p = Person(n);
         if (p.SecurityLevel == 99 && (first.empty() || p.Name < first)) first = p.Name;
     }
-    Board::Expect(s->WaitForText(first + " ", 120000), "the sorted list");
-    return Seconds(t);
+    b.Restore();
+    auto s = b.Start(dir);
+    RunEntry(*s, 9);
+    Board::Expect(s->WaitForText("Select the sort criteria"), "the sort orders");
+    s->Send("\r");
+    return TimeYes(*s, "Do you want to continue?", first + " ");
 }
 
 double Pack(const Board& b, const std::string& dir) {
     b.Restore();
     auto s = b.Start(dir);
     RunEntry(*s, 11);
-    Board::Expect(s->WaitForText("Do you really want to pack user's file?"), "the pack question");
-    auto t = Clock::now();
-    s->Send("y");
-    Board::Expect(s->WaitForText("Users deleted", 120000), "the deleted users");
-    return Seconds(t);
+    return TimeYes(*s, "Do you really want to pack user's file?", "Users deleted");
 }
 
 }  // namespace
