@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv::bench {
@@ -68,6 +69,18 @@ struct Pairs {
                     Median(ratio));
     }
 };
+
+// The pair of one turn: the measure and its reference, the reference first in
+// the odd turns.  The measure's result as it returns it, the reference's
+// seconds.
+template <class Measure, class Reference>
+auto InTurn(int turn, Measure measure, Reference reference) {
+    double ref = 0;
+    if (turn % 2) ref = reference();
+    auto mine = measure();
+    if (turn % 2 == 0) ref = reference();
+    return std::pair{mine, ref};
+}
 
 inline void PrintHeading() {
     std::printf("%-28s %9s %10s  %-22s %10s %7s\n", "measure", "size", "median s", "reference", "median s",

@@ -68,19 +68,14 @@ int main(int argc, char** argv) {
         bench::RunTimed(prune, root);
         bench::Pairs wall, cpu, beforeWall;
         for (int r = 0; r < pairs; ++r) {
-            double copied = 0;
-            if (r % 2) copied = copy();
-            bench::Timed p = bench::RunTimed(prune, root);
-            if (r % 2 == 0) copied = copy();
+            auto [p, copied] = bench::InTurn(r, [&] { return bench::RunTimed(prune, root); }, copy);
             wall.Add(p.seconds, copied);
             cpu.Add(p.cpu, 0);
             wall.peakKb = std::max(wall.peakKb, p.peakKb);
             if (before.empty()) continue;
             // The earlier build beside, in the same turns, on the same base.
-            if (r % 2) copied = copy();
-            bench::Timed b = bench::RunTimed(before, root);
-            if (r % 2 == 0) copied = copy();
-            beforeWall.Add(b.seconds, copied);
+            auto [b, copiedToo] = bench::InTurn(r, [&] { return bench::RunTimed(before, root); }, copy);
+            beforeWall.Add(b.seconds, copiedToo);
         }
         std::string n = std::to_string(size);
         wall.Print("pack kvprune -m0 -p -k", n.c_str(), "cp 5 files + sync");

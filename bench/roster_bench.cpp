@@ -168,10 +168,15 @@ int main(int argc, char** argv) {
         bench::Pairs added;
         std::vector<double> smallStarts;
         for (int r = 0; r < pairs; ++r) {
-            double cat = 0;
-            if (r % 2) cat = bench::RunTimed({"cat", large.Users(), large.LastRead()}, large.root()).seconds;
-            double big = StartUp(large, bin), little = StartUp(small, bin);
-            if (r % 2 == 0) cat = bench::RunTimed({"cat", large.Users(), large.LastRead()}, large.root()).seconds;
+            double little = 0;
+            auto [big, cat] = bench::InTurn(
+                r,
+                [&] {
+                    double b = StartUp(large, bin);
+                    little = StartUp(small, bin);
+                    return b;
+                },
+                [&] { return bench::RunTimed({"cat", large.Users(), large.LastRead()}, large.root()).seconds; });
             added.Add(big - little, cat);
             smallStarts.push_back(little);
         }
@@ -190,10 +195,8 @@ int main(int argc, char** argv) {
         const std::vector<std::string> sort = {"sort", "-t", "\t", "-k1,1nr", "-k2,2", "-o", "/dev/null", keys.string()};
         bench::Pairs sorted;
         for (int r = 0; r < pairs; ++r) {
-            double ref = 0;
-            if (r % 2) ref = bench::RunTimed(sort, large.root()).seconds;
-            double mine = Sort(large, bin);
-            if (r % 2 == 0) ref = bench::RunTimed(sort, large.root()).seconds;
+            auto [mine, ref] = bench::InTurn(
+                r, [&] { return Sort(large, bin); }, [&] { return bench::RunTimed(sort, large.root()).seconds; });
             sorted.Add(mine, ref);
         }
         sorted.Print("kvroster sort level/name", n.c_str(), "sort(1) of the keys");
@@ -210,10 +213,7 @@ int main(int argc, char** argv) {
         };
         bench::Pairs packed;
         for (int r = 0; r < pairs; ++r) {
-            double ref = 0;
-            if (r % 2) ref = copy();
-            double mine = Pack(large, bin);
-            if (r % 2 == 0) ref = copy();
+            auto [mine, ref] = bench::InTurn(r, [&] { return Pack(large, bin); }, copy);
             packed.Add(mine, ref);
         }
         packed.Print("kvroster pack", n.c_str(), "cp 2 files + sync");
@@ -234,11 +234,9 @@ int main(int argc, char** argv) {
             return us / 1e6;
         };
         for (int r = 0; r < pairs; ++r) {
-            double ref = 0;
-            std::vector<std::string> floor = {testbin + "/user_scan_floor", large.Users().string(), "Nobody Here", count};
-            if (r % 2) ref = micros(floor);
-            double mine = micros({testbin + "/bench_user_lookup", data, "Nobody Here", count});
-            if (r % 2 == 0) ref = micros(floor);
+            auto [mine, ref] = bench::InTurn(
+                r, [&] { return micros({testbin + "/bench_user_lookup", data, "Nobody Here", count}); },
+                [&] { return micros({testbin + "/user_scan_floor", large.Users().string(), "Nobody Here", count}); });
             lookUp.Add(mine, ref);
         }
         lookUp.Print("name look-up, a miss", n.c_str(), "C scan of users.bbs");
