@@ -361,23 +361,20 @@ int UpdateUserCount() {
 int LastUserNumber() { return UpdateUserCount() - 1; }
 
 int FindPhoneOwner(int count, std::string_view phone1, std::string_view phone2) {
-    int owner = -1, err = 0;
-    auto same = [&](const uint8_t* field, size_t width) {
-        return field[0] != 0 && ((!phone1.empty() && TextFieldEquals(field, width, phone1)) ||
-                                 (!phone2.empty() && TextFieldEquals(field, width, phone2)));
+    int owner = -1;
+    // An empty number is nobody's, and matches no empty field.
+    auto holds = [](const uint8_t* p, std::string_view phone) {
+        return !phone.empty() && (TextFieldEquals<&UserRecord::DataPhone>(p, phone) ||
+                                  TextFieldEquals<&UserRecord::HomePhone>(p, phone));
     };
-    const FieldPlace data = kPlaceOf<&UserRecord::DataPhone>, home = kPlaceOf<&UserRecord::HomePhone>;
-    bool ok = ScanRaw(
-        [&](int n, const uint8_t* p) {
-            if (n >= count) return false;
-            if (same(p + data.offset, data.width) || same(p + home.offset, home.width)) {
-                owner = n;
-                return false;
-            }
-            return true;
-        },
-        err);
-    if (!ok) LogLine("Cannot read %s: %s", UsersPath(), std::strerror(err));
+    ScanUserBytes([&](int n, const uint8_t* p) {
+        if (n >= count) return false;
+        if (holds(p, phone1) || holds(p, phone2)) {
+            owner = n;
+            return false;
+        }
+        return true;
+    });
     return owner;
 }
 
