@@ -256,9 +256,7 @@ bool NewsAliasNamesBoardFile(std::string_view alias) {
     std::string file(alias);
     LowerCase(file);
     file += ".bbs";
-    for (const char* kept : {kNewsMasterFile})
-        if (file == kept) return true;
-    return false;
+    return file == kNewsMasterFile;
 }
 
 std::string SuggestNewsAlias(std::string_view name) {
