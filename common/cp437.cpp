@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstdlib>
+
 namespace kv {
 namespace {
 
@@ -144,5 +146,7 @@ bool LocaleNamesUtf8(const char* lcAll, const char* lcCtype, const char* lang) {
         if (v != nullptr && *v != '\0') return NamesUtf8(v);
     return false;
 }
+
+bool OwnLocaleNamesUtf8() { return LocaleNamesUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG")); }
 
 }  // namespace kv

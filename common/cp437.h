@@ -67,5 +67,7 @@ bool Utf8ToCp437(std::string_view text, std::string& out, size_t* badAt = nullpt
 // reads them: LC_ALL when set and not empty, else LC_CTYPE, else LANG.  A
 // null pointer is an unset variable.
 bool LocaleNamesUtf8(const char* lcAll, const char* lcCtype, const char* lang);
+// The same for this process's own environment.
+bool OwnLocaleNamesUtf8();
 
 }  // namespace kv

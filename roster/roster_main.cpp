@@ -61,7 +61,7 @@ int RosterMain(int argc, char** argv) {
     // is not installed here: curses then reads and writes with the one
     // that always is.
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0 &&
-        LocaleNamesUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG")))
+        OwnLocaleNamesUtf8())
         std::setlocale(LC_CTYPE, "C.UTF-8");
 
     std::string why;

@@ -1,6 +1,5 @@
 #include "caller/core/term_charset.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -18,7 +17,7 @@ Utf8Reader gKeys;
 }  // namespace
 
 void DecideTerminalCharset() {
-    Call().Utf8Terminal = LocaleNamesUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+    Call().Utf8Terminal = OwnLocaleNamesUtf8();
 }
 
 bool FoldWanted(uint8_t c) {
