@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -159,19 +161,42 @@ int ServerMain(int argc, char** argv) {
     KeepNewFilesFromOthers();
     InstallTermHandler();
     if (int status = ParseServerOptions(argc, argv, s); status >= 0) return status;
-    if (!OpenServer(s)) return 1;
 
+    // The process that serves sets up the segment, so that the segment's
+    // creator is the server and a later start can tell a live one from one
+    // that was killed.  The parent stays until the set-up is done and exits
+    // with its result: one byte on the pipe when it succeeded, none when
+    // the child printed its failure and ended.
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) {
+        std::fputs("Cannot fork the server process, aborting...\n", stderr);
+        return 1;
+    }
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) {
         std::fputs("Cannot fork the server process, aborting...\n", stderr);
-        RemoveFifo();
-        RemoveSharedMemory();
         return 1;
     }
-    if (pid > 0) return 0;
+    if (pid > 0) {
+        close(ready[1]);
+        char done = 0;
+        ssize_t n;
+        do {
+            n = read(ready[0], &done, 1);
+        } while (n < 0 && errno == EINTR);
+        close(ready[0]);
+        if (n == 1) return 0;
+        waitpid(pid, nullptr, 0);
+        return 1;
+    }
+    close(ready[0]);
+    if (!OpenServer(s)) return 1;
 
     AnnounceStart(s);
+    // A parent gone already changes nothing: the server serves.
+    [[maybe_unused]] ssize_t told = write(ready[1], "1", 1);
+    close(ready[1]);
     DetachFromTerminal();
     CloseServer(RunMainLoop(s));
     return 0;

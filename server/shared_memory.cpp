@@ -1,17 +1,22 @@
 #include "server/shared_memory.h"
 
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "common/runtime.h"
 #include "common/segment.h"
 #include "server/config_loader.h"
 #include "server/message_file.h"
+#include "server/server_log.h"
+#include "server/server_settings.h"
 
 namespace kv::server {
 namespace {
@@ -31,10 +36,42 @@ SegmentHeader ReadHeader() {
 
 }  // namespace
 
+bool IsRunningServer(pid_t pid) {
+    // A creator we cannot see (in another PID namespace) may well serve.
+    if (pid <= 0) return true;
+    if (kill(pid, 0) != 0 && errno == ESRCH) return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string stat = text.str();
+    size_t open = stat.find('('), close = stat.rfind(')');
+    // It lives, but we may not look: it may be a server.
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= stat.size())
+        return true;
+    // A killed server nobody has reaped yet still holds its PID and name.
+    char state = stat[close + 2];
+    if (state == 'Z' || state == 'X') return false;
+    return stat.substr(open + 1, close - open - 1) == "kvhubd";
+}
+
 int CreateSharedMemory() {
-    if (shmget(kSegmentKey, kSegmentSize, 0660) >= 0) {
-        std::fputs("Another instance of the server seems to be running\n", stderr);
-        return 0;
+    // A server killed without its SIGTERM (a crash, the out-of-memory
+    // killer, kill -9) leaves its segment behind; were it the end of the
+    // board, one crash would keep it down until someone removes the
+    // segment by hand.  The serving process makes the segment, so its
+    // creator tells a live server's segment from a leftover.
+    if (int old = shmget(kSegmentKey, 0, 0); old >= 0) {
+        shmid_ds ds{};
+        if (shmctl(old, IPC_STAT, &ds) != 0 || IsRunningServer(ds.shm_cpid) ||
+            shmctl(old, IPC_RMID, nullptr) != 0) {
+            std::fputs("Another instance of the server seems to be running\n", stderr);
+            return 0;
+        }
+        // Callers still attached keep their copy until they end.
+        WriteServerLog("SHARED MEMORY left by PID %d taken over, %d bbs still attached", int(ds.shm_cpid),
+                       int(ds.shm_nattch));
+        if (Settings().Verbosity != 2)
+            std::printf("The shared memory left by the server with PID %d is taken over\n", int(ds.shm_cpid));
     }
     g_segmentId = shmget(kSegmentKey, kSegmentSize, IPC_CREAT | IPC_EXCL | 0660);
     if (g_segmentId < 0) {

@@ -2,6 +2,8 @@
 // removed here.  Its layout is common/segment.h's.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -9,9 +11,16 @@
 
 namespace kv::server {
 
-// Refuses when a segment with the key exists (another server), else
-// creates (0660: the board's user and group only) and attaches it.  Prints the failure text; returns 1 or 0.
+// Refuses while a running server holds a segment with the key; a segment
+// whose creator no longer serves is removed (and the take-over logged).
+// Then creates (0660: the board's user and group only) and attaches it.
+// The process that serves must call it: the segment's creator names the
+// server.  Prints the failure text; returns 1 or 0.
 int CreateSharedMemory();
+
+// Whether pid is a kvhubd that runs (not a zombie, not another program
+// that got the PID later); true when that cannot be told.
+bool IsRunningServer(pid_t pid);
 
 // Writes the header and the configuration copy (from the record that
 // LoadConfig read), makes the copy the configuration in use and loads the

@@ -3,12 +3,15 @@
 #include <signal.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "common/config_record.h"
 #include "common/segment.h"
+#include "tests/support/caller_fixture.h"
 #include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
@@ -129,6 +132,117 @@ TEST_F(ServerTest, StartsWithSegmentPipeAndLogThenHalts) {
     EXPECT_LT(SegmentId(), 0);
     EXPECT_FALSE(fs::exists(b.DataDir() / "kivopipe.bbs"));
     EXPECT_TRUE(ServerLog(b).ends_with(" -- kvhubd shutted down\n\n"));
+}
+
+// A server killed without its SIGTERM leaves its segment.  Whoever made it,
+// when that is no running server, the next start takes it over and serves;
+// a program still attached to the old one keeps reading its copy.
+struct LeftoverCase {
+    const char* name;
+    bool reaped;     // the killed server was collected before the new start
+    bool attached;   // a caller stays attached across the crash
+    bool ourOwn;     // the segment is made by this test, not by a server
+};
+
+TEST_F(ServerTest, ASegmentNoServerHoldsIsTakenOver) {
+    const std::vector<LeftoverCase> cases = {
+        {"killed, nobody on line", true, false, false},
+        {"killed, not reaped yet, a caller on line", false, true, false},
+        {"made by another program", true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempBoard b;
+        pid_t creator = getpid();
+        std::unique_ptr<Attachment> caller;
+        if (c.ourOwn) {
+            ASSERT_GE(shmget(kSegmentKey, kSegmentSize, IPC_CREAT | IPC_EXCL | 0660), 0);
+        } else {
+            creator = StartServer(b);
+            ASSERT_GT(creator, 0) << last_.err;
+        }
+        if (c.attached) caller = std::make_unique<Attachment>();
+        int old = SegmentId();
+        if (!c.ourOwn) {
+            ASSERT_EQ(kill(creator, SIGKILL), 0);
+            if (c.reaped) {
+                EXPECT_EQ(WaitForExit(creator), 128 + SIGKILL);
+            } else {
+                // Dead, but left for us to collect: a zombie of its name.
+                ASSERT_TRUE(WaitUntil([&] {
+                    siginfo_t si{};
+                    return waitid(P_PID, id_t(creator), &si, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                           si.si_pid == creator;
+                }));
+            }
+        }
+        ASSERT_EQ(SegmentId(), old);
+
+        pid_t pid = StartServer(b);
+        ASSERT_GT(pid, 0) << last_.err;
+        EXPECT_EQ(last_.out, "The shared memory left by the server with PID " + std::to_string(creator) +
+                                 " is taken over\nThe BBS's Server is now started with PID = " + std::to_string(pid) +
+                                 "\n");
+        EXPECT_EQ(last_.err, "");
+        EXPECT_NE(ServerLog(b).find(" SHARED MEMORY left by PID " + std::to_string(creator) + " taken over, " +
+                                    (c.attached ? "1" : "0") + " bbs still attached\n"),
+                  std::string::npos)
+            << ServerLog(b);
+        EXPECT_NE(SegmentId(), old);
+        if (caller) {
+            if (!c.ourOwn) {
+                EXPECT_EQ(SegmentText(caller->data(), 0, 0), "NY");
+            }
+            caller.reset();
+        }
+        if (!c.reaped) {
+            EXPECT_EQ(WaitForExit(creator), 128 + SIGKILL);
+        }
+
+        // The new server is the creator of its segment: it is not taken
+        // over in turn, and stops at a request as ever.
+        RunResult second = RunProgram({ProgramPath("kvhubd")}, b.root());
+        EXPECT_EQ(second.status, 1);
+        EXPECT_EQ(second.err, "Another instance of the server seems to be running\n");
+        SendCommand(b, CMD_SHUTDOWN);
+        EXPECT_EQ(WaitForExit(pid), 0);
+        EXPECT_LT(SegmentId(), 0);
+    }
+}
+
+// The same with a real call on line: the caller goes on with the copy of
+// the killed server's segment and ends the call as ever, and a new call
+// meets the new server.
+class ServerCrash : public CallerTest {};
+
+TEST_F(ServerCrash, ACallGoesOnAndANewOneComesAfterTheRestart) {
+    pid_t killed = StartServer(board());
+    ASSERT_GT(killed, 0) << last_.err;
+    auto terry = Dial();
+    terry->LogInAs("terry tester", "keyboard");
+    ASSERT_TRUE(terry->Expect("Your choice: ")) << terry->Rest();
+    uint32_t calls = User(1).TotalCalls;
+
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    EXPECT_EQ(WaitForExit(killed), 128 + SIGKILL);
+    pid_t pid = StartServer(board());
+    ASSERT_GT(pid, 0) << last_.err;
+    EXPECT_NE(ServerLog(board()).find(" SHARED MEMORY left by PID " + std::to_string(killed) +
+                                      " taken over, 1 bbs still attached\n"),
+              std::string::npos)
+        << ServerLog(board());
+
+    auto sam = Dial();
+    sam->LogInAs("sam sysop", "lighthouse");
+    ASSERT_TRUE(sam->Expect("Your choice: ")) << sam->Rest();
+    terry->Send("g");
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+    EXPECT_EQ(User(1).TotalCalls, calls + 1);
+    sam->Send("g");
+    EXPECT_EQ(sam->Wait(), 1) << sam->Rest();
+
+    SendCommand(board(), CMD_SHUTDOWN);
+    EXPECT_EQ(WaitForExit(pid), 0);
 }
 
 struct StartCase {
