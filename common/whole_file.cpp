@@ -21,6 +21,20 @@ void Explain(std::string* why, const std::string& what, const std::string& path,
     if (why != nullptr) *why = what + " " + path + ": " + std::strerror(err);
 }
 
+// Gives the temporary the old file's owner and group.  Root can always;
+// another user (a member of the board's group rewriting a file of the
+// board's user) keeps at least the group where it is one of its own, and
+// otherwise the file is its own, as any file it makes.
+bool KeepOwner(int fd, uid_t uid, gid_t gid) {
+    struct stat mine;
+    if (fstat(fd, &mine) != 0) return false;
+    if (mine.st_uid == uid && mine.st_gid == gid) return true;
+    if (fchown(fd, uid, gid) == 0) return true;
+    if (geteuid() == 0) return false;
+    if (mine.st_gid != gid) (void)fchown(fd, uid_t(-1), gid);
+    return true;
+}
+
 }  // namespace
 
 TempFile MakeTempBeside(const std::string& target, std::string* why) {
@@ -33,23 +47,33 @@ TempFile MakeTempBeside(const std::string& target, std::string* why) {
         Explain(why, "cannot create a temporary beside", target, errno);
         return t;
     }
-    // mkstemp makes the file private; the rewritten file keeps the old
-    // one's mode, and a new one gets the mode a plain create would give
-    // (the board's user and group only).
+    // mkstemp makes the file private and its creator's; the rewritten file
+    // keeps the old one's mode and owner, and a new one gets the mode a
+    // plain create would give (the board's user and group only).  Both are
+    // set on the descriptor: a name in a directory of the board's user is
+    // theirs to swap for a link, the open file is not.  The old file is
+    // looked at without following a link: a link planted where the file
+    // was lends the new file nothing of the file it points to.
     struct stat st;
+    bool old = lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     mode_t mode;
-    if (stat(target.c_str(), &st) == 0) {
+    if (old) {
         mode = st.st_mode & 07777;
     } else {
         mode_t mask = umask(0);
         umask(mask);
         mode = 0660 & ~mask;
     }
-    if (fchmod(fd, mode) != 0) {
+    const char* failed = nullptr;
+    if (old && !KeepOwner(fd, st.st_uid, st.st_gid)) failed = "cannot give a temporary the owner of";
+    // After the owner: a change of owner may clear the set-id bits.
+    if (failed == nullptr && fchmod(fd, mode) != 0) failed = "cannot set the mode of a temporary beside";
+    if (failed != nullptr) {
         int err = errno;
         close(fd);
         unlink(name.data());
-        Explain(why, "cannot set the mode of a temporary beside", target, err);
+        Explain(why, failed, target, err);
+        errno = err;
         return t;
     }
     fcntl(fd, F_SETFD, FD_CLOEXEC);

@@ -7,6 +7,44 @@
 # scripts/board-server.sh), "server.lock" and "server.run" (that server was
 # started by the run command, which stops it again).
 
+# as_board_owner DIR SCRIPT ARGS...: what root runs for a board must not
+# write through a name that another user can put there.  On a board that
+# another user owns, SCRIPT starts again as that user (with the user's own
+# groups) with ARGS.  Root keeps only a board of its own that nobody else
+# can write to (its directory and its state; for a board still to be made,
+# the directory it goes in), named by no link of another user's; else this
+# refuses.  Nothing for other users.
+as_board_owner() {
+  local dir script=$2 owner account d
+  dir=$(realpath -m "$1")
+  [ "$(id -u)" -eq 0 ] || return 0
+  if [ -L "$1" ] && [ "$(stat -c %u "$1")" -ne 0 ]; then
+    echo "$1 is a link of another user's: name the board's own directory." >&2
+    exit 1
+  fi
+  shift 2
+  if [ -d "$dir" ]; then
+    owner=$(stat -c %u "$dir")
+    if [ "$owner" -ne 0 ]; then
+      if ! account=$(getent passwd "$owner"); then
+        echo "$dir belongs to user $owner, who has no account: run this as the board's owner." >&2
+        exit 1
+      fi
+      exec setpriv --reuid="$owner" --regid="$(echo "$account" | cut -d: -f4)" --init-groups \
+        -- "$BASH" "$script" "$@"
+    fi
+    set -- "$dir" "$dir/state"
+  else
+    set -- "$(dirname "$dir")"
+  fi
+  for d in "$@"; do
+    if [ -n "$(find "$d" -maxdepth 0 \( -perm -o+w -o \( -perm -g+w ! -gid 0 \) \) 2>/dev/null)" ]; then
+      echo "$d is open to other users' writes: run this as the board's owner, not as root." >&2
+      exit 1
+    fi
+  done
+}
+
 # board_init BOARD: sets board, state, data, lines (bbsline.ctl) and online
 # (online.ctl) for the board in BOARD; the state directory is made open to
 # the board's group, so the sysop and the callers' account share it.

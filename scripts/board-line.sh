@@ -19,6 +19,7 @@
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 . "$here/board-common.sh"
+[ $# -eq 0 ] || as_board_owner "${@: -1}" "$here/board-line.sh" "$@"
 board_command_line "$@"
 
 if ! tty=$(tty 2>/dev/null); then

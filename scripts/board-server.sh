@@ -29,6 +29,7 @@ if [ "$1" = --bin ]; then
 fi
 [ $# -ge 1 ] || usage
 . "$here/board-common.sh"
+as_board_owner "$1" "$here/board-server.sh" "$what" --bin "$bin" "$@"
 board_init "$1"
 shift
 

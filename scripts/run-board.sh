@@ -32,16 +32,24 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-board=$(realpath -m "${KV_BOARD:-$top/board}")
+given=${KV_BOARD:-$top/board}
+board=$(realpath -m "$given")
 bin=${built:-$top/build}/bin
 kvsample=${built:-$top/build}/testbin/kvsample
 
 if [ -z "$built" ]; then
+  echo "Setting up: scripts/setup.sh installs the packages the build needs, when any is missing."
   bash scripts/setup.sh
+  echo "Building the programs in build/ (the first build takes some minutes)."
   cmake -S . -B build >/dev/null
-  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvroster kvsample >/dev/null
+  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvroster kvsample
 fi
 . scripts/board-common.sh
+# From here on the board's work: as the board's owner, when root runs this
+# on a board of another user's.
+again=(--built "${built:-$top/build}")
+[ "$fresh" -eq 0 ] || again+=(--fresh)
+as_board_owner "$given" "$top/scripts/run-board.sh" "${again[@]}"
 if [ -e "$board/kvconfig.bbs" ]; then
   board_init "$board"
   server=$(live_server)
@@ -52,9 +60,11 @@ if [ -e "$board/kvconfig.bbs" ]; then
 fi
 if [ "$fresh" -eq 1 ] && [ -e "$board" ]; then
   echo "Removing $board and everything callers wrote there (users, messages, logs)."
-  rm -rf "$board"
+  # The board's owner may not own the directory that holds it: then the
+  # directory stays, empty.
+  rm -rf "$board" 2>/dev/null || find "$board" -mindepth 1 -delete
 fi
-if [ ! -e "$board" ]; then
+if [ ! -e "$board" ] || [ -z "$(ls -A "$board")" ]; then
   "$kvsample" board sample "$board" --bin "$bin"
   echo "Sample board built in $board."
 fi

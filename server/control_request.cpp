@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/runtime.h"
+#include "common/safe_open.h"
 #include "common/segment.h"
 #include "server/config_loader.h"
 #include "server/server_log.h"
@@ -21,15 +22,16 @@ int SendControlRequest(int16_t code, const char* program, const char* sent) {
         std::fputs("Cannot load the BBS configuration -- please check!\n", stderr);
         return 1;
     }
-    std::string path = Config().DataDir + "/" + kCommandPipeName;
-
-    // Without a reader the open fails at once (ENXIO); a server that died
-    // without removing its pipe would otherwise hold us here for ever.
-    int fd = access(path.c_str(), F_OK) == 0 ? open(path.c_str(), O_WRONLY | O_NONBLOCK) : -1;
-    if (fd < 0) {
+    CommandPipe pipe = OpenCommandPipe(Config().DataDir);
+    if (pipe.state == PipeOpen::kNotAPipe) {
+        std::fprintf(stderr, "Cannot open %s for writing: it is not a pipe\n", pipe.path.c_str());
+        return 1;
+    }
+    if (pipe.fd < 0) {
         std::fprintf(stderr, "Cannot open %s for writing, the server is not running?\n", kCommandPipeName);
         return 1;
     }
+    int fd = pipe.fd;
     // The write itself may wait for room, like any writer of the pipe.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     signal(SIGPIPE, SIG_IGN);  // a reader gone meanwhile is a failed write

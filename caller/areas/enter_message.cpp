@@ -27,6 +27,7 @@
 #include "common/files.h"
 #include "common/record_io.h"
 #include "common/runtime.h"
+#include "common/safe_open.h"
 #include "common/strings.h"
 #include "common/users.h"
 
@@ -349,22 +350,16 @@ AttachCheck CheckAttachment(const std::string& workDir, const std::string& name,
 }
 
 bool SendMailRequest(const ServerCommand& request) {
-    std::string path = Config().DataDir + "/" + kCommandPipeName;
-    if (access(path.c_str(), F_OK) != 0) {
+    // A pipe nobody reads is the same as no server: nothing is sent.
+    CommandPipe pipe = OpenCommandPipe(Config().DataDir);
+    if (pipe.state == PipeOpen::kMissing) {
         LogText(733);
         return false;
     }
-    // Without O_NONBLOCK the open would wait for a server that is not
-    // reading; with it the open fails at once (ENXIO), and that is the
-    // same as no server: nothing is sent.
-    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
-        close(fd);
-        WriteLog("Mail request for message #%d not sent: %s is not a pipe", request.MessageNumber, path);
-        return false;
-    }
+    if (pipe.state == PipeOpen::kNotAPipe)
+        WriteLog("Mail request for message #%d not sent: %s is not a pipe", request.MessageNumber, pipe.path);
+    if (pipe.fd < 0) return false;
+    int fd = pipe.fd;
     auto bytes = EncodeRecord(request);
     ssize_t n = write(fd, bytes.data(), bytes.size());
     int err = errno;

@@ -1,5 +1,8 @@
 #include "sample/tools/builders.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +12,9 @@
 #include <sstream>
 
 #include "common/cp437.h"
+#include "common/files.h"
+#include "common/safe_open.h"
+#include "common/whole_file.h"
 #include "sample/tools/key_values.h"
 
 namespace fs = std::filesystem;
@@ -131,10 +137,19 @@ BoardStepRegistrar files_step(30, "control and display files", StepFiles);
 void RegisterBoardStep(int order, const char* name, BoardStep step) { Steps().push_back({order, name, step}); }
 
 bool ReadConfigRecord(const std::string& path, ConfigRecord& c) {
-    std::ifstream in(path, std::ios::binary);
+    // The file is rewritten from what is read here, perhaps by root in a
+    // directory of the board's user: a link put in its place is refused,
+    // or the file it points to would end up in the board.
+    std::string why;
+    int fd = OpenNoFollow(path, O_RDONLY, FileKindWanted::kRegular, &why);
     ConfigBytes slot{};
-    in.read(reinterpret_cast<char*>(slot.data()), kConfigFileSize);
-    if (in.gcount() != static_cast<std::streamsize>(kConfigFileSize)) {
+    bool whole = fd >= 0 && ReadFully(fd, slot.data(), kConfigFileSize);
+    if (fd >= 0) close(fd);
+    if (fd < 0) {
+        std::cerr << "kvsample: " << why << "\n";
+        return false;
+    }
+    if (!whole) {
         std::cerr << "kvsample: " << path << ": not a configuration file\n";
         return false;
     }
@@ -149,17 +164,9 @@ bool WriteConfigRecord(const std::string& path, const ConfigRecord& c) {
 }
 
 bool WriteWholeFile(const fs::path& path, const void* data, size_t size) {
-    std::string tmp = path.string() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(static_cast<const char*>(data), std::streamsize(size));
-        if (!out) {
-            std::cerr << "kvsample: cannot write " << tmp << "\n";
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::cerr << "kvsample: cannot rename " << tmp << "\n";
+    std::string why;
+    if (!WriteFileWhole(path.string(), std::string_view(static_cast<const char*>(data), size), &why)) {
+        std::cerr << "kvsample: " << why << "\n";
         return false;
     }
     return true;

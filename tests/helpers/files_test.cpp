@@ -297,6 +297,37 @@ TEST_F(Files, WholeFileRewriteGivesANewFileTheBoardsMode) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
 }
 
+// Root rewriting a file in a directory of another user: the new file is
+// the old one's owner's, with its mode, and a link that user put where the
+// file was is replaced, never written through nor lent its target's owner.
+TEST_F(Files, WholeFileRewriteAsRootKeepsTheOwnerAndNeverFollowsALink) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+    constexpr uid_t kNobody = 65534;
+    fs::path kept = dir_ / "users.bbs", planted = dir_ / "kvconfig.bbs", secret = dir_ / "secret";
+    Write(kept, "old");
+    ASSERT_EQ(chown(kept.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+    Write(secret, "root's own");
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    fs::create_symlink(secret, planted);
+
+    ASSERT_TRUE(WriteFileWhole(kept.string(), "new"));
+    ASSERT_TRUE(WriteFileWhole(planted.string(), "new"));
+
+    struct stat st;
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(Slurp(kept), "new");
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(lstat(planted.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(Slurp(secret), "root's own");
+    ASSERT_EQ(stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 }  // namespace
 
 namespace {

@@ -1,5 +1,6 @@
 // kvhubd as the sysop meets it: options, start-up, the segment and the pipe
 // it makes, shut-down and reload requests, SIGTERM and its message files.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -384,31 +385,64 @@ TEST_F(ServerTest, LoadsTheMessageFilesThatFNames) {
     }
 }
 
+// What may lie where the pipe should be, and what the tools say to it.
+enum class PipePlace { kNothing, kPipeNobodyReads, kLinkToAReadPipe, kLinkToAFile, kPlainFile };
+
 struct ToolCase {
     const char* name;
-    bool stalePipe;
+    PipePlace place;
     bool config;
-    std::string err;
+    bool notAPipe;  // the text names the path and says it is no pipe
 };
 
 TEST_F(ServerTest, ToolsReportAServerThatDoesNotListen) {
+    const std::string notRunning = "Cannot open kivopipe.bbs for writing, the server is not running?\n";
     const std::vector<ToolCase> cases = {
-        {"no pipe", false, true, "Cannot open kivopipe.bbs for writing, the server is not running?\n"},
-        {"a pipe nobody reads", true, true, "Cannot open kivopipe.bbs for writing, the server is not running?\n"},
-        {"no configuration", false, false, "Cannot load the BBS configuration -- please check!\n"},
+        {"no pipe", PipePlace::kNothing, true, false},
+        {"a pipe nobody reads", PipePlace::kPipeNobodyReads, true, false},
+        // A link is never followed, not even to a pipe that somebody reads.
+        {"a link to a pipe", PipePlace::kLinkToAReadPipe, true, true},
+        {"a link to a file", PipePlace::kLinkToAFile, true, true},
+        {"a plain file", PipePlace::kPlainFile, true, true},
+        {"no configuration", PipePlace::kNothing, false, false},
     };
     for (const char* tool : {"kvhalt", "kvrefresh"}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(tool) + ": " + c.name);
             TempBoard b;
-            if (c.stalePipe) {
-                ASSERT_EQ(mkfifo((b.DataDir() / "kivopipe.bbs").c_str(), 0666), 0);
+            fs::path pipe = b.DataDir() / "kivopipe.bbs", elsewhere = b.root() / "elsewhere";
+            int reader = -1;
+            switch (c.place) {
+                case PipePlace::kNothing: break;
+                case PipePlace::kPipeNobodyReads: ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0); break;
+                case PipePlace::kLinkToAReadPipe:
+                    ASSERT_EQ(mkfifo(elsewhere.c_str(), 0666), 0);
+                    reader = open(elsewhere.c_str(), O_RDONLY | O_NONBLOCK);
+                    ASSERT_GE(reader, 0);
+                    fs::create_symlink(elsewhere, pipe);
+                    break;
+                case PipePlace::kLinkToAFile:
+                    b.WriteFile(elsewhere, "kept");
+                    fs::create_symlink(elsewhere, pipe);
+                    break;
+                case PipePlace::kPlainFile: b.WriteFile(pipe, "kept"); break;
             }
             if (!c.config) fs::remove(b.root() / "kvconfig.bbs");
             RunResult r = RunProgram({ProgramPath(tool)}, b.root(), {}, 5);
             EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.err, std::string(tool) + " v1.0 - Kivo bulletin-board system\n" + c.err);
+            std::string said = !c.config ? "Cannot load the BBS configuration -- please check!\n"
+                               : c.notAPipe ? "Cannot open " + pipe.string() + " for writing: it is not a pipe\n"
+                                            : notRunning;
+            EXPECT_EQ(r.err, std::string(tool) + " v1.0 - Kivo bulletin-board system\n" + said);
             EXPECT_EQ(r.out, "");
+            if (reader >= 0) {
+                char byte;
+                EXPECT_LE(read(reader, &byte, 1), 0) << "the request went through the link";
+                close(reader);
+            }
+            if (c.place == PipePlace::kLinkToAFile || c.place == PipePlace::kPlainFile) {
+                EXPECT_EQ(b.ReadFile(c.place == PipePlace::kPlainFile ? pipe : elsewhere), "kept");
+            }
         }
     }
 }

@@ -1,0 +1,44 @@
+// Users of the machine made for one test and removed after it, for the
+// tests of what root and other users may do (they run in CI as root and
+// skip elsewhere).  Each name holds the test process's PID and a count, so
+// tests running side by side on one machine never meet.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace kv::test {
+
+class ThrowAwayUser {
+public:
+    // A user with a group of its own and the shell and home given (the
+    // home is not made).  ok() is false when the machine would not make it.
+    explicit ThrowAwayUser(const std::string& tag, const std::string& shell = "/usr/sbin/nologin",
+                           const std::string& home = "/nonexistent");
+    ~ThrowAwayUser();
+    ThrowAwayUser(const ThrowAwayUser&) = delete;
+    ThrowAwayUser& operator=(const ThrowAwayUser&) = delete;
+
+    bool ok() const { return uid_ != uid_t(-1); }
+    const std::string& name() const { return name_; }
+    uid_t uid() const { return uid_; }
+    gid_t gid() const { return gid_; }
+    // Gives a whole tree to the user and its group.
+    void Own(const std::filesystem::path& tree) const;
+
+private:
+    std::string name_;
+    uid_t uid_ = uid_t(-1);
+    gid_t gid_ = gid_t(-1);
+};
+
+// Whether this process can make users (root, with useradd at hand).
+bool CanMakeUsers();
+
+// What a process that is not the test's own looks like from /proc: its
+// real user (-1 when it is gone).
+uid_t ProcessUser(pid_t pid);
+
+}  // namespace kv::test
