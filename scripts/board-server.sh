@@ -12,10 +12,12 @@
 #        callers or not; calls going on keep what they have and end as
 #        usual, new calls are refused until it runs again.
 #
-#   --bin DIR  the programs (default: build/bin of this tree)
+#   --bin DIR  the programs (default: bin/ of an installed tree, else
+#              build/bin of this one)
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-bin=$here/../build/bin
+. "$here/board-common.sh"
+bin=$(default_bin)
 usage() {
   echo "usage: $0 start [--bin DIR] BOARD [kvhubd options] | stop BOARD" >&2
   exit 2
@@ -28,7 +30,6 @@ if [ "$1" = --bin ]; then
   shift 2
 fi
 [ $# -ge 1 ] || usage
-. "$here/board-common.sh"
 as_board_owner "$1" "$here/board-server.sh" "$what" --bin "$bin" "$@"
 board_init "$1"
 shift

@@ -6,7 +6,7 @@
 # The first run sets up the machine, builds the programs (not the tests),
 # builds the sample system in board/ when there is none, and starts the
 # board's server when none runs.  The terminal becomes a line through the
-# entry that network callers take (scripts/board-line.sh): the lowest line
+# entry that network callers take (kvline): the lowest line
 # nobody is on, kivo as a line, so ANSI and colour are as the caller chose.
 # A run started in another terminal joins as the next line.  The server a
 # run started stops when a run ends and no caller is left on any line of
@@ -42,7 +42,7 @@ if [ -z "$built" ]; then
   bash scripts/setup.sh
   echo "Building the programs in build/ (the first build takes some minutes)."
   cmake -S . -B build >/dev/null
-  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvroster kvsample
+  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvline kvroster kvsample
 fi
 . scripts/board-common.sh
 # From here on the board's work: as the board's owner, when root runs this
@@ -101,4 +101,4 @@ finish() {
 trap finish EXIT
 trap ':' HUP INT QUIT TERM
 
-bash scripts/board-line.sh --bin "$bin" "$board" 8>&- || true
+"$bin/kvline" "$board" 8>&- || true

@@ -33,6 +33,21 @@ dev=${tty#/dev/}
 # A text field of the configuration record: its offset and width.
 config_text() { dd if="$config" bs=1 skip="$1" count="$2" status=none | tr '\0' '\n' | head -n1; }
 
+# The lines' files and who is on them, as this console reads them (DataDir
+# is the text of 80 bytes at byte 646 of the configuration record).
+data=$(config_text 646 80)
+lines=$data/bbsline.ctl
+online=$data/online.ctl
+# online_pid N: the process id in line N's entry of online.ctl (-1 free).
+online_pid() {
+  local pid
+  pid=$(od -An -t d4 -j $(($1 * 24)) -N 4 "$online" 2>/dev/null | tr -d ' ')
+  echo "${pid:--1}"
+}
+kivo_live() { [ "$1" -gt 0 ] && [ "$(cat "/proc/$1/comm" 2>/dev/null)" = kivo ]; }
+# The number of entries in bbsline.ctl (comment lines do not count).
+line_count() { grep -cv '^#' "$lines" 2>/dev/null || true; }
+
 # SysopConsole := $1; the file keeps its owner and mode, and the server
 # (when one runs) reloads it at once.
 set_console() {

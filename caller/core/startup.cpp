@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "caller/core/activity_log.h"
 #include "caller/core/call_signals.h"
@@ -171,25 +170,7 @@ long RequiredSpeed(int minLogonSpeed) {
 }
 
 bool ReadLineTable(std::vector<LineTableEntry>& lines) {
-    lines.clear();
-    std::ifstream in(Config().DataDir + "/bbsline.ctl");
-    if (!in) return false;
-    std::string line;
-    while (lines.size() < size_t(kOnlineLines) && std::getline(in, line)) {
-        if (!line.empty() && line[0] == '#') continue;
-        line = line.substr(0, 78);
-        TrimRight(line);
-        size_t comma = line.find(',');
-        LineTableEntry e;
-        e.Device = line.substr(0, comma);
-        if (comma != std::string::npos) {
-            e.Speed = std::atol(line.c_str() + comma + 1);
-            size_t second = line.find(',', comma + 1);
-            e.Delay = second == std::string::npos ? 0 : std::atoi(line.c_str() + second + 1);
-        }
-        lines.push_back(e);
-    }
-    return true;
+    return kv::ReadLineTable(Config().DataDir + "/" + kLineTableFile, lines);
 }
 
 long LookupLine() {

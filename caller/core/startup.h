@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/line_table.h"
+
 namespace kv::caller {
 
 int CallerMain(int argc, char** argv);
@@ -35,16 +37,9 @@ const char* ProgramBanner();
 long GetLineSpeed();
 long SpeedOfCode(tcflag_t cbaud);
 
-// One line of "bbsline.ctl" in DataDir: "device,speed,delay", where the
-// speed is the least the line requires (0 none) and the delay paces its
-// output.  Lines beginning with "#" are comments; the others are the lines
-// 0, 1, 2, ... of the system.
-struct LineTableEntry {
-    std::string Device;  // below "/dev/"
-    long Speed = 0;
-    int Delay = 0;
-};
-// The lines in order (at most 256); false when the file cannot be read.
+// The lines of "bbsline.ctl" in DataDir in order (at most 256); false when
+// the file cannot be read.
+using kv::LineTableEntry;
 bool ReadLineTable(std::vector<LineTableEntry>& lines);
 
 // Finds DeviceName in "bbsline.ctl" (whole name, case ignored): sets

@@ -115,7 +115,7 @@ protected:
                 RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", Board().string()}, "/");
                 break;
             case kLine:
-                Call({"/bin/bash", SourcePath("scripts/board-line.sh"), "--bin", KV_BIN_DIR, Board().string()}, {});
+                Call({ProgramPath("kvline"), Board().string()}, {});
                 break;
             case kRunCommand:
                 Call({"/bin/bash", SourcePath("scripts/run-board.sh"), "--built", built},
@@ -211,7 +211,7 @@ TEST_F(RootOnAnotherUsersBoard, TheScriptsDoTheBoardsWorkAsItsOwner) {
     EXPECT_EQ(ProcessUser(servers[0]), owner_->uid());
 
     PtyOptions o;
-    o.argv = {"/bin/bash", SourcePath("scripts/board-line.sh"), "--bin", KV_BIN_DIR, Board().string()};
+    o.argv = {ProgramPath("kvline"), Board().string()};
     Caller line(o);
     ASSERT_TRUE(line.Expect("is line 0.")) << line.Rest();
     ASSERT_TRUE(line.Expect("Your full name: ")) << line.Rest();

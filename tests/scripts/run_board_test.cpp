@@ -125,7 +125,7 @@ TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
     EXPECT_EQ(first->session().Output().find("The server is stopped."), std::string::npos);
     EXPECT_EQ(Server(), server);
     PtyOptions o;
-    o.argv = {"/bin/bash", SourcePath("scripts/board-line.sh"), "--bin", KV_BIN_DIR, Board().string()};
+    o.argv = {ProgramPath("kvline"), Board().string()};
     auto network = std::make_unique<Caller>(o);
     ASSERT_TRUE(network->Expect("is line 0.")) << network->Rest();
     ASSERT_TRUE(network->Expect("Your full name: ")) << network->Rest();

@@ -76,7 +76,7 @@ protected:
             << "\nPidFile none\nUsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
                "PasswordAuthentication no\nKbdInteractiveAuthentication no\nPrintMotd no\nPrintLastLog no\n"
                "AcceptEnv LANG LC_*\nForceCommand "
-            << SourcePath("scripts/board-line.sh") << " --bin " << KV_BIN_DIR << " " << board().root().string()
+            << ProgramPath("kvline") << " " << board().root().string()
             << "\n";
         sshd_ = fork();
         if (sshd_ == 0) {
