@@ -16,25 +16,17 @@
 
 namespace kv::server {
 
-int SendControlRequest(int16_t code, const char* program, const char* sent) {
-    std::fprintf(stderr, "%s v1.0 - %s\n", program, kNoticeText);
-    if (!LoadConfig()) {
-        std::fputs("Cannot load the BBS configuration -- please check!\n", stderr);
-        return 1;
-    }
-    CommandPipe pipe = OpenCommandPipe(Config().DataDir);
-    if (pipe.state == PipeOpen::kNotAPipe) {
-        std::fprintf(stderr, "Cannot open %s for writing: it is not a pipe\n", pipe.path.c_str());
-        return 1;
-    }
-    if (pipe.fd < 0) {
-        std::fprintf(stderr, "Cannot open %s for writing, the server is not running?\n", kCommandPipeName);
-        return 1;
-    }
+RequestResult WriteControlRequest(const std::string& dataDir, int16_t code) {
+    CommandPipe pipe = OpenCommandPipe(dataDir);
+    if (pipe.state == PipeOpen::kNotAPipe) return RequestResult::kNotAPipe;
+    if (pipe.fd < 0) return RequestResult::kNoServer;
     int fd = pipe.fd;
     // The write itself may wait for room, like any writer of the pipe.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    signal(SIGPIPE, SIG_IGN);  // a reader gone meanwhile is a failed write
+    // A reader gone meanwhile is a failed write, not the end of the program.
+    struct sigaction ignore {}, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old);
 
     ServerCommand cmd;
     cmd.Code = code;
@@ -43,10 +35,32 @@ int SendControlRequest(int16_t code, const char* program, const char* sent) {
     do {
         n = write(fd, rec.data(), rec.size());
     } while (n < 0 && errno == EINTR);
+    sigaction(SIGPIPE, &old, nullptr);
     close(fd);
-    if (n != ssize_t(rec.size())) return 1;
-    std::fputs(sent, stderr);
-    return 0;
+    return n == ssize_t(rec.size()) ? RequestResult::kSent : RequestResult::kWriteFailed;
+}
+
+int SendControlRequest(int16_t code, const char* program, const char* sent) {
+    std::fprintf(stderr, "%s v1.0 - %s\n", program, kNoticeText);
+    if (!LoadConfig()) {
+        std::fputs("Cannot load the BBS configuration -- please check!\n", stderr);
+        return 1;
+    }
+    switch (WriteControlRequest(Config().DataDir, code)) {
+        case RequestResult::kSent:
+            std::fputs(sent, stderr);
+            return 0;
+        case RequestResult::kNotAPipe:
+            std::fprintf(stderr, "Cannot open %s/%s for writing: it is not a pipe\n", Config().DataDir.c_str(),
+                         kCommandPipeName);
+            return 1;
+        case RequestResult::kNoServer:
+            std::fprintf(stderr, "Cannot open %s for writing, the server is not running?\n", kCommandPipeName);
+            return 1;
+        case RequestResult::kWriteFailed:
+            break;
+    }
+    return 1;
 }
 
 }  // namespace kv::server
