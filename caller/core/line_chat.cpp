@@ -226,10 +226,6 @@ void ToPartner(int fd, std::string_view raw) {
     }
 }
 
-// A key that goes to the partner as it is: a printable byte, the PC's
-// letters and line drawings above 127 included.
-bool IsChatText(int key) { return key >= ' ' && key != 127 && key <= 255; }
-
 // One key of the caller: in pair 0 here, then back to the partner's pair.
 void EchoKey(int fd, int key) {
     char b = char(key);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/kd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -61,18 +62,47 @@ void DisplayOrWarn(int fileText, int fallbackText, int seconds) {
 
 std::string ConsolePath() { return "/dev/" + Config().SysopConsole; }
 
-int OpenConsole() {
-    return open(ConsolePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+// The console is the terminal SysopConsole names at this moment: the
+// sysop's console program names its own while it runs, and the server's
+// reload of that may have come during the key wait that led here.
+//
+// Only a terminal open to the board's group for reading and writing is
+// the console, as that program makes its own.  A name left behind by a
+// console that was killed outright may by now stand for somebody else's
+// terminal (the system hands pseudo-terminal numbers out again): that
+// one gets neither the page nor the chat.
+int OpenConsole(int access) {
+    RefreshConfig();
+    const std::string path = ConsolePath();
+    // Not blocking on the open: a FIFO named there would hold the line.
+    int fd = open(path.c_str(), access | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st, board;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd) || stat(Config().DataDir.c_str(), &board) != 0 ||
+        st.st_gid != board.st_gid || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+        WriteLog("%s is no terminal open to the board's group", path);
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 // The console of a chat is read as well, for the sysop's keys; one that
 // this line may only write to gives a chat in which the sysop reads.
 int OpenChatConsole(bool& readable) {
-    int fd = open(ConsolePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = OpenConsole(O_RDWR);
     readable = fd >= 0;
-    if (fd < 0) return OpenConsole();
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return fd >= 0 ? fd : OpenConsole(O_WRONLY);
+}
+
+// A caller's name or device inside a text for the console: its control
+// bytes left out, so that it cannot move or retitle the sysop's screen.
+std::string ConsoleValue(std::string_view value) {
+    std::string out;
+    for (char ch : value)
+        if (IsChatText(uint8_t(ch))) out += ch;
+    return out;
 }
 
 // To the sysop's terminal; a console that went away loses the text.
@@ -120,6 +150,8 @@ int ChatKey(int alsoFd) {
     if (!WaitForInput(alsoFd)) ActOnSignals();
     return 0;
 }
+
+bool IsChatText(int key) { return key >= ' ' && key != 127 && key <= 255; }
 
 uint8_t SysopChatFlag() { return gSysopChat; }
 void SetSysopChatFlag(uint8_t value) { gSysopChat = value; }
@@ -184,7 +216,10 @@ void PageSysop() {
     gPaging = true;
     SetLineStatus(c.LineNumber, kLinePaging, 1);
     RingSysop();
-    // An unanswered page stays marked in the line's entry for the call.
+    // The line's entry marks a caller who pages: an unanswered page stays
+    // marked for the call, until the sysop answers it with a chat.  One the
+    // sysop answered, one the caller stopped and one that never reached the
+    // console leave no mark.
     if (!gPaging) SetLineStatus(c.LineNumber, kLinePaging, 0);
 }
 
@@ -192,13 +227,13 @@ void RingSysop() {
     CallState& c = Call();
     if (ClearScreenWanted()) EraseScreen();
     bool aborted = false;
-    int fd = OpenConsole();
+    int fd = OpenConsole(O_WRONLY);
     if (fd < 0) {
         ConsoleFailed();
         PauseWithSignals(2);
     } else {
         PutColorText(FormatText(122, Config().SysopName), true, false, 0, kColorHighlight);
-        std::string call = FormatText(123, c.CallerName, c.DeviceName);
+        std::string call = FormatText(123, ConsoleValue(c.CallerName), ConsoleValue(c.DeviceName));
         ToConsole(fd, call);
         SetColorPair(kColorNormal);
         SetNonBlocking(true);
@@ -208,7 +243,7 @@ void RingSysop() {
                 if (k == kKeyAbortPage) aborted = true;
             if (aborted) {
                 SetNonBlocking(false);
-                ToConsole(fd, FormatText(125, c.CallerName));
+                ToConsole(fd, FormatText(125, ConsoleValue(c.CallerName)));
                 PutColorText(GetText(126), true, false, 0, kColorWarning);
                 PauseWithSignals(2);
                 break;
@@ -227,6 +262,8 @@ void RingSysop() {
         close(fd);
     }
     if (!aborted && gPaging) DisplayOrWarn(623, 121, 2);
+    // Nobody was rung, or the caller took the page back: no page waits.
+    if (fd < 0 || aborted) gPaging = false;
 }
 
 void SpeakerTone(int fd, int period) { ioctl(fd, KIOCSOUND, period); }
@@ -288,10 +325,15 @@ void SysopChat() {
         ConsoleFailed();
     } else {
         gSysopChat = 1;
+        // The chat answers any page of this call, one that rang out before
+        // included: the line no longer shows as paging.
         gPaging = false;
+        SetLineStatus(c.LineNumber, kLinePaging, 0);
         DisplayFile(1, GetText(658));
         SysopChatBanner();
-        // A key of either side shows on both screens.
+        // A key of either side shows on both screens.  Only text and the
+        // chat's editing keys pass, as in the chat between lines: nothing
+        // either side types reaches the other's terminal as a control.
         auto echo = [fd](int k, bool sysop) {
             if (k == 8 || (sysop && k == 127)) {  // a terminal's backspace key sends 127
                 PutString("\b \b");
@@ -299,7 +341,7 @@ void SysopChat() {
             } else if (k == '\r') {
                 PutLine();
                 ToConsole(fd, "\r\n");
-            } else {
+            } else if (IsChatText(k)) {
                 PutChar(uint8_t(k));
                 char b = char(k);
                 ToConsole(fd, std::string_view(&b, 1));
@@ -344,7 +386,8 @@ void ToggleMonitor() {
     FlushOutput();
     if (!c.Monitoring) {
         SetLineStatus(c.LineNumber, kLineMonitored, 1);
-        const std::string& path = Config().MonitorPath;
+        RefreshConfig();  // the path as the configuration names it now
+        const std::string path = Config().MonitorPath;
         // Not blocking on the open: a FIFO that nobody reads must not hang
         // the line.  Appending: a file keeps what earlier calls left.
         int fd = path.empty() ? -1

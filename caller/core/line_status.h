@@ -71,9 +71,9 @@ void TimedTone(int fd, int n);
 
 // The sysop chat, run when the sysop's SIGPIPE was recorded, until SIGUSR1
 // ends it: the caller's keys go to SysopConsole, and the keys typed there
-// (the sysop's command holds that terminal without echo and without
-// reading it) go to the caller; each side sees both.  The minutes of the
-// chat are not charged.
+// (the sysop's console program passes them on only during a chat) go to
+// the caller; each side sees both.  The minutes of the chat are not
+// charged.
 void SysopChat();
 void SysopChatBanner();
 
@@ -89,6 +89,11 @@ void PauseWithSignals(int seconds, const bool* whileSet = nullptr);
 // first; 0 when a signal came first (perhaps the one that ends the chat),
 // its work done, or when alsoFd has something to read.
 int ChatKey(int alsoFd = -1);
+
+// A key that goes to a chat partner as it is: a printable byte, the PC's
+// letters and line drawings above 127 included.  Both chats pass these
+// and their editing keys, nothing else.
+bool IsChatText(int key);
 
 // Menu command 14: the call's date, calls and minutes.
 void ShowCallStatus();

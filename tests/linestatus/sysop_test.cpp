@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "common/config_record.h"
+#include "common/segment.h"
 #include "common/online_status.h"
 #include "common/runtime.h"
 #include "tests/support/board.h"
@@ -37,9 +38,11 @@ void Nap(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // The sysop's terminal: a pseudo-terminal whose other side kivo opens as
 // "/dev/" + SysopConsole.  Raw, so the bytes arrive as kivo wrote them.
+// Open to the board's group for reading and writing, as the sysop's
+// console program makes its own; without that, a terminal of somebody else.
 class Console {
 public:
-    Console() {
+    explicit Console(const fs::path& dataDir, bool openToBoard = true) {
         char name[128] = {};
         if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
         fcntl(master_, F_SETFD, FD_CLOEXEC);
@@ -48,6 +51,14 @@ public:
         tcgetattr(slave_, &t);
         cfmakeraw(&t);
         tcsetattr(slave_, TCSANOW, &t);
+        struct stat board {};
+        if (stat(dataDir.c_str(), &board) != 0) throw std::runtime_error("no board");
+        if (openToBoard) {
+            if (fchown(slave_, uid_t(-1), board.st_gid) != 0 || fchmod(slave_, 0660) != 0)
+                throw std::runtime_error("cannot open the console to the board's group");
+        } else if (fchmod(slave_, 0620) != 0) {
+            throw std::runtime_error("cannot close the console to the board's group");
+        }
         name_ = std::string(name).substr(5);  // below "/dev/"
     }
     ~Console() {
@@ -151,7 +162,7 @@ protected:
 
     test::TempBoard board_;
     pid_t server_ = -1;
-    Console console_;
+    Console console_{board_.DataDir()};
     std::vector<std::string> devices_;
     std::vector<std::unique_ptr<PtySession>> lines_;
 };
@@ -355,7 +366,8 @@ TEST_F(SysopServices, PageAnsweredByTheSysop) {
     EXPECT_EQ(1u, console_.Count("Joe Caller is paging you"));
 }
 
-// Ctrl-C stops a page: the console is told, the paging bit stays.
+// Ctrl-C stops a page: the console is told, and the line no longer shows
+// as paging.
 TEST_F(SysopServices, CallerStopsAPage) {
     board_.Set("PageRings", "3");
     Start();
@@ -363,8 +375,100 @@ TEST_F(SysopServices, CallerStopsAPage) {
     ASSERT_TRUE(p.WaitForText("line 0 ready"));
     p.Send("k\x03");  // the key step takes "k"; the page finds Ctrl-C typed ahead
     ASSERT_TRUE(p.WaitForText("Page stopped.")) << p.Screen();
-    ASSERT_TRUE(p.WaitForText("flags=0x01"));
+    ASSERT_TRUE(p.WaitForText("flags=0x00")) << p.Screen();
     EXPECT_TRUE(console_.WaitFor("Joe Caller has stopped paging you.\r\n"));
+    EXPECT_EQ(1, p.Wait());
+}
+
+// A page that rang out stays marked until the sysop answers it, however
+// much later: the chat takes the mark away.
+TEST_F(SysopServices, ALaterChatAnswersAnUnansweredPage) {
+    board_.Set("PageRings", "0");
+    Start();
+    PtySession& p = StartProbe({"name=Joe Caller", "page", "entry", "key", "entry"});
+    ASSERT_TRUE(p.WaitForText("flags=0x01")) << p.Screen();
+    ASSERT_EQ(0, kill(p.pid(), SIGPIPE));
+    ASSERT_TRUE(p.WaitForText("Go ahead!")) << p.Screen();
+    ASSERT_EQ(0, kill(p.pid(), SIGUSR1));
+    ASSERT_TRUE(p.WaitForText("Press Enter"));
+    p.Send("\rx");
+    ASSERT_TRUE(p.WaitForText("flags=0x00")) << p.Screen();
+    EXPECT_EQ(1, p.Wait());
+}
+
+// The console that rings is the one the configuration names when the page
+// comes: a console named and reloaded while the line waited at a key gets
+// the very first page.
+TEST_F(SysopServices, APageRingsTheConsoleNamedSinceTheKeyWait) {
+    board_.Set("SysopConsole", "pts/no-such-console");
+    board_.Set("PageRings", "0");
+    Start();
+    PtySession& p = StartProbe({"name=Joe Caller", "key", "page", "entry"});
+    ASSERT_TRUE(p.WaitForText("line 0 ready"));
+    board_.Set("SysopConsole", console_.name());
+    SendCommand(board_, CMD_RELOAD);
+    ASSERT_TRUE(test::WaitForLog(board_, "Configuration reloaded"));
+    p.Send("k");
+    EXPECT_TRUE(console_.WaitFor("Joe Caller is paging you from " + devices_[0] + "\r\n")) << console_.Read();
+    ASSERT_TRUE(p.WaitForText("page done")) << p.Screen();
+    EXPECT_EQ(std::string::npos, p.Screen().find("cannot be reached")) << p.Screen();
+    EXPECT_EQ(1, p.Wait());
+}
+
+// A console that cannot be reached gets nothing and leaves no page mark:
+// one whose terminal is gone (a console killed outright), and a terminal
+// the board's group may not read, which a name left behind may by now
+// stand for (somebody else's session).
+TEST_F(SysopServices, APageToAConsoleThatIsNotThereRingsNowhere) {
+    Console other(board_.DataDir(), false);
+    const struct {
+        const char* what;
+        std::string console;
+    } cases[] = {{"gone", "pts/no-such-console"}, {"somebody else's", other.name()}};
+    board_.Set("PageRings", "1");
+    Start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        board_.Set("SysopConsole", c.console);
+        Restart();
+        devices_.clear();
+        PtySession& p = StartProbe({"name=Joe Caller", "page", "entry"});
+        ASSERT_TRUE(p.WaitForText("Sorry, the sysop's console cannot be reached.")) << p.Screen();
+        ASSERT_TRUE(p.WaitForText("flags=0x00")) << p.Screen();
+        EXPECT_EQ(1, p.Wait());
+        // The call's log is the line's once it has ended.
+        const std::string log = board_.ReadFile(board_.DataDir() / "kivo0.log");
+        EXPECT_NE(std::string::npos, log.find("Cannot open the sysop console /dev/" + c.console)) << log;
+        fs::remove(board_.DataDir() / "kivo0.log");
+        lines_.clear();
+    }
+    EXPECT_EQ("", other.Read(100));
+}
+
+// Nothing of the caller's drives the console: the page text carries the
+// caller's name without its control bytes, and in the chat only text and
+// the chat's editing keys pass, either way.
+TEST_F(SysopServices, OnlyTextReachesTheConsole) {
+    board_.Set("PageRings", "0");
+    Start();
+    PtySession& p = StartProbe({"name=Joe\033]0;owned\007 \033[2JCaller", "page", "key"});
+    ASSERT_TRUE(console_.WaitFor("Joe]0;owned [2JCaller is paging you")) << console_.Read();
+    ASSERT_TRUE(p.WaitForText("page done")) << p.Screen();
+    ASSERT_EQ(0, kill(p.pid(), SIGPIPE));
+    ASSERT_TRUE(p.WaitForText("Go ahead!")) << p.Screen();
+    // A title, a clear screen, the other screen, a clipboard write, a
+    // cursor report, SO and ENQ.
+    p.Send("a\033]2;title\007b\033[2Jc\033[?1049hd\033]52;c;cGFzdGU=\007e\033[6nf\016\005g\r");
+    ASSERT_TRUE(console_.WaitFor("g\r\n")) << console_.Read();
+    console_.Type("h\033[2J\033]0;x\007i\r");
+    ASSERT_TRUE(console_.WaitFor("i\r\n")) << console_.Read();
+    for (char ch : console_.Read())
+        EXPECT_TRUE(uint8_t(ch) >= 0x20 || ch == '\r' || ch == '\n' || ch == '\b') << int(ch);
+    EXPECT_TRUE(p.WaitForText("h[2J]0;xi")) << p.Screen();
+    EXPECT_NE(std::string::npos, p.Screen().find("Go ahead!")) << p.Screen();
+    ASSERT_EQ(0, kill(p.pid(), SIGUSR1));
+    ASSERT_TRUE(p.WaitForText("Press Enter"));
+    p.Send("\rx");
     EXPECT_EQ(1, p.Wait());
 }
 
