@@ -42,7 +42,7 @@ if [ -z "$built" ]; then
   bash scripts/setup.sh
   echo "Building the programs in build/ (the first build takes some minutes)."
   cmake -S . -B build >/dev/null
-  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvline kvroster kvsample
+  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvline kvconsole kvroster kvsample
 fi
 . scripts/board-common.sh
 # From here on the board's work: as the board's owner, when root runs this
