@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <fmt/format.h>
 
 #include "common/runtime.h"
@@ -132,6 +133,13 @@ bool OnlineProcessAlive(int32_t pid) {
     // 0 and the negative numbers would name process groups, not a process.
     if (pid <= 0) return false;
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+bool KivoLive(int pid) {
+    if (pid <= 0) return false;
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    return std::getline(comm, name) && name == "kivo";
 }
 
 bool LineInUse(const OnlineEntry& e) { return e.Pid != -1 && OnlineProcessAlive(e.Pid); }

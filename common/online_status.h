@@ -73,6 +73,10 @@ bool ReadOnlineFile(std::vector<OnlineEntry>& entries, std::string* why = nullpt
 
 // Whether the process of an entry still runs.
 bool OnlineProcessAlive(int32_t pid);
+// Whether it is a running kivo: the number in an entry that a killed line
+// left may since have gone to another process, which no signal of the
+// sysop's must reach.
+bool KivoLive(int pid);
 // An entry in use: it names a process, and that process still runs.
 bool LineInUse(const OnlineEntry& e);
 // An entry in use that also holds a logged-on caller; the user editor

@@ -1,3 +1,3 @@
-#!/bin/sh
-# The sysop's console (kvconsole) of this tree for the board in BOARD:  scripts/sysop.sh BOARD
-exec "$(dirname "$(realpath "$0")")/../build/bin/kvconsole" "$@"
+#!/usr/bin/env bash
+# The sysop's console, kvconsole, for the board in BOARD:  scripts/sysop.sh BOARD
+here=$(dirname "$(realpath "$0")") && . "$here/board-common.sh" && exec "$(default_bin)/kvconsole" "$@"

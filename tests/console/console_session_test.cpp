@@ -20,6 +20,7 @@
 #include "common/runtime.h"
 #include "sample/tools/builders.h"
 #include "tests/support/caller_fixture.h"
+#include "tests/support/system_user.h"
 
 namespace fs = std::filesystem;
 
@@ -260,19 +261,32 @@ TEST_F(SysopConsole, EveryWayOutGivesTheNameBack) {
     }
 }
 
-// Root takes the console only of a board whose directory no other user
-// may write: a board of the board's user's is that user's business.
-TEST_F(SysopConsole, RootRefusesAnotherUsersBoard) {
-    if (geteuid() != 0) GTEST_SKIP() << "only root is refused";
-    const std::string before = board().ReadFile("kvconfig.bbs");
-    ASSERT_EQ(0, chown(board().root().c_str(), 65534, gid_t(-1)));
-    PtyOptions o;
-    o.argv = {ProgramPath("kvconsole"), board().root().string()};
-    Caller sysop(o);
-    EXPECT_TRUE(sysop.Expect("is not root's alone: run the console as the board's user")) << sysop.Rest();
-    EXPECT_EQ(1, sysop.Wait());
-    EXPECT_EQ(before, board().ReadFile("kvconfig.bbs"));
-    ASSERT_EQ(0, chown(board().root().c_str(), 0, gid_t(-1)));
+// Run as root, the console works as the board's owner on another user's
+// board, and refuses root's own board where other users may write.
+TEST_F(SysopConsole, RootWorksAsTheBoardsOwner) {
+    if (!CanMakeUsers()) GTEST_SKIP() << "needs root and useradd";
+    ThrowAwayUser owner("console");
+    ASSERT_TRUE(owner.ok());
+    {
+        fs::permissions(board().root(), fs::perms::others_write, fs::perm_options::add);
+        PtyOptions o;
+        o.argv = {ProgramPath("kvconsole"), board().root().string()};
+        Caller refused(o);
+        EXPECT_TRUE(refused.Expect("is open to other users' writes")) << refused.Rest();
+        EXPECT_EQ(1, refused.Wait());
+        fs::permissions(board().root(), fs::perms::others_write, fs::perm_options::remove);
+    }
+    owner.Own(board().root());
+    auto sysop = StartConsoleAndWait();
+    EXPECT_EQ(owner.uid(), ProcessUser(sysop->session().pid()));
+    struct stat tty {}, config {};
+    ASSERT_EQ(0, stat(("/dev/" + ConfiguredConsole()).c_str(), &tty));
+    EXPECT_EQ(owner.uid(), tty.st_uid);
+    ASSERT_EQ(0, stat((board().root() / "kvconfig.bbs").c_str(), &config));
+    EXPECT_EQ(owner.uid(), config.st_uid);
+    sysop->Send("q");
+    EXPECT_EQ(0, sysop->Wait()) << sysop->Rest();
+    EXPECT_EQ("console", ConfiguredConsole());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "tools/kvconsole/console_main.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 
 #include <fmt/format.h>
 
+#include "common/board_owner.h"
 #include "common/config_file.h"
 #include "common/config_record.h"
 #include "common/runtime.h"
@@ -31,30 +31,6 @@ void KeepStandardDescriptorsOpen() {
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
 }
 
-std::string DirectoryOf(const std::string& file) {
-    size_t slash = file.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-// Root rewrites the configuration only where no other user may write:
-// anywhere else the console is the board's user's business.
-bool SafeForRoot(const std::string& file, std::string& why) {
-    if (geteuid() != 0) return true;
-    const std::string dir = DirectoryOf(file);
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
-        why = dir + ": " + std::strerror(errno);
-        return false;
-    }
-    bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
-    if (st.st_uid == 0 && !othersWrite) return true;
-    const passwd* owner = getpwuid(st.st_uid);
-    why = fmt::format("{} is not root's alone: run the console as the board's user ({}).", dir,
-                      owner != nullptr ? owner->pw_name : std::to_string(st.st_uid));
-    return false;
-}
-
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
@@ -68,22 +44,25 @@ int ConsoleMain(const std::vector<std::string>& args) {
         std::fputs("usage: kvconsole [BOARD]\n", stderr);
         return 2;
     }
-    if (!args.empty() && chdir(args[0].c_str()) != 0)
-        return Refuse(fmt::format("Cannot change to {}: {}", args[0], std::strerror(errno)));
     if (!isatty(0) || !isatty(1)) return Refuse("The sysop's console needs a terminal.");
+    // Run as root, the console is the board's owner's: the terminal it was
+    // started in stays the sysop's, reached through the descriptors alone.
+    const std::string board = args.empty() ? "." : args[0];
+    std::string why;
+    if (!BecomeBoardOwner(board, why)) return Refuse(why);
+    if (chdir(board.c_str()) != 0) return Refuse(fmt::format("Cannot change to {}: {}", board, std::strerror(errno)));
 
-    std::string file, bytes, why;
+    std::string file, bytes;
     if (!ReadConfigFileWhole(file, bytes)) return Refuse("Cannot load the BBS configuration -- please check!");
     SetConfig(DecodeConfig(reinterpret_cast<const uint8_t*>(bytes.data())));
-    if (!SafeForRoot(file, why)) return Refuse(why);
-    struct stat board;
-    if (stat(Config().DataDir.c_str(), &board) != 0)
+    struct stat data;
+    if (stat(Config().DataDir.c_str(), &data) != 0)
         return Refuse(fmt::format("Cannot find the board's directory {}: {}", Config().DataDir, std::strerror(errno)));
     KeepNewFilesFromOthers();
 
     InstallConsoleSignals();
     ConsolePty pty;
-    if (!MakeConsolePty(board.st_gid, pty, why)) return Refuse(why);
+    if (!MakeConsolePty(data.st_gid, pty, why)) return Refuse(why);
 
     const SysopTerminal term = DecideSysopTerminal();
     auto screen = std::make_unique<ConsoleScreen>(0, 1, term);

@@ -22,6 +22,7 @@ Reload AskReload(const std::string& dataDir) {
     switch (server::WriteControlRequest(dataDir, CMD_RELOAD)) {
         case server::RequestResult::kSent: return Reload::kDone;
         case server::RequestResult::kNoServer: return Reload::kNoServer;
+        case server::RequestResult::kNotAPipe:
         case server::RequestResult::kWriteFailed: break;
     }
     return Reload::kFailed;

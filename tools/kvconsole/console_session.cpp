@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 
 #include <fmt/format.h>
 
@@ -37,14 +36,6 @@ void OnSignal(int sig) {
         (void)ignored;
     }
     errno = saved;
-}
-
-// Whether pid is a caller program: a stale entry of "online.ctl" may name
-// a number the system has given to another process since.
-bool IsKivo(pid_t pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    return std::getline(comm, name) && name == "kivo";
 }
 
 }  // namespace
@@ -222,7 +213,7 @@ const LineView* ConsoleSession::Reachable(int line) {
     const LineView* v = FindLine(lines_, line);
     if (v == nullptr) {
         screen_.Say(fmt::format("Nobody is on line {}.", line));
-    } else if (!IsKivo(v->Pid)) {
+    } else if (!KivoLive(v->Pid)) {
         screen_.Say(fmt::format("Line {} names PID {}, which is no kivo.", line, v->Pid));
         v = nullptr;
     }

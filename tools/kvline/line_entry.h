@@ -41,17 +41,6 @@ bool ParseLineOptions(int argc, const char* const* argv, LineOptions& options, s
 std::vector<std::string> AccountShellEnvironment(const char* const* env, const std::string& home,
                                                  const std::string& user, const std::string& shell);
 
-// What root may do with the board in dir (given as the caller named it):
-// nothing itself on a board that another user owns, whose account is to do
-// the work (uid and gid filled, true); on its own board, only where nobody
-// else can write (the board, its state, for a board still to be made the
-// directory it goes in) and only when the name is no link of another
-// user's (uid 0, true).  false with why otherwise.
-bool BoardOwnerFor(const std::string& given, uid_t& uid, gid_t& gid, std::string& why);
-// Becomes that owner when this runs as root; false with why when root
-// must not work on the board.
-bool BecomeBoardOwner(const std::string& given, std::string& why);
-
 // The start time of a process (clock ticks since boot, from /proc), or
 // empty once it is gone: a process id with its start time names one
 // process even after the id has gone to another.
@@ -59,8 +48,6 @@ std::string ProcessStartTime(pid_t pid);
 // A claim file "PID START" of a line's entry program: true while that
 // process runs.
 bool ClaimLive(const std::string& path);
-// Whether the process of an online.ctl entry is a running kivo.
-bool KivoLive(int pid);
 
 // Whether a caller is on line n of the board whose state directory is
 // state: its entry program holds it, or a kivo started another way runs
