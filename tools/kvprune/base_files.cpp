@@ -1,6 +1,7 @@
 #include "tools/kvprune/base_files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ constexpr size_t kWriteChunk = 256 << 10;
 constexpr size_t kHeldPiece = 8 << 20;
 // A run of source bytes this long is copied inside the kernel.
 constexpr size_t kKernelCopyRun = 64 << 10;
+// Unchanged bytes up to this many between two changed records are written
+// again with them rather than cutting the run.
+constexpr size_t kRunGapBytes = 4096;
+// The least of a file a reader maps at a time.
+constexpr size_t kMapWindow = 4 << 20;
 
 void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
@@ -146,31 +152,50 @@ bool OpenMessageFiles(OpenBase& base) {
     return true;
 }
 
+void ChunkWindow::Unmap() {
+    if (map_ != nullptr) munmap(map_, mapLength_);
+    map_ = nullptr;
+    data_ = nullptr;
+    mapLength_ = start_ = have_ = 0;
+}
+
 const uint8_t* ChunkWindow::Fill(size_t offset, size_t length) {
-    // As much of the window as the file holds, and never less than asked.
-    if (size_ < std::max(length, window_)) {
-        size_ = std::max(length, window_);
-        buf_.reset(new uint8_t[size_]);
-    }
-    start_ = offset;
-    have_ = 0;
-    while (have_ < size_) {
-        ssize_t n = pread(fd_, buf_.get() + have_, size_ - have_, off_t(offset + have_));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            PruneLogF("Cannot read %s at %ld: %s", path_, long(offset + have_), std::strerror(errno));
-            have_ = 0;
-            return nullptr;
-        }
-        if (n == 0) break;
-        have_ += size_t(n);
-    }
-    if (have_ < length) {
-        PruneLogF("Cannot read %s at %ld: %s", path_, long(offset + have_), std::strerror(EIO));
-        have_ = 0;
+    Unmap();
+    struct stat st;
+    if (fstat(fd_, &st) != 0) {
+        PruneLogF("Cannot read %s: %s", path_, std::strerror(errno));
         return nullptr;
     }
-    return buf_.get();
+    const size_t size = size_t(std::max<off_t>(st.st_size, 0));
+    if (offset > size || length > size - offset) {
+        PruneLogF("Cannot read %s at %ld: %s", path_, long(std::min(offset, size)), std::strerror(EIO));
+        return nullptr;
+    }
+    // Mappings start on a page; as much of the window as the file holds,
+    // and never less than asked.  The pages are mapped at once: a fault
+    // for each would cost more than the mapping.
+    static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t from = offset / page * page;
+    const size_t want = std::max({length + (offset - from), window_, kMapWindow});
+    const size_t n = std::min(want, size - from);
+    static const uint8_t none = 0;
+    if (n == 0) {
+        // Nothing to map: an empty range at the end of the file.
+        start_ = offset;
+        data_ = &none;
+        return data_;
+    }
+    void* p = mmap(nullptr, n, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, off_t(from));
+    if (p == MAP_FAILED) {
+        PruneLogF("Cannot read %s at %ld: %s", path_, long(offset), std::strerror(errno));
+        return nullptr;
+    }
+    map_ = p;
+    mapLength_ = n;
+    start_ = from;
+    have_ = n;
+    data_ = static_cast<const uint8_t*>(p);
+    return data_ + (offset - from);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& into) {
@@ -195,7 +220,61 @@ bool WriteHeaderRecord(OpenBase& base, const MsgHeader& r, size_t record) {
     return WriteRecordAt(base.headerFd, base.Path(kMsgHeaderFile), r, record);
 }
 
+bool WriteRecordBytes(int fd, const std::string& path, const uint8_t* bytes, size_t size, size_t record) {
+    return WriteAt(fd, path, bytes, size, off_t(record * size));
+}
+
 bool WriteInfoRecord(OpenBase& base) { return WriteRecordAt(base.infoFd, base.Path(kMsgInfoFile), base.info, 0); }
+
+RunWriter::RunWriter(int fd, std::string path, size_t recordSize)
+    : fd_(fd), path_(std::move(path)), size_(recordSize), gap_(kRunGapBytes / recordSize) {}
+
+void RunWriter::Begin(size_t first, const uint8_t* old) {
+    first_ = first;
+    old_ = old;
+    runs_.clear();
+    buf_.clear();
+    changed_.clear();
+}
+
+uint8_t* RunWriter::Change(size_t r) {
+    Run* last = runs_.empty() ? nullptr : &runs_.back();
+    if (last == nullptr || r > last->first + last->count + gap_) {
+        runs_.push_back({r, 0, buf_.size()});
+        last = &runs_.back();
+    }
+    // The unchanged records up to r join the run as they are: writing a
+    // few of them again costs less than a write of its own.
+    const size_t end = last->first + last->count;
+    if (r >= end) {
+        const uint8_t* from = old_ + (end - first_) * size_;
+        buf_.insert(buf_.end(), from, from + (r + 1 - end) * size_);
+        last->count = r + 1 - last->first;
+    }
+    if (changed_.empty() || changed_.back() != r) changed_.push_back(r);
+    return buf_.data() + last->at + (r - last->first) * size_;
+}
+
+std::vector<size_t> RunWriter::Write() {
+    std::vector<size_t> failed;
+    size_t next = 0;  // the first changed record not yet past
+    for (const Run& run : runs_) {
+        CrashPoint("purge");
+        const uint8_t* bytes = buf_.data() + run.at;
+        size_t firstChanged = next;
+        while (next < changed_.size() && changed_[next] < run.first + run.count) ++next;
+        if (WriteAt(fd_, path_, bytes, run.count * size_, off_t(run.first * size_))) continue;
+        // Record by record, so that only those that cannot be written fail.
+        for (size_t i = firstChanged; i < next; ++i) {
+            size_t r = changed_[i];
+            if (!WriteAt(fd_, path_, bytes + (r - run.first) * size_, size_, off_t(r * size_))) failed.push_back(r);
+        }
+    }
+    runs_.clear();
+    buf_.clear();
+    changed_.clear();
+    return failed;
+}
 
 NewBaseFile::NewBaseFile(const std::string& dir, const char* name)
     : dir_(dir), target_(dir + "/" + name), name_(name) {}

@@ -46,28 +46,39 @@ bool OpenMessageInfo(OpenBase& base);
 // standard error.
 bool OpenMessageFiles(OpenBase& base);
 
-// A file read from start to end through one window, a buffer of a few
-// hundred kilobytes kept for the run: a range inside the window costs nothing, one
-// beyond it reads the window afresh from there.  Only the window is
-// resident, so a run needs the same memory at any size of base; reading
-// costs less than mapping and unmapping each window.
+// A file read from start to end through one window: a few megabytes of it
+// mapped at a time, so that a pass looks at the cached pages themselves
+// instead of copying every byte into a buffer first (at a million
+// messages that copy was as much work as the pack's own).  A range inside
+// the window costs nothing; one beyond it maps the window afresh from
+// there.  Only the window is mapped, so a run holds the same few megabytes
+// at any size of base.  The base lock keeps every writer away, so nobody
+// shortens a file under the mapping; the run's own writes in place show
+// through it.
 class ChunkWindow {
 public:
     ChunkWindow(int fd, std::string path, size_t window) : fd_(fd), window_(window), path_(std::move(path)) {}
+    ~ChunkWindow() { Unmap(); }
+    ChunkWindow(const ChunkWindow&) = delete;
+    ChunkWindow& operator=(const ChunkWindow&) = delete;
     // The bytes [offset, offset + length) of the file; nullptr on failure
     // (logged with the path).
     const uint8_t* Read(size_t offset, size_t length) {
-        if (offset >= start_ && offset + length <= start_ + have_) return buf_.get() + (offset - start_);
+        if (offset >= start_ && offset + length <= start_ + have_) return data_ + (offset - start_);
         return Fill(offset, length);
     }
+    // Lets the mapping go, so that a file the run replaced is not held.
+    void Unmap();
 
 private:
     const uint8_t* Fill(size_t offset, size_t length);
     int fd_;
     size_t window_;
     std::string path_;
-    std::unique_ptr<uint8_t[]> buf_;  // not cleared: every byte used is read first
-    size_t size_ = 0, start_ = 0, have_ = 0;
+    void* map_ = nullptr;
+    size_t mapLength_ = 0;
+    const uint8_t* data_ = nullptr;  // the byte at start_
+    size_t start_ = 0, have_ = 0;
 };
 
 // The records of one file, for r rising from call to call.
@@ -80,6 +91,12 @@ public:
     // The record's bytes, for the fields a pass needs (GetField); nullptr
     // past the end or when they cannot be read.
     const uint8_t* Raw(size_t r) { return r < count_ ? window_.Read(r * R::kSize, R::kSize) : nullptr; }
+    // Records [r, r + n) in one piece; nullptr past the end or when they
+    // cannot be read.
+    const uint8_t* Run(size_t r, size_t n) {
+        return r + n <= count_ && n > 0 ? window_.Read(r * R::kSize, n * R::kSize) : nullptr;
+    }
+    void Release() { window_.Unmap(); }
     bool Get(size_t r, R& out) {
         const uint8_t* p = Raw(r);
         if (p == nullptr) return false;
@@ -88,7 +105,7 @@ public:
     }
 
 private:
-    static constexpr size_t kWindowRecords = 1024;  // 268 KB of headers
+    static constexpr size_t kWindowRecords = 1024;
     ChunkWindow window_;
     size_t count_;
 };
@@ -101,6 +118,39 @@ bool WriteIndexRecord(OpenBase& base, const MsgIndexRecord& r, size_t record);
 bool WriteRecipientRecord(OpenBase& base, const MsgToIndexRecord& r, size_t record);
 bool WriteHeaderRecord(OpenBase& base, const MsgHeader& r, size_t record);
 bool WriteInfoRecord(OpenBase& base);
+// Record `record` of a file of records of size bytes, from their bytes.
+bool WriteRecordBytes(int fd, const std::string& path, const uint8_t* bytes, size_t size, size_t record);
+
+// Changes to the records of one parallel file, made over a chunk of them
+// and written back in place in runs: the records that change, with the
+// short stretches of unchanged ones between them, go out in one write
+// instead of one write for each record.  Records are changed in rising
+// order within a chunk.
+class RunWriter {
+public:
+    RunWriter(int fd, std::string path, size_t recordSize);
+    // Starts a chunk whose old bytes, from record first on, are at old.
+    void Begin(size_t first, const uint8_t* old);
+    // Record r's bytes in the copy to be written, as they stand, for the
+    // caller to change; r is at or after the last record changed.
+    uint8_t* Change(size_t r);
+    // Writes the runs (a run that cannot be written goes again a record at
+    // a time); the records changed that could not be written.
+    std::vector<size_t> Write();
+
+private:
+    struct Run {
+        size_t first, count, at;  // records first.. at buf_[at]
+    };
+    int fd_;
+    std::string path_;
+    size_t size_, gap_;
+    size_t first_ = 0;
+    const uint8_t* old_ = nullptr;
+    std::vector<Run> runs_;
+    std::vector<uint8_t> buf_;
+    std::vector<size_t> changed_;
+};
 
 // A new version of one file (the base's, or "lastread.bbs"), written under
 // a temporary name from mkstemp beside it and swapped in with the others

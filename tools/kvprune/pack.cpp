@@ -62,6 +62,10 @@ public:
     }
     bool ok() const { return ok_; }
     size_t size() const { return size_; }
+    void Release() {
+        window_.Unmap();
+        data_ = nullptr;
+    }
 
     // The text at offset copied as a pack writes it (CopyMessageText) onto
     // the end of out; or, when the text stands already as the copy would
@@ -293,6 +297,12 @@ long RewriteBase(OpenBase& base, const PruneOptions& opts, bool pack, bool renum
     }
     if (pack) PruneLogF("Packing procedure: %ld record(s) copied", copied);
     for (NewBaseFile* f : files) ok = ok && f->Complete();
+    // Mapped, the old files' pages could not be let go, nor the files
+    // themselves once replaced.
+    oldText.Release();
+    indexIn.Release();
+    recipientsIn.Release();
+    headersIn.Release();
     // The old files are read to the end: their cached pages are let go
     // while the disk takes the new ones, not after the swap, when the
     // closing files would let them go with nothing else to do.
