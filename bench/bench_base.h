@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/msgbase.h"
+#include "common/runtime.h"
 
 namespace kv::bench {
 
@@ -31,14 +32,20 @@ void Put(std::ofstream& out, const R& r) {
 }
 
 // The five files of a base of count messages, numbered 1 to count and
-// spread over the areas in turn.
-inline void WriteBase(const std::filesystem::path& dir, int count) {
+// spread over the areas in turn; the first `old` of them written 100 days
+// ago, the rest now.
+inline void WriteBase(const std::filesystem::path& dir, int count, int old = 0) {
+    const time_t now = Now();
     std::ofstream txt(dir / kMsgTextFile, std::ios::binary), hdr(dir / kMsgHeaderFile, std::ios::binary),
         idx(dir / kMsgIndexFile, std::ios::binary), to(dir / kMsgToIndexFile, std::ios::binary),
         info(dir / kMsgInfoFile, std::ios::binary);
     MsgInfoRecord counts;
     int64_t offset = 0;
     for (int i = 1; i <= count; ++i) {
+        if (i == 1 || i == old + 1) {
+            const time_t at = i <= old ? now - 100 * 24 * 60 * 60 : now;
+            SetClock([at] { return at; });
+        }
         MsgHeader h = SampleHeader(i);
         h.MsgNumber = i;
         h.TextOffset = static_cast<int32_t>(offset);
@@ -50,6 +57,7 @@ inline void WriteBase(const std::filesystem::path& dir, int count) {
         Put(to, MsgToIndexRecord{h.ToName});
         ++counts.AreaCounts[static_cast<size_t>(h.MsgArea)];
     }
+    SetClock(nullptr);
     counts.LowestNumber = 1;
     counts.HighestNumber = counts.TotalMessages = count;
     Put(info, counts);

@@ -1,9 +1,12 @@
-// A pack of a base of 100,000 and of 1,000,000 messages: kvprune run whole
-// (its configuration, the lock, the purge scan, the pack, the journalled
-// swap and the counters) beside "cp" of the same five files followed by
-// "sync" of the copies, in pairs taken in turns; the medians, with the
-// processor time and peak memory of the pack.  Run by hand (beside a test
-// suite for the loaded figures):
+// kvprune on a base of 100,000 and of 1,000,000 messages, whole (its
+// configuration, the lock, the purge, the pack, the journalled swap and
+// the counters), beside "cp" of the same five files followed by "sync" of
+// the copies, in pairs taken in turns; the medians, with the processor
+// time and peak memory:
+//   - the pack of a base with nothing to purge, "kvprune -m0 -p -k";
+//   - the purge by age of a base whose older half is past its days,
+//     "kvprune -m0", the base put back (and synced) before each run.
+// Run by hand (beside a test suite for the loaded figures):
 //   build/testbin/bench_kvprune [pairs [messages ...]]
 // KV_BENCH_BEFORE_DIR names the directory of an earlier build's kvprune
 // to measure beside it.
@@ -82,6 +85,47 @@ int main(int argc, char** argv) {
         std::printf("%-28s %9s %10.4f  peak %.1f MB\n", "  of it processor time", n.c_str(),
                     bench::Median(cpu.measure), double(wall.peakKb) / 1024);
         if (!before.empty()) beforeWall.Print("  the earlier build's pack", n.c_str(), "cp 5 files + sync");
+
+        // The purge: the files it changes are put back and synced before
+        // each run, outside the time.
+        bench::WriteBase(base, size, size / 2);
+        fs::path pristine = root / "pristine";
+        fs::create_directories(pristine);
+        const char* changed[] = {kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile};
+        for (const char* f : changed) fs::copy_file(base / f, pristine / f, fs::copy_options::overwrite_existing);
+        auto restore = [&] {
+            for (const char* f : changed) fs::copy_file(pristine / f, base / f, fs::copy_options::overwrite_existing);
+            bench::RunTimed({"sync"}, root);
+        };
+        std::vector<std::string> purge = {prune[0], "-m0"}, purgeBefore;
+        if (!before.empty()) purgeBefore = {before[0], "-m0"};
+        bench::Pairs purged, purgedCpu, purgedBefore;
+        for (int r = 0; r < pairs; ++r) {
+            auto [p, copied] = bench::InTurn(
+                r,
+                [&] {
+                    restore();
+                    return bench::RunTimed(purge, root);
+                },
+                copy);
+            purged.Add(p.seconds, copied);
+            purgedCpu.Add(p.cpu, 0);
+            purged.peakKb = std::max(purged.peakKb, p.peakKb);
+            if (purgeBefore.empty()) continue;
+            auto [b, copiedToo] = bench::InTurn(
+                r,
+                [&] {
+                    restore();
+                    return bench::RunTimed(purgeBefore, root);
+                },
+                copy);
+            purgedBefore.Add(b.seconds, copiedToo);
+        }
+        purged.Print("purge -m0, half of it old", n.c_str(), "cp 5 files + sync");
+        std::printf("%-28s %9s %10.4f  peak %.1f MB\n", "  of it processor time", n.c_str(),
+                    bench::Median(purgedCpu.measure), double(purged.peakKb) / 1024);
+        if (!purgeBefore.empty()) purgedBefore.Print("  the earlier build's purge", n.c_str(), "cp 5 files + sync");
+        fs::remove_all(pristine);
     }
     // KV_BENCH_KEEP keeps the board of the last size, for a profile.
     if (std::getenv("KV_BENCH_KEEP") != nullptr) {

@@ -149,6 +149,53 @@ TEST_F(PruneCrashTest, KilledAtEachStepOfTheSwapLeavesAWholeBase) {
     }
 }
 
+TEST_F(PruneCrashTest, KilledAtEachWriteOfThePurgeLeavesEveryMessageLiveOrDeletedInTheIndex) {
+    // 25 messages; 1-3 and 22-23 are old.  Their headers lie too far apart
+    // for one run, so the purge writes the index, two runs of headers and
+    // the recipient entries.
+    for (int i = 1; i <= 25; ++i) {
+        bool old = i <= 3 || i == 22 || i == 23;
+        PostNamed("message " + std::to_string(i), "Ann Writer", "Terry Tester", false, old ? 50 : 1);
+    }
+    const auto oldBase = BaseFiles();
+    const std::string oldUsers = ReadBaseFile(board.DataDir(), kUsersFile);
+    const std::vector<int32_t> kept = {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 24, 25};
+
+    int kills = 0;
+    for (int pass = 1; pass <= 20; ++pass) {
+        Restore(oldBase, oldUsers);
+        RunResult r = RunProgram({ProgramPath("kvprune"), "-m0"}, board.root(),
+                                 {"KV_TEST_NOW=" + std::to_string(kPruneNow), "KV_TEST_KILL_AT=purge:" + std::to_string(pass)});
+        if (r.status == 0) break;  // past the last write
+        ASSERT_EQ(r.status, 128 + SIGKILL) << pass << ": " << r.err;
+        ++kills;
+
+        // Each message is live, or deleted in the index before the later
+        // files say so: a deleted header or recipient only behind a
+        // deleted index entry.
+        MsgBaseContents base = ReadMsgBase(dir());
+        ASSERT_TRUE(base.InStep()) << base.Problem();
+        for (const StoredMessage& m : base.messages) {
+            if (m.header.Status & MSG_DELETED) {
+                EXPECT_LT(m.index.MsgNumber, 0) << pass << " " << m.header.Subject;
+            }
+            if (m.recipient == kRecipientDeleted) {
+                EXPECT_TRUE(m.header.Status & MSG_DELETED) << pass;
+            }
+        }
+        // The next run purges what is left, and counts what stays.
+        ASSERT_EQ(Prune({"-m0"}).status, 0);
+        EXPECT_EQ(LiveNumbers(), kept) << "killed at write " << pass;
+        base = ReadMsgBase(dir());
+        ASSERT_TRUE(base.info);
+        EXPECT_EQ(base.info->TotalMessages, int32_t(kept.size()));
+        EXPECT_EQ(base.info->AreaCounts[0], int32_t(kept.size()));
+        EXPECT_EQ(base.info->LowestNumber, 4);
+        EXPECT_EQ(base.info->HighestNumber, 25);
+    }
+    EXPECT_EQ(kills, 4) << "the index, two runs of headers and the recipients";
+}
+
 TEST_F(PruneCrashTest, PackAndRenumberWaitForTheLinesToEmpty) {
     PostNamed("gone", "Ann Writer", "All", false, 50);
     PostNamed("kept", "Ann Writer", "All", false, 1);

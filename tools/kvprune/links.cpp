@@ -36,8 +36,10 @@ bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool ver
         }
         ++changed;
     }
-    if (verbose) PruneLogF("%ld %s removed", changed, changed < 2 ? "reply" : "replies");
+    if (verbose) LogRepliesRemoved(changed);
     return ok;
 }
+
+void LogRepliesRemoved(long changed) { PruneLogF("%ld %s removed", changed, changed < 2 ? "reply" : "replies"); }
 
 }  // namespace kv::prune

@@ -22,7 +22,9 @@ using AreaCounts = std::array<int32_t, kMsgAreaCount>;
 // Live messages per area, counted in "msgidx.bbs" (the counters of
 // "msginfo.bbs" run high after an append that died halfway, and a count
 // limit applied to them would purge messages the limit keeps).
-AreaCounts CountLiveMessages(OpenBase& base);
+// With ascending, whether the numbers rise from record to record (a
+// deleted message counted by its number), as appending makes them.
+AreaCounts CountLiveMessages(OpenBase& base, bool* ascending = nullptr);
 
 // Whether the purge takes the message: areas not selected are kept; with a
 // count limit the oldest go while the area holds more than it; without one
@@ -36,6 +38,8 @@ int PurgeMessages(const PruneOptions& opts);
 
 // Clears every ReplyTo and LatestReply that names a purged number.
 bool RemoveOldLinks(OpenBase& base, const std::vector<int32_t>& purged, bool verbose);
+// The verbose count of headers whose links were cleared.
+void LogRepliesRemoved(long changed);
 
 // One text as a pack writes it: its lines (a line longer than a piece cut
 // into pieces of 131), trailing white space removed, ended by 0x1A; with
