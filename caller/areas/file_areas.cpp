@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -288,9 +289,37 @@ FileInfo ReadOneFileInfo(const std::string& directory, const std::string& name) 
     return InfoOf(-1, directory, name);
 }
 
+DirectoryNames::DirectoryNames(const std::string& directory)
+    : directory_(directory), fd_(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+DirectoryNames::~DirectoryNames() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool DirectoryNames::Holds(const std::string& name, FileInfo* info) const {
+    // "." is left out of every listing, and a name is one component.
+    if (fd_ < 0 || name.empty() || name == "." || name.find('/') != std::string::npos) return false;
+    struct stat st;
+    if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return false;
+    // A link counts as what it leads to; one that leads nowhere is a file.
+    if (S_ISLNK(st.st_mode) && fstatat(fd_, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return false;
+    if (info != nullptr) *info = InfoOf(fd_, directory_, name);
+    return true;
+}
+
 size_t EntryIndent(int style) { return style != 0 ? 33 : 24; }
 
 namespace {
+
+// The number in decimal, blanks before it up to width characters ("%7ld").
+std::string RightAligned(int64_t n, size_t width) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    size_t len = size_t(end - digits);
+    std::string out(len < width ? width - len : 0, ' ');
+    out.append(digits, len);
+    return out;
+}
 
 // Puts text into line at column, widening the line as needed.
 void PutAt(std::string& line, size_t column, std::string_view text) {
@@ -315,7 +344,7 @@ EntryLayout FormatFileEntry(std::string_view line, const AreaFiles& files, int s
         // The size field begins at column 15, so a longer name is cut there.
         PutAt(first, 0, l.Name.substr(0, kSizeColumn));
         if (const FileInfo* info = files.Find(l.Name)) {
-            PutAt(first, kSizeColumn, fmt::sprintf("%7ld", long(info->Size)));
+            PutAt(first, kSizeColumn, RightAligned(info->Size, 7));
             if (style != 0) {
                 if (IsLaterDate(Call().User.LastCallDate, info->Date)) PutAt(first, kNewMarkColumn, "*");
                 PutAt(first, kDateColumn, info->Date.substr(0, 8));

@@ -128,6 +128,28 @@ void ReadFileInfo(AreaFiles& files);
 // The same for one file of a directory.
 FileInfo ReadOneFileInfo(const std::string& directory, const std::string& name);
 
+// A directory opened once to be asked after single names: a search that
+// shows a few entries of a long list needs no listing of the whole
+// directory.  An area whose directory cannot be listed (read) does not
+// open.
+class DirectoryNames {
+public:
+    explicit DirectoryNames(const std::string& directory);
+    ~DirectoryNames();
+    DirectoryNames(const DirectoryNames&) = delete;
+    DirectoryNames& operator=(const DirectoryNames&) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+    // Whether the directory's listing of its files (ExpandPattern "*"
+    // without directories) holds name: a file, or a link that does not
+    // lead to a directory.  With info, its size and date as ReadFileInfo
+    // reads them.
+    bool Holds(const std::string& name, FileInfo* info = nullptr) const;
+
+private:
+    std::string directory_;
+    int fd_ = -1;
+};
+
 // --- the layout of one entry -------------------------------------------------------
 
 // Display lines hold at most this many characters, so that none wraps on

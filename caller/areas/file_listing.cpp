@@ -1,5 +1,6 @@
 #include "caller/areas/file_listing.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "caller/core/activity_log.h"
@@ -80,18 +81,29 @@ void ShowDescribedList(const AreaFiles& files) {
 
 bool PrintFileEntry(const EntryLayout& entry, int style, ListingPager& pager) {
     const bool colour = Call().ColorOn;
+    // The columns where an entry line may change colour; between two of
+    // them the characters go out as one stretch.
+    static constexpr size_t kBreaks[] = {kSizeColumn, kNewMarkColumn, kDateColumn, kDescribedIndent};
     for (const std::string& line : entry.Lines) {
         if (colour && entry.Continuation) SetColorPair(kColorTitle);
-        for (size_t col = 0; col < line.size(); ++col) {
-            uint8_t c = uint8_t(line[col]);
-            if (colour && !entry.Continuation) {
+        const bool switching = colour && !entry.Continuation;
+        for (size_t col = 0; col < line.size();) {
+            size_t end = line.size();
+            if (switching) {
+                uint8_t c = uint8_t(line[col]);
                 if (col == 0) SetColorPair(kColorNormal);
                 else if (col == kSizeColumn) SetColor(13, 0);
                 else if (col == kNewMarkColumn && c == '*') SetColor(4, 0);
                 else if (col == kDateColumn) SetColor(style != 0 ? 10 : 3, 0);
                 else if (col == kDescribedIndent && style != 0) SetColor(3, 0);
+                for (size_t b : kBreaks)
+                    if (b > col) {
+                        end = std::min(end, b);
+                        break;
+                    }
             }
-            if (!pager.Put(c)) return false;
+            if (!pager.Put(std::string_view(line).substr(col, end - col))) return false;
+            col = end;
         }
         if (!pager.LineEnd()) return false;
     }

@@ -104,34 +104,32 @@ void ShowNewFiles(const std::string&) {
 
 bool SearchArea(int area, ListingPager& pager, int mode, const std::string& text) {
     const FileAreaDef& def = Config().FileAreas[size_t(area)];
-    AreaFiles files;
-    files.Area = area;
-    files.Directory = def.AreaDir;
-    files.Names = ExpandPattern("*", false, files.Directory);
-    if (files.Names.empty()) return false;
-    // Only the date search needs every file's status; the others read it
-    // for the entries they show.
-    if (mode == kSearchDate) ReadFileInfo(files);
-    std::ifstream in(FileListPath(area, files.Directory));
+    // An entry counts only when its file is in the area's directory.  The
+    // directory is asked after the names of the entries that match, not
+    // listed whole: a search of a long list shows a few of them.
+    DirectoryNames names(def.AreaDir);
+    if (!names) return false;
+    std::ifstream in(FileListPath(area, def.AreaDir));
     if (!in) return false;
 
     std::string keyword = text;
     if (mode == kSearchKeyword) LowerCase(keyword);
     bool headed = false;
     std::string line, lower;
+    AreaFiles shown{def.AreaDir, area, {std::string()}, {FileInfo{}}};
     while (std::getline(in, line)) {
         FileListLine l = ParseFileListLine(line);
         if (l.Kind != FileLineKind::kEntry) continue;
-        size_t at = files.IndexOf(l.Name);
-        if (at == files.Names.size()) continue;
+        std::string name(l.Name);
+        FileInfo& info = shown.Infos[0];
         bool match = false;
         if (mode == kSearchKeyword) {
             lower.assign(l.Text);
-            match = LowerCase(lower).find(keyword) != std::string::npos;
+            match = LowerCase(lower).find(keyword) != std::string::npos && names.Holds(name, &info);
         } else if (mode == kSearchPattern) {
-            match = WildMatch(text, l.Name);
+            match = WildMatch(text, l.Name) && names.Holds(name, &info);
         } else {
-            match = IsLaterDate(text, files.Infos[at].Date);
+            match = names.Holds(name, &info) && IsLaterDate(text, info.Date);
         }
         if (!match) continue;
         if (!headed) {
@@ -143,8 +141,7 @@ bool SearchArea(int area, ListingPager& pager, int mode, const std::string& text
             if (!pager.LineEnd()) return true;
             SetColorPair(kColorNormal);
         }
-        AreaFiles shown{files.Directory, area, {files.Names[at]}, {}};
-        shown.Infos.push_back(mode == kSearchDate ? files.Infos[at] : ReadOneFileInfo(files.Directory, files.Names[at]));
+        shown.Names[0] = std::move(name);
         if (!PrintFileEntry(FormatFileEntry(line, shown, 0), 0, pager)) return true;
     }
     if (headed && !pager.LineEnd()) return true;

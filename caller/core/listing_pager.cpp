@@ -1,5 +1,7 @@
 #include "caller/core/listing_pager.h"
 
+#include <algorithm>
+
 #include "caller/core/call_state.h"
 #include "caller/core/menus.h"
 #include "caller/core/prompts.h"
@@ -35,8 +37,26 @@ bool ListingPager::Put(uint8_t c) {
 }
 
 bool ListingPager::Put(std::string_view text) {
-    for (char c : text)
-        if (!Put(uint8_t(c))) return false;
+    const bool paced = Call().OutputDelay != 0;
+    while (!text.empty()) {
+        if (stopped_) return false;
+        // While nothing waits to be looked at, the characters below 128 up
+        // to the next sending of the buffer go out in one piece, with one
+        // look after them: a look after each would find nothing sooner.
+        size_t quiet = 0;
+        if (!paced && !KeyLookPending()) {
+            const size_t most = std::min(text.size(), OutputRoom());
+            while (quiet < most && uint8_t(text[quiet]) < 128) ++quiet;
+        }
+        if (quiet == 0) {
+            if (!Put(uint8_t(text[0]))) return false;
+            text.remove_prefix(1);
+            continue;
+        }
+        PutString(text.substr(0, quiet));
+        text.remove_prefix(quiet);
+        LookForKey();
+    }
     return !stopped_;
 }
 

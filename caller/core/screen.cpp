@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "caller/core/call_signals.h"
 #include "caller/core/call_state.h"
@@ -49,21 +51,53 @@ struct OutputBuffer {
     bool flushAtExit = false;
 } gOutput;
 
+void FlushAtExit() {
+    if (gOutput.flushAtExit) return;
+    // Whatever way the process ends (a return from main, exit()), what was
+    // written reaches the line; registered after the call's state exists,
+    // so it runs before that is destroyed.
+    gOutput.flushAtExit = true;
+    std::atexit(FlushOutput);
+}
+
 // One byte into the output buffer, sent once the buffer is full.
 void QueueOutput(uint8_t c) {
-    if (!gOutput.flushAtExit) {
-        // Whatever way the process ends (a return from main, exit()), what
-        // was written reaches the line; registered after the call's state
-        // exists, so it runs before that is destroyed.
-        gOutput.flushAtExit = true;
-        std::atexit(FlushOutput);
-    }
+    FlushAtExit();
     gOutput.bytes[gOutput.count++] = c;
     if (gOutput.count == sizeof gOutput.bytes) FlushOutput();
 }
 
+// Bytes into the output buffer as they are, sent each time it is full, as
+// one byte after another would be.
+void QueueBytes(const char* p, size_t n) {
+    FlushAtExit();
+    while (n > 0) {
+        size_t k = std::min(n, sizeof gOutput.bytes - gOutput.count);
+        std::memcpy(gOutput.bytes + gOutput.count, p, k);
+        gOutput.count += k;
+        p += k;
+        n -= k;
+        if (gOutput.count == sizeof gOutput.bytes) FlushOutput();
+    }
+}
+
 void Send(std::string_view s) {
-    for (char ch : s) PutChar(uint8_t(ch));
+    // A paced line takes every character on its own.
+    if (Call().OutputDelay != 0) {
+        for (char ch : s) PutChar(uint8_t(ch));
+        return;
+    }
+    // A character below 128 is sent as it is in every character set:
+    // stretches of them go into the buffer in one piece.
+    while (!s.empty()) {
+        size_t plain = 0;
+        while (plain < s.size() && uint8_t(s[plain]) < 128) ++plain;
+        QueueBytes(s.data(), plain);
+        s.remove_prefix(plain);
+        if (s.empty()) break;
+        PutChar(uint8_t(s[0]));
+        s.remove_prefix(1);
+    }
 }
 
 int ForegroundCode(int16_t c) {
@@ -160,6 +194,8 @@ void FlushOutput() {
 
 unsigned OutputFlushCount() { return gOutput.flushes; }
 
+size_t OutputRoom() { return sizeof gOutput.bytes - gOutput.count; }
+
 void PutString(std::string_view text) { Send(text); }
 
 void PutLine(std::string_view text) {
@@ -179,28 +215,46 @@ void ResetAttributes() {
     if (Call().AnsiOn) Send("\033[0m");
 }
 
-std::string MakeColorCode(int16_t color, bool background) {
-    char buf[16];
-    if (background) {
-        std::snprintf(buf, sizeof buf, "\033[%dm", BackgroundCode(color));
-    } else if (color >= 8) {
-        std::snprintf(buf, sizeof buf, "\033[1;%dm", ForegroundCode(color));
-    } else {
-        std::snprintf(buf, sizeof buf, "\033[%dm", ForegroundCode(color));
+namespace {
+
+// The codes of every colour, made once: a listing changes colour several
+// times a line.
+struct ColorCodes {
+    std::string foreground[17], background[9];  // the last for a colour out of range
+    ColorCodes() {
+        char buf[16];
+        for (int c = 0; c <= 16; ++c) {
+            int16_t color = int16_t(c == 16 ? -1 : c);
+            if (color >= 8) std::snprintf(buf, sizeof buf, "\033[1;%dm", ForegroundCode(color));
+            else std::snprintf(buf, sizeof buf, "\033[%dm", ForegroundCode(color));
+            foreground[c] = buf;
+        }
+        for (int c = 0; c <= 8; ++c) {
+            std::snprintf(buf, sizeof buf, "\033[%dm", BackgroundCode(int16_t(c == 8 ? -1 : c)));
+            background[c] = buf;
+        }
     }
-    return buf;
+};
+
+const std::string& ColorCode(int16_t color, bool background) {
+    static const ColorCodes codes;
+    if (background) return codes.background[color >= 0 && color < 8 ? color : 8];
+    return codes.foreground[color >= 0 && color < 16 ? color : (color >= 16 ? 15 : 16)];
 }
+
+}  // namespace
+
+std::string MakeColorCode(int16_t color, bool background) { return ColorCode(color, background); }
 
 void SetForeground(int16_t color) {
     if (!Call().AnsiOn) return;
     // Without colour every colour is white; a bright one stays bold.
-    std::string code = MakeColorCode(Call().ColorOn ? color : (color >= 8 ? 15 : 7), false);
-    Send(code);
+    Send(ColorCode(Call().ColorOn ? color : (color >= 8 ? 15 : 7), false));
 }
 
 void SetBackground(int16_t color) {
     if (!Call().AnsiOn) return;
-    Send(MakeColorCode(Call().ColorOn ? color : 0, true));
+    Send(ColorCode(Call().ColorOn ? color : 0, true));
 }
 
 void SetColor(int16_t foreground, int16_t background) {

@@ -50,6 +50,8 @@ void FlushOutput();
 // while it writes asks the line again once output went out, since the
 // write may have waited for a slow line.
 unsigned OutputFlushCount();
+// The bytes the output buffer takes before it is sent.
+size_t OutputRoom();
 void PutString(std::string_view text);
 void PutLine(std::string_view text = "");
 

@@ -160,6 +160,10 @@ int TryReadKey() {
     return 0;
 }
 
+bool KeyLookPending() {
+    return SignalsPending() || !gInput.Empty() || OutputFlushCount() != gPoll.flushes;
+}
+
 int PollKey() {
     if (SignalsPending()) ActOnSignals();
     if (!gInput.Empty()) return TryReadKey();  // typed ahead: no need to ask

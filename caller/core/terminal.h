@@ -42,6 +42,11 @@ int GetKeyNoTimeout();
 int TryReadKey();
 int GetKey();
 int PollKey();
+// Whether PollKey would act at once: keys typed ahead, a signal to act on,
+// or output sent since the line was last asked.  While none holds, a
+// listing may write a stretch of characters before it looks again, as a
+// look after each would find nothing until the buffer goes out.
+bool KeyLookPending();
 void SetNonBlocking(bool on);
 
 // Sleeps for a number of seconds (less when a signal comes), once the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -139,6 +140,32 @@ TEST(ExpandPattern, NamesAndDirectories) {
     std::ofstream("only") << "x";
     EXPECT_EQ(ExpandPattern("*", false), (std::vector<std::string>{"only"}));
     fs::current_path(here);
+    fs::remove_all(dir);
+}
+
+TEST(DirectoryNames, HoldsWhatTheListingOfItsFilesHolds) {
+    // The search asks after single names instead of listing the directory:
+    // each answer must be the listing's.
+    fs::path dir = fs::temp_directory_path() / ("kv_names_" + std::to_string(getpid()));
+    fs::create_directories(dir / "sub");
+    for (const char* name : {"a.zip", ".hidden", "files.bbs"}) std::ofstream(dir / name) << "x";
+    fs::create_symlink("a.zip", dir / "to_file");
+    fs::create_symlink("sub", dir / "to_dir");
+    fs::create_symlink("nowhere", dir / "dangling");
+    const std::vector<std::string> listed = ExpandPattern("*", false, dir.string());
+
+    DirectoryNames names(dir.string());
+    ASSERT_TRUE(names);
+    for (const char* name : {"a.zip", "A.ZIP", ".hidden", "files.bbs", "to_file", "to_dir", "dangling", "sub", ".",
+                             "..", "", "missing", "sub/a.zip", "../a.zip"}) {
+        bool inListing = std::find(listed.begin(), listed.end(), name) != listed.end();
+        EXPECT_EQ(names.Holds(name), inListing) << "\"" << name << "\"";
+    }
+    FileInfo info;
+    ASSERT_TRUE(names.Holds("a.zip", &info));
+    EXPECT_EQ(info.Size, 1);
+    EXPECT_EQ(info.Date.size(), 8u);
+    EXPECT_FALSE(DirectoryNames((dir / "missing").string()));
     fs::remove_all(dir);
 }
 
