@@ -205,7 +205,7 @@ bool AskPassword() {
         }
     }
     bool ok = false;
-    for (int i = 0; i < cfg.PasswordTries && !ok; ++i) {
+    for (int i = 0; i < cfg.PasswordTries && !ok;) {
         PutString(GetText(94));
         std::string typed = ReadPassword();
         if (PasswordMatches(Call().User, typed)) {
@@ -213,6 +213,11 @@ bool AskPassword() {
             ok = true;
             break;
         }
+        // An Enter alone is no try at the password: a newcomer types one
+        // after the single key that confirms the name.  It is asked again,
+        // without counting it, logging it or telling the owner.
+        if (typed.empty()) continue;
+        ++i;
         if (list != nullptr && !typed.empty() && typed != kEscape) std::fprintf(list, "%s\n", typed.c_str());
         LogText(95);
         PutLine(GetText(96));

@@ -75,6 +75,41 @@ TEST_F(LoginTest, AOneMinuteLevelGivesBothTimeWarnings) {
     EXPECT_EQ(User(1).PasswordCalls, 1u);  // this call, since the change
 }
 
+// The confirmation of the name takes one key: the Enter a caller types
+// after it, or any empty answer, is asked again and counts for nothing.
+// With three tries, two wrong passwords among empty answers still leave
+// the right one its turn.
+TEST_F(LoginTest, AnEmptyPasswordIsAskedAgainWithoutCounting) {
+    struct Case {
+        const char* what;
+        std::string keys;  // after the name is confirmed with "y"
+        size_t wrong;
+    };
+    const Case cases[] = {
+        {"the Enter after the confirmation", "\rkeyboard\r", 0},
+        {"empty answers between wrong ones", "\rwrong1\r\r\rwrong2\r\rkeyboard\r", 2},
+    };
+    StartBoard();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        std::string before = CallerLog();
+        auto c = Dial();
+        ASSERT_TRUE(c->Answer("Your full name: ", "terry tester\r")) << c->Rest();
+        ASSERT_TRUE(c->Answer("Is this right?", "y" + k.keys)) << c->Rest();
+        ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
+        EXPECT_EQ(c->Wait(), 1) << c->Rest();
+        auto count = [](const std::string& in, const std::string& what) {
+            size_t n = 0;
+            for (size_t at = in.find(what); at != std::string::npos; at = in.find(what, at + 1)) ++n;
+            return n;
+        };
+        const std::string& screen = c->session().Output();
+        EXPECT_EQ(count(screen, "Wrong password."), k.wrong) << screen;
+        EXPECT_EQ(count(CallerLog().substr(before.size()), " Wrong password\n"), k.wrong) << CallerLog();
+        EXPECT_EQ(CallerLog().find("Log-in refused"), std::string::npos);
+    }
+}
+
 struct Refusal {
     const char* what;
     std::function<void(LoginTest&)> setUp;
