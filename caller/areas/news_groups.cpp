@@ -273,6 +273,27 @@ std::string SuggestNewsAlias(std::string_view name) {
     return out;
 }
 
+const char* NewsAliasRefusal(std::string_view alias) {
+    if (alias.size() < kAliasMin) return "Alias too short! (min 2 char.)";
+    if (NewsAliasNamesBoardFile(alias)) return "This alias is already in use.";
+    if (!IsValidNewsAlias(alias)) return "Only letters, digits, '.', '_' and '-' please.";
+    if (IsTrashWord(kTrashAliases, alias)) return "Usage of this alias is prohibed.";
+    if (UserExists(alias, kByAlias)) return "This alias is already in use.";
+    return nullptr;
+}
+
+std::string OfferedNewsAlias(std::string_view name) {
+    // A name may well give an alias that is taken, forbidden or the group
+    // list's own ("Mike Aster" gives "master"); the caller is offered one
+    // that can be taken as it stands, or none.
+    std::string base = SuggestNewsAlias(name);
+    if (!NewsAliasRefusal(base)) return base;
+    std::string stem = base.substr(0, std::min(base.size(), kAliasMax - 1));
+    for (char digit = '2'; digit <= '9'; ++digit)
+        if (!NewsAliasRefusal(stem + digit)) return stem + digit;
+    return {};
+}
+
 void ClearScreenIfWanted() {
     if (Call().User.Options & USER_CLEAR_SCREEN) EraseScreen();
 }
@@ -403,7 +424,7 @@ int SelectGroups(const std::string& infoPath, int subscribed, int mode) {
 }
 
 int ChooseNewsAlias() {
-    std::string suggestion = SuggestNewsAlias(Call().User.Name);
+    std::string suggestion = OfferedNewsAlias(Call().User.Name);
     if (DisplayFile(1, GetText(666)) == -1) {
         ClearScreenIfWanted();
         PutColorText("Kivo - News/UUCP alias selection\n", true, false, 0, kColorTitle);
@@ -424,17 +445,7 @@ int ChooseNewsAlias() {
         PutLine();
         LowerCase(alias);
         if (alias.empty()) return 0;
-        const char* refusal = nullptr;
-        if (alias.size() < kAliasMin)
-            refusal = "Alias too short! (min 2 char.)";
-        else if (NewsAliasNamesBoardFile(alias))
-            refusal = "This alias is already in use.";
-        else if (!IsValidNewsAlias(alias))
-            refusal = "Only letters, digits, '.', '_' and '-' please.";
-        else if (IsTrashWord(kTrashAliases, alias))
-            refusal = "Usage of this alias is prohibed.";
-        else if (UserExists(alias, kByAlias))
-            refusal = "This alias is already in use.";
+        const char* refusal = NewsAliasRefusal(alias);
         if (!refusal) {
             Call().User.Alias = alias;
             return 1;

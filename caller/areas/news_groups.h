@@ -26,10 +26,17 @@ bool IsValidNewsAlias(std::string_view alias);
 // Whether alias, in any case, would name a file that NewsDir keeps for the
 // whole board (the group list): such an alias is taken.
 bool NewsAliasNamesBoardFile(std::string_view alias);
-// The alias offered to a caller without one: the first letter and up to 7
-// characters after the first blank of the name (or its first 8
-// characters), lower case, without characters an alias may not hold.
+// The first letter and up to 7 characters after the first blank of the
+// name (or its first 8 characters), lower case, without characters an
+// alias may not hold.
 std::string SuggestNewsAlias(std::string_view name);
+// Why the alias dialogue refuses alias (already in lower case): its text,
+// or nullptr when the alias may be taken.
+const char* NewsAliasRefusal(std::string_view alias);
+// The alias offered to a caller without one: SuggestNewsAlias of the name
+// when the dialogue takes it, else the first of it with a digit 2-9 at its
+// end that the dialogue takes, else nothing.  Never one it refuses.
+std::string OfferedNewsAlias(std::string_view name);
 
 // The caller's news file path into path, choosing an alias and making the
 // file when needed; 0 when the caller has no usable alias.

@@ -104,6 +104,36 @@ protected:
     std::string info_;
 };
 
+// The alias offered is one the dialogue takes as it stands: not the group
+// list's name, not a forbidden alias, not one a user has, not too short.
+TEST_F(NewsFiles, TheOfferedAliasIsOneTheDialogueTakes) {
+    std::string forbidden = "sysop\nasmithso\nasmiths2\nzz\n";
+    for (char d = '2'; d <= '9'; ++d) forbidden += std::string("zz") + d + "\n";
+    board_.WriteFile(board_.DataDir() / "alitrash.ctl", forbidden);
+    struct Case {
+        const char* name;
+        const char* offered;
+    } cases[] = {
+        {"Terry Tester", "ttester"},
+        {"Mike Aster", "master2"},            // the group list
+        {"Sam Ysop", "sysop2"},               // forbidden, and the sysop's
+        {"Terry", "terry2"},                  // Terry Tester's alias
+        {"X", "x2"},                          // too short
+        {"Alexandra Smithsonian", "asmiths3"},
+        {"Zz", ""},                           // nothing near it is free
+    };
+    for (const auto& c : cases) {
+        std::string offered = OfferedNewsAlias(c.name);
+        EXPECT_EQ(offered, c.offered) << c.name;
+        if (!offered.empty()) {
+            EXPECT_EQ(NewsAliasRefusal(offered), nullptr) << c.name;
+        }
+    }
+    EXPECT_STREQ(NewsAliasRefusal("master"), "This alias is already in use.");
+    EXPECT_STREQ(NewsAliasRefusal("terry"), "This alias is already in use.");
+    EXPECT_STREQ(NewsAliasRefusal("zz5"), "Usage of this alias is prohibed.");
+}
+
 TEST_F(NewsFiles, ASubscriptionIsWrittenThenCounted) {
     NewsFile master(NewsMasterPath(), NewsFile::kReadOnly);
     EXPECT_FALSE(CreateNewsInfo(info_)) << "an existing news file is kept";
