@@ -150,6 +150,54 @@ TEST_F(EnterMessageCall, LocalMessageToAUser) {
     EXPECT_NE(CallerLog().find("Message #1 written in General"), std::string::npos) << CallerLog();
 }
 
+// A caller on a UTF-8 line writes accents in the sample's General area:
+// stored as the PC set's letters, shown back as typed.  The Internet mail
+// area takes plain ASCII only: there the letter rings the bell.
+TEST_F(EnterMessageCall, AccentsOfAUtf8LineWhereTheAreaTakesThem) {
+    StartBoard();
+    auto c = Dial({}, {}, true);
+    c->LogInAs(kTerry, "keyboard");
+    ASSERT_TRUE(c->Answer("Your choice: ", "m")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Messages in ", "e")) << c->Rest();
+    ASSERT_TRUE(c->Answer("To: ", "sam sysop\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Subject: ", "Caf\xC3\xA9 cr\xC3\xA8me\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Make the message private?", "n")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Change the heading before writing?", "n")) << c->Rest();
+    ASSERT_TRUE(c->ExpectShown("Bits: 8")) << c->Rest();
+    WriteText(*c, "Un caf\xC3\xA9 cr\xC3\xA8me, s'il vous pla\xC3\xAEt.");
+    ASSERT_TRUE(c->Answer("Messages in ", "r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Reading mode", "o")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Message number", "1\r")) << c->Rest();
+    ASSERT_TRUE(c->ExpectShown("Subject : Caf\xC3\xA9 cr\xC3\xA8me")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Un caf\xC3\xA9 cr\xC3\xA8me, s'il vous pla\xC3\xAEt.")) << c->Rest();
+    ASSERT_TRUE(c->Answer("]ause? ", "s")) << c->Rest();
+
+    // Two areas on: Internet mail.
+    for (const char* area : {"General", "Private mail"}) {
+        ASSERT_TRUE(c->ExpectShown(std::string("Messages in ") + area + ": ")) << c->Rest();
+        c->Send("+");
+    }
+    ASSERT_TRUE(c->ExpectShown("Messages in Internet mail: ")) << c->Rest();
+    c->Send("e");
+    ASSERT_TRUE(c->Answer("Internet address: ", "sam@example.org\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Subject: ", "Caf\xC3\xA9!\r")) << c->Rest();
+    ASSERT_TRUE(c->Expect("Caf\a!")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Change the heading before writing?", "n")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Delete the message once it is sent?", "n")) << c->Rest();
+    ASSERT_TRUE(c->ExpectShown("Bits: 7")) << c->Rest();
+    ASSERT_TRUE(c->Answer("  1: ", "\r")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Command", "a")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Abandon this message?", "y")) << c->Rest();
+    ASSERT_TRUE(c->Answer("Messages in ", "q")) << c->Rest();
+    ASSERT_TRUE(c->LogOffAtMenu()) << c->Rest();
+    EXPECT_EQ(c->Wait(), 1) << c->Rest();
+
+    MsgBaseContents base = ReadMsgBase(board().MsgBaseDir());
+    ASSERT_EQ(base.messages.size(), 1u);
+    EXPECT_EQ(base.messages[0].header.Subject, "Caf\x82 cr\x8Ame");
+    EXPECT_EQ(base.messages[0].text.Lines, (std::vector<std::string>{"Un caf\x82 cr\x8Ame, s'il vous pla\x8Ct."}));
+}
+
 // "Sysop" typed as the recipient is stored under the configured name; an
 // area of PostingMode 0 makes every message private without asking.
 TEST_F(EnterMessageCall, ToSysopIsPrivateByPostingModeZero) {
