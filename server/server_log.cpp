@@ -59,8 +59,9 @@ void WriteServerLogLine(std::string_view message) {
     int fd = held.fd >= 0 && held.path == path ? held.fd : -1;
     if (fd < 0) {
         // Whoever creates the file writes the banner; O_EXCL settles a race
-        // between the server and a mail sender starting a fresh log.
-        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+        // between the server and a mail sender starting a fresh log.  The
+        // board's group writes it too: a sysop of the group runs kvpost.
+        fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
         if (fd >= 0) {
             out = FormatChecked("*\n* @(#)%s %s\n* LOG FILE CREATED: %s %s\n*\n\n", kServerLogName, kNoticeText,
                                 date, time);

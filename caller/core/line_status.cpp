@@ -389,10 +389,12 @@ void ToggleMonitor() {
         RefreshConfig();  // the path as the configuration names it now
         const std::string path = Config().MonitorPath;
         // Not blocking on the open: a FIFO that nobody reads must not hang
-        // the line.  Appending: a file keeps what earlier calls left.
+        // the line.  Appending: a file keeps what earlier calls left.  Made
+        // for the board's group: the sysop of the group follows it, and the
+        // kivo of every line writes it.
         int fd = path.empty() ? -1
                               : open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-                                     0600);
+                                     0660);
         if (fd < 0) {
             SetLineStatus(c.LineNumber, kLineMonitored, 0);
             WriteLog("Cannot open %s for monitoring", path);

@@ -115,8 +115,11 @@ TEST_F(CallerStartup, WithoutServerTheCallerCannotStart) {
 
 // A key at the welcome screen (log-in is not built yet: it takes one key)
 // ends the call normally: status 1, the process log merged into the log of
-// line 1.
+// line 1.  The logs are the board's group's to read and to append to, as
+// every file of the board (the programs run with the board's scripts'
+// umask here).
 TEST_F(CallerStartup, ACallEndsWithItsLogMergedIntoTheLineLog) {
+    kv::test::ScopedUmask mask(007);
     ASSERT_TRUE(StartServer());
     PtySession& s = StartCaller({"-t", "-l"});
     ASSERT_TRUE(s.WaitForText("kivo v1.0"));
@@ -131,6 +134,8 @@ TEST_F(CallerStartup, ACallEndsWithItsLogMergedIntoTheLineLog) {
     EXPECT_NE(log.find("Kivo started"), std::string::npos);
     EXPECT_NE(log.find("------------------------------------------"), std::string::npos);
     EXPECT_EQ(ProcessLog(), "");
+    for (const char* name : {"kivo1.log", "server.log"})
+        EXPECT_EQ(fs::status(board_.DataDir() / name).permissions() & fs::perms::all, fs::perms(0660)) << name;
 }
 
 // Each set-up fault ends the call with its code as exit status and its text

@@ -476,6 +476,7 @@ TEST_F(SysopServices, OnlyTextReachesTheConsole) {
 // is copied to MonitorPath.  A MonitorPath that cannot be opened is logged
 // and leaves the monitor off.
 TEST_F(SysopServices, SigusrOneTogglesTheMonitor) {
+    kv::test::ScopedUmask mask(007);  // the board's scripts' own
     Start();
     const fs::path monitor = board_.config().MonitorPath;
     PtySession& p = StartProbe({"keys"});
@@ -489,8 +490,9 @@ TEST_F(SysopServices, SigusrOneTogglesTheMonitor) {
     p.Send("unseen");
     ASSERT_TRUE(p.WaitForText("unseen"));
     EXPECT_EQ("seen", board_.ReadFile(monitor));
-    // What the caller sees is the caller's and the sysop's business only.
-    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(monitor).permissions() & fs::perms::all);
+    // What the caller sees is the board's business only: its group's, so
+    // that a sysop of the group can follow it, and no other user's.
+    EXPECT_EQ(fs::perms(0660), fs::status(monitor).permissions() & fs::perms::all);
     p.Send("q");
     EXPECT_EQ(1, p.Wait());
 

@@ -2,6 +2,8 @@
 // README's run command builds it, for tests to change and inspect.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -51,6 +53,19 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // Waits until some process waits for the flock lock of file (another holds
 // it), as /proc/locks shows; false when none came within the timeout.
 bool WaitForFlockWaiter(const std::filesystem::path& file, int timeoutMs = 5000);
+
+// The process's umask for a scope, so that what the programs started in it
+// create gets modes a test can state.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old_); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t old_;
+};
 
 // Paths of the built programs and of the source tree.
 std::string ProgramPath(const std::string& name);  // bin/NAME

@@ -279,6 +279,43 @@ TEST_F(TransferCall, APlainDirectoryCountsAsAClosedArea) {
     }
 }
 
+// What the README tells a new caller, on the sample board's own menus and
+// limits: with nothing uploaded, a file of Utilities is refused by the
+// file ratio, and one of Documents, an open area, comes at once and counts
+// against no ratio.
+class SampleDownloads : public CallerTest {};
+
+TEST_F(SampleDownloads, ANewCallerTakesAFileOfTheOpenAreaFirst) {
+    StartBoard();
+    auto c = Dial();
+    c->LogInAs(kTerry, "keyboard");
+    auto toArea = [&](const std::string& area, const std::string& key) {
+        ASSERT_TRUE(c->ExpectShown("Files in " + area + ": ")) << c->Rest();
+        c->Send(key);
+    };
+    auto download = [&](const std::string& name, const std::string& choice) {
+        ASSERT_TRUE(c->Answer("(letter, ? or Q): ", "z")) << c->Rest();
+        ASSERT_TRUE(c->Answer("File names (up to 10): ", name + "\r")) << c->Rest();
+        ASSERT_TRUE(c->Answer("(S)end, send and (L)og off, (C)ancel", choice)) << c->Rest();
+    };
+    ASSERT_TRUE(c->Answer("Your choice: ", "f")) << c->Rest();
+    ASSERT_NO_FATAL_FAILURE(toArea("Uploads", "+"));
+    ASSERT_NO_FATAL_FAILURE(toArea("Utilities", "d"));
+    ASSERT_NO_FATAL_FAILURE(download("notes.txt", "s"));
+    ASSERT_TRUE(c->Expect("File ratio 0:5 reached.")) << c->Rest();
+    ASSERT_NO_FATAL_FAILURE(toArea("Utilities", "+"));
+    ASSERT_NO_FATAL_FAILURE(toArea("Documents", "d"));
+    ASSERT_NO_FATAL_FAILURE(download("rules.txt", "l"));
+    ASSERT_TRUE(c->Expect("Start your transfer now.")) << c->Rest();
+    fs::path received = board().root() / "received";
+    fs::create_directories(received);
+    EXPECT_EQ(c->session().RunAtFarEnd({"rz", "-b", "-q", "-y"}, received, 20000, board().root() / "rz.err"), 0)
+        << board().ReadFile(board().root() / "rz.err");
+    EXPECT_EQ(c->Wait(), 51) << c->Rest();
+    EXPECT_EQ(board().ReadFile(received / "rules.txt"), board().ReadFile(SourcePath("sample/files/docs/rules.txt")));
+    EXPECT_EQ(User(1).DownloadedFiles, 0u);
+}
+
 // An upload through lrzsz's rz started by kivo, sz at the far end: a new
 // file lands in the area with its entry, one the area already holds is put
 // aside and the old one kept, one named with shell characters lands under
