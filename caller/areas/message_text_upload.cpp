@@ -138,7 +138,11 @@ std::optional<MessageBuffer> ExternalEdit(MessageBuffer buffer, int limit) {
             if (after == before) {
                 PutColorText(GetText(702), true, false, 0, kColorTitle);
             } else {
-                if (!c.AcceptHighChars) CleanTextFile(path);
+                // Whatever the area takes, the control bytes an editor
+                // program may leave (escapes that would act on every
+                // reader's screen) go; the high bytes stay where the area
+                // takes them.
+                CleanTextFile(path);
                 result = LoadTextFile(path, limit);
             }
         }

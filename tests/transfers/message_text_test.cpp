@@ -82,13 +82,13 @@ protected:
 };
 
 TEST_F(MessageTextCall, EditorProgramWritesTheText) {
-    // The script sees its file as its one argument and writes two lines,
-    // one with a control byte.
-    UseEditor("[ $# -eq 1 ] || exit 3\nprintf 'Written outside.\\nBell\\007 here.\\n' > \"$1\"\n");
+    // The script sees its file as its one argument and writes three lines,
+    // one with a control byte, one with a PC letter, which the area takes.
+    UseEditor("[ $# -eq 1 ] || exit 3\nprintf 'Written outside.\\nBell\\007 here.\\nCaf\\202.\\n' > \"$1\"\n");
     StartBoard();
     auto c = StartMessage("Edited");
     LogOff(*c);
-    EXPECT_EQ(StoredLines(), (std::vector<std::string>{"Written outside.", "Bell. here."}));
+    EXPECT_EQ(StoredLines(), (std::vector<std::string>{"Written outside.", "Bell. here.", "Caf\x82."}));
     EXPECT_TRUE(fs::is_empty(fs::path(board().config().WorkDir) / "kvcarry0"));
 }
 
@@ -103,9 +103,10 @@ TEST_F(MessageTextCall, EditorLeftWithoutSavingStoresNothing) {
 }
 
 // A text sent by sz at the far end: its long line wrapped, its 0x1A gone,
-// its accented letter folded.
+// its accented letter folded in an area that takes plain ASCII only.
 TEST_F(MessageTextCall, UploadedTextBecomesTheMessage) {
     board().Set("OfferTextUpload", "1");
+    board().Set("MsgAreas[0].AcceptHighAscii", "0");
     std::string words;
     for (int i = 0; i < 20; ++i) words += "word" + std::to_string(i % 10) + " ";  // 120 characters
     fs::path out = board().root() / "send";
