@@ -76,12 +76,17 @@ lines_in_use() {
 }
 
 # The board's server (started by scripts/board-server.sh) while it runs.
+# A killed one that nobody has reaped yet (where no init collects the
+# dead) still shows its PID and name: as a zombie it runs no more.
 live_server() {
-  local pid
+  local pid stat
   pid=$(cat "$state/server.pid" 2>/dev/null) || return 0
-  if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = kvhubd ]; then
-    echo "$pid"
-  fi
+  [ -n "$pid" ] || return 0
+  stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 0
+  case "$stat" in
+    "$pid (kvhubd) "[ZX]*) ;;
+    "$pid (kvhubd) "*) echo "$pid" ;;
+  esac
 }
 
 # start_server [kvhubd options]: kvhubd in the board's directory; it forks
