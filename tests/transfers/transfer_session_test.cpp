@@ -36,6 +36,16 @@ MenuRecord Line(uint8_t command, char key, const std::string& argument) {
     return r;
 }
 
+// rz at the far end of the call's line takes what kivo sends into
+// "received" below the board.
+fs::path ReceiveAtFarEnd(Caller& c, const TempBoard& b) {
+    fs::path received = b.root() / "received";
+    fs::create_directories(received);
+    EXPECT_EQ(c.session().RunAtFarEnd({"rz", "-b", "-q", "-y"}, received, 20000, b.root() / "rz.err"), 0)
+        << b.ReadFile(b.root() / "rz.err");
+    return received;
+}
+
 class TransferCall : public CallerTest {
 protected:
     void SetUp() override {
@@ -163,10 +173,7 @@ TEST_F(TransferCall, ZmodemBatchOverTheLineThenLogOff) {
     ASSERT_TRUE(c->Answer("(S)end, send and (L)og off, (C)ancel", "l")) << c->Rest();
     ASSERT_TRUE(c->Expect("Start your transfer now.")) << c->Rest();
 
-    fs::path received = board().root() / "received";
-    fs::create_directories(received);
-    EXPECT_EQ(c->session().RunAtFarEnd({"rz", "-b", "-q", "-y"}, received, 20000, board().root() / "rz.err"), 0)
-        << board().ReadFile(board().root() / "rz.err");
+    fs::path received = ReceiveAtFarEnd(*c, board());
     // The far end may still read what follows the transfer: no text of it
     // is looked for, the exit status and the log tell how it ended.
     EXPECT_EQ(c->Wait(), 51) << c->Rest();
@@ -307,10 +314,7 @@ TEST_F(SampleDownloads, ANewCallerTakesAFileOfTheOpenAreaFirst) {
     ASSERT_NO_FATAL_FAILURE(toArea("Documents", "d"));
     ASSERT_NO_FATAL_FAILURE(download("rules.txt", "l"));
     ASSERT_TRUE(c->Expect("Start your transfer now.")) << c->Rest();
-    fs::path received = board().root() / "received";
-    fs::create_directories(received);
-    EXPECT_EQ(c->session().RunAtFarEnd({"rz", "-b", "-q", "-y"}, received, 20000, board().root() / "rz.err"), 0)
-        << board().ReadFile(board().root() / "rz.err");
+    fs::path received = ReceiveAtFarEnd(*c, board());
     EXPECT_EQ(c->Wait(), 51) << c->Rest();
     EXPECT_EQ(board().ReadFile(received / "rules.txt"), board().ReadFile(SourcePath("sample/files/docs/rules.txt")));
     EXPECT_EQ(User(1).DownloadedFiles, 0u);
