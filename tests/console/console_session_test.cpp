@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/online_status.h"
+#include "common/whole_file.h"
 #include "common/runtime.h"
 #include "sample/tools/builders.h"
 #include "tests/support/caller_fixture.h"
@@ -258,6 +259,43 @@ TEST_F(SysopConsole, EveryWayOutGivesTheNameBack) {
         EXPECT_TRUE(WaitUntil([&] { return Reloads() > reloads; })) << ServerLog(board());
         // The chat came during the menu's key wait, which goes on.
         ASSERT_TRUE(terry->Answer("Press Enter", "\r")) << terry->Rest();
+    }
+}
+
+// The console killed between each rewrite of the configuration and the
+// reload that follows it: the file is whole, naming the console or what
+// it named before, no temporary of the rewrite is left, and the next
+// console starts, works and ends as ever.
+TEST_F(SysopConsole, KilledAtEachStepOfItsRewrites) {
+    auto terry = LogIn();
+    for (int pass : {1, 2}) {
+        SCOPED_TRACE(pass);
+        const std::string before = ConfiguredConsole();
+        PtyOptions o;
+        o.argv = {ProgramPath("kvconsole"), board().root().string()};
+        o.env = {"KV_TEST_KILL_AT=console:" + std::to_string(pass)};
+        Caller killed(o);
+        if (pass == 2) {
+            ASSERT_TRUE(killed.Expect("Pages ring here")) << killed.Rest();
+            killed.Send("q");
+        }
+        EXPECT_EQ(128 + SIGKILL, killed.Wait());
+        std::string configured = ConfiguredConsole();
+        // Killed after naming itself, or after giving the name back.
+        if (pass == 1) EXPECT_TRUE(configured != before && configured.rfind("pts/", 0) == 0) << configured;
+        else EXPECT_EQ(before, configured);
+        EXPECT_EQ(kConfigFileSize, fs::file_size(board().root() / "kvconfig.bbs"));
+        EXPECT_TRUE(TempFilesBeside(board().root().string(), {"kvconfig.bbs"}).empty());
+
+        auto sysop = StartConsoleAndWait();
+        terry->Send("p");
+        EXPECT_TRUE(sysop->Expect("Terry Tester is paging you")) << sysop->Rest();
+        sysop->Send("a");
+        ASSERT_TRUE(terry->Expect("Go ahead!")) << terry->Rest();
+        sysop->Send("\x03q");
+        EXPECT_EQ(0, sysop->Wait());
+        ASSERT_TRUE(terry->Answer("Press Enter", "\r")) << terry->Rest();
+        EXPECT_EQ(configured, ConfiguredConsole());
     }
 }
 

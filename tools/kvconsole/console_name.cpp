@@ -2,6 +2,7 @@
 
 #include "common/config_file.h"
 #include "common/config_record.h"
+#include "common/msgbase_swap.h"
 #include "common/record_io.h"
 #include "common/segment.h"
 #include "common/whole_file.h"
@@ -45,6 +46,7 @@ bool TakeConsole(const std::string& ours, ConsoleClaim& claim, Reload& reload, s
     claim.Previous = GetField<&ConfigRecord::SysopConsole>(Bytes(bytes));
     claim.DataDir = GetField<&ConfigRecord::DataDir>(Bytes(bytes));
     if (!Rewrite(claim.File, bytes, ours, why)) return false;
+    CrashPoint("console");
     reload = AskReload(claim.DataDir);
     return true;
 }
@@ -57,6 +59,7 @@ bool GiveBackConsole(const ConsoleClaim& claim, std::string& why) {
     }
     if (path != claim.File || !TextFieldEquals<&ConfigRecord::SysopConsole>(Bytes(bytes), claim.Ours)) return true;
     if (!Rewrite(path, bytes, claim.Previous, why)) return false;
+    CrashPoint("console");
     AskReload(claim.DataDir);
     return true;
 }
