@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -22,6 +23,8 @@ constexpr uint8_t kCtrlC = 0x03;
 // How often the head is read again from "online.ctl" when nothing else
 // happens.
 constexpr int kRefreshMs = 1000;
+// How soon after a line's output.
+constexpr int kSoonMs = 100;
 
 volatile sig_atomic_t gEndSignal = 0;
 volatile sig_atomic_t gResized = 0;
@@ -76,7 +79,7 @@ int ConsoleSession::Run() {
         bool changed = false;
         if (p[1].revents & POLLIN) {
             // What the lines wrote: a page may have set its line's mark
-            // just before, so the head is read again at once.
+            // just before, so the head is read again soon.
             char buf[4096];
             for (ssize_t n; (n = read(pty_.Master, buf, sizeof buf)) > 0;) screen_.Relay(std::string_view(buf, size_t(n)));
             changed = true;
@@ -91,9 +94,13 @@ int ConsoleSession::Run() {
                 break;
             }
         }
-        if (changed || std::chrono::steady_clock::now() >= next) {
+        // Output soon brings the head up to date, but a chat's every key
+        // does not have it read again.
+        auto now = std::chrono::steady_clock::now();
+        if (changed) next = std::min(next, now + std::chrono::milliseconds(kSoonMs));
+        if (now >= next) {
             Refresh();
-            next = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefreshMs);
+            next = now + std::chrono::milliseconds(kRefreshMs);
         }
         if (!screen_.Alive()) status_ = 1;
     }
