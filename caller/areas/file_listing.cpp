@@ -81,30 +81,35 @@ void ShowDescribedList(const AreaFiles& files) {
 
 bool PrintFileEntry(const EntryLayout& entry, int style, ListingPager& pager) {
     const bool colour = Call().ColorOn;
-    // The columns where an entry line may change colour; between two of
-    // them the characters go out as one stretch.
+    // The columns where an entry line may change colour: each stretch up to
+    // the next goes out with the codes before it.
     static constexpr size_t kBreaks[] = {kSizeColumn, kNewMarkColumn, kDateColumn, kDescribedIndent};
+    std::string codes;
     for (const std::string& line : entry.Lines) {
-        if (colour && entry.Continuation) SetColorPair(kColorTitle);
+        codes.clear();
+        if (colour && entry.Continuation) AppendColorPair(codes, kColorTitle);
         const bool switching = colour && !entry.Continuation;
         for (size_t col = 0; col < line.size();) {
             size_t end = line.size();
             if (switching) {
                 uint8_t c = uint8_t(line[col]);
-                if (col == 0) SetColorPair(kColorNormal);
-                else if (col == kSizeColumn) SetColor(13, 0);
-                else if (col == kNewMarkColumn && c == '*') SetColor(4, 0);
-                else if (col == kDateColumn) SetColor(style != 0 ? 10 : 3, 0);
-                else if (col == kDescribedIndent && style != 0) SetColor(3, 0);
+                if (col == 0) AppendColorPair(codes, kColorNormal);
+                else if (col == kSizeColumn) AppendColor(codes, 13, 0);
+                else if (col == kNewMarkColumn && c == '*') AppendColor(codes, 4, 0);
+                else if (col == kDateColumn) AppendColor(codes, style != 0 ? 10 : 3, 0);
+                else if (col == kDescribedIndent && style != 0) AppendColor(codes, 3, 0);
                 for (size_t b : kBreaks)
                     if (b > col) {
                         end = std::min(end, b);
                         break;
                     }
             }
-            if (!pager.Put(std::string_view(line).substr(col, end - col))) return false;
+            if (!pager.Put(codes, std::string_view(line).substr(col, end - col))) return false;
+            codes.clear();
             col = end;
         }
+        // The codes of a line without characters still go out.
+        if (!codes.empty()) PutString(codes);
         if (!pager.LineEnd()) return false;
     }
     return true;

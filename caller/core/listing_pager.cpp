@@ -60,6 +60,21 @@ bool ListingPager::Put(std::string_view text) {
     return !stopped_;
 }
 
+bool ListingPager::Put(std::string_view codes, std::string_view text) {
+    if (stopped_) return false;
+    // Codes and a quiet stretch that fit before the buffer goes out leave
+    // with the one look after them that the stretch ends with.
+    if (!text.empty() && Call().OutputDelay == 0 && !KeyLookPending() && codes.size() + text.size() <= OutputRoom() &&
+        std::all_of(text.begin(), text.end(), [](char c) { return uint8_t(c) < 128; })) {
+        PutString(codes);
+        PutString(text);
+        LookForKey();
+        return !stopped_;
+    }
+    PutString(codes);
+    return Put(text);
+}
+
 bool ListingPager::LineEnd() {
     if (stopped_) return false;
     PutLine();

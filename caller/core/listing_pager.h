@@ -31,6 +31,9 @@ public:
     bool Put(uint8_t c);
     // Writes text the same way; false once stopped.
     bool Put(std::string_view text);
+    // Writes codes whole (no key is looked for inside them), then text as
+    // above; false once stopped.
+    bool Put(std::string_view codes, std::string_view text);
     // Ends a line and counts it, pausing at a full page; false once stopped.
     bool LineEnd();
     // Counts a line written some other way; false once stopped.

@@ -257,23 +257,37 @@ void SetBackground(int16_t color) {
     Send(ColorCode(Call().ColorOn ? color : 0, true));
 }
 
-void SetColor(int16_t foreground, int16_t background) {
+void AppendColor(std::string& out, int16_t foreground, int16_t background) {
     CallState& s = Call();
     if (foreground >= 8) {
         s.BrightOn = true;
     } else if (s.BrightOn) {
         // The bold of a bright colour would brighten the next normal one.
-        ResetAttributes();
+        if (s.AnsiOn) out += "\033[0m";
         s.BrightOn = false;
     }
-    SetForeground(foreground);
-    SetBackground(background);
+    if (!s.AnsiOn) return;
+    // Without colour every colour is white; a bright one stays bold.
+    out += ColorCode(s.ColorOn ? foreground : (foreground >= 8 ? 15 : 7), false);
+    out += ColorCode(s.ColorOn ? background : 0, true);
+}
+
+void AppendColorPair(std::string& out, int role) {
+    if (!Call().ColorOn || role < 0 || role > 5) return;
+    const ColorPair& p = Config().Colors[size_t(role)];
+    AppendColor(out, p.Foreground, p.Background);
+}
+
+void SetColor(int16_t foreground, int16_t background) {
+    std::string codes;
+    AppendColor(codes, foreground, background);
+    Send(codes);
 }
 
 void SetColorPair(int role) {
-    if (!Call().ColorOn || role < 0 || role > 5) return;
-    const ColorPair& p = Config().Colors[size_t(role)];
-    SetColor(p.Foreground, p.Background);
+    std::string codes;
+    AppendColorPair(codes, role);
+    Send(codes);
 }
 
 void MoveCursor(int column, int row) {

@@ -66,6 +66,11 @@ std::string MakeColorCode(int16_t color, bool background);
 void SetColor(int16_t foreground, int16_t background);
 // Colour pair role of the configuration, only while ColorOn.
 void SetColorPair(int role);
+// The codes SetColor and SetColorPair would send, appended to out instead
+// (the bright state changed as they change it), for text that goes out
+// with them in one piece.
+void AppendColor(std::string& out, int16_t foreground, int16_t background);
+void AppendColorPair(std::string& out, int role);
 
 // Column and row count from 1.
 void MoveCursor(int column, int row);
