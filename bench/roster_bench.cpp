@@ -12,6 +12,8 @@
 // kvroster runs on a pseudo-terminal as the sysop meets it.  Run by hand
 // (beside a test suite for the loaded figures):
 //   build/testbin/bench_roster [pairs]
+// KV_BENCH_BEFORE_DIR names the directory of an earlier build's kvroster
+// whose sort is measured beside.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -160,6 +162,10 @@ double Pack(const Board& b, const std::string& dir) {
 int main(int argc, char** argv) {
     const int pairs = argc > 1 ? std::atoi(argv[1]) : 7;
     const std::string bin = bench::ProgramDir(KV_BIN_DIR), testbin = bench::ProgramDir(KV_TESTBIN_DIR);
+    // KV_BENCH_BEFORE_DIR: an earlier build's kvroster, whose sort is
+    // measured in the same turns.
+    const char* beforeDir = std::getenv("KV_BENCH_BEFORE_DIR");
+    const std::string before = beforeDir ? beforeDir : "";
     bench::PrintHeading();
 
     Board small(1000), large(100000);
@@ -193,13 +199,18 @@ int main(int argc, char** argv) {
         }
         out.close();
         const std::vector<std::string> sort = {"sort", "-t", "\t", "-k1,1nr", "-k2,2", "-o", "/dev/null", keys.string()};
-        bench::Pairs sorted;
+        bench::Pairs sorted, sortedBefore;
         for (int r = 0; r < pairs; ++r) {
             auto [mine, ref] = bench::InTurn(
                 r, [&] { return Sort(large, bin); }, [&] { return bench::RunTimed(sort, large.root()).seconds; });
             sorted.Add(mine, ref);
+            if (before.empty()) continue;
+            auto [earlier, refToo] = bench::InTurn(
+                r, [&] { return Sort(large, before); }, [&] { return bench::RunTimed(sort, large.root()).seconds; });
+            sortedBefore.Add(earlier, refToo);
         }
         sorted.Print("kvroster sort level/name", n.c_str(), "sort(1) of the keys");
+        if (!before.empty()) sortedBefore.Print("  the earlier build's", n.c_str(), "sort(1) of the keys");
     }
     {
         fs::path copies = large.root() / "copies";

@@ -15,7 +15,8 @@
 // are shown.  Run by hand:
 //   build/testbin/bench_term [rounds] [entries] [messages]
 // KV_BENCH_WRAP puts a command before the probe: "strace -f -c -o FILE"
-// counts its system calls.
+// counts its system calls.  KV_BENCH_BIN_DIR takes the probe from another
+// build; KV_BENCH_BEFORE_DIR measures an earlier build's beside this one.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -201,21 +202,29 @@ int main(int argc, char** argv) {
     board.Set("FileAreas[1].AreaDir", area.string());
     WriteFileArea(area, entries);
     WriteHeaders(board.MsgBaseDir() / kMsgHeaderFile, messages);
-    const std::string probe = std::string(KV_TESTBIN_DIR) + "/kvmenu_probe";
+    const std::string probe = bench::ProgramDir(KV_TESTBIN_DIR) + "/kvmenu_probe";
+    // KV_BENCH_BEFORE_DIR: an earlier build's probe, measured in the same
+    // turns.
+    std::string before;
+    if (const char* dir = std::getenv("KV_BENCH_BEFORE_DIR"); dir && *dir) before = std::string(dir) + "/kvmenu_probe";
     fs::path scratch = board.root() / "bench.out";
 
-    bench::Pairs listing, header, keyword;
+    bench::Pairs listing, header, keyword, listingBefore, keywordBefore;
     double bytes = 0;
-    for (int r = 0; r < rounds; ++r) {
-        // The listing, then cat of the bytes it sent.
-        Session l = RunOnPty({probe, "user=1", "options=0", "ansi", "color", "run=31,$F2"}, board.root(),
+    // The listing, then cat of the bytes it sent.
+    auto list = [&](const std::string& program, bench::Pairs& into) {
+        Session l = RunOnPty({program, "user=1", "options=0", "ansi", "color", "run=31,$F2"}, board.root(),
                              {{"Press a key to go on.", "\r"}, {"done", ""}}, true);
         size_t end = l.out.find("Press a key to go on.");
         std::ofstream(scratch, std::ios::binary).write(l.out.data(), std::streamsize(end));
         bytes = double(end);
         Session c = RunOnPty({"cat", scratch.string()}, board.root(), {}, false);
-        listing.Add(std::chrono::duration<double>(l.matched[0] - l.first).count(),
-                    std::chrono::duration<double>(c.last - c.first).count());
+        into.Add(std::chrono::duration<double>(l.matched[0] - l.first).count(),
+                 std::chrono::duration<double>(c.last - c.first).count());
+    };
+    for (int r = 0; r < rounds; ++r) {
+        list(probe, listing);
+        if (!before.empty()) list(before, listingBefore);
 
         // The keyword search beside grep -i over the lists.
         std::vector<std::string> grepI = {"grep", "-i", "needle"};
@@ -226,18 +235,20 @@ int main(int argc, char** argv) {
             if (a == 1) list = (area / "files.bbs").string();
             if (fs::exists(list)) grepI.push_back(list);
         }
-        auto [search, grep] = bench::InTurn(
-            r,
-            [&] {
-                Session k = RunOnPty({probe, "user=1", "options=0", "run=35"}, board.root(),
-                                     {{"Keyword to look for: ", "needle\r"},
-                                      {"Press any key to continue...", "\r"},
-                                      {"done", ""}},
-                                     true);
-                return std::chrono::duration<double>(k.matched[1] - k.sent).count();
-            },
-            [&] { return TimeCommand(grepI, scratch); });
-        keyword.Add(search, grep);
+        auto search = [&](const std::string& program) {
+            Session k = RunOnPty({program, "user=1", "options=0", "run=35"}, board.root(),
+                                 {{"Keyword to look for: ", "needle\r"},
+                                  {"Press any key to continue...", "\r"},
+                                  {"done", ""}},
+                                 true);
+            return std::chrono::duration<double>(k.matched[1] - k.sent).count();
+        };
+        auto [found, grep] = bench::InTurn(r, [&] { return search(probe); }, [&] { return TimeCommand(grepI, scratch); });
+        keyword.Add(found, grep);
+        if (before.empty()) continue;
+        auto [foundBefore, grepToo] =
+            bench::InTurn(r, [&] { return search(before); }, [&] { return TimeCommand(grepI, scratch); });
+        keywordBefore.Add(foundBefore, grepToo);
     }
 
     // The header search runs in this process, as the read command calls it.
@@ -266,7 +277,9 @@ int main(int argc, char** argv) {
 
     bench::PrintHeading();
     listing.Print("listing with descriptions", std::to_string(entries).c_str(), "cat through a pty");
+    if (!before.empty()) listingBefore.Print("  the earlier build's", std::to_string(entries).c_str(), "cat through a pty");
     keyword.Print("keyword file search", std::to_string(entries).c_str(), "grep -i over the lists");
+    if (!before.empty()) keywordBefore.Print("  the earlier build's", std::to_string(entries).c_str(), "grep -i over the lists");
     header.Print("header text search", std::to_string(messages).c_str(), "grep -a -c msghdr.bbs");
     std::printf("listing: %.0f bytes; header search: %d hits\n", bytes, hits);
     return 0;
