@@ -119,6 +119,22 @@ Utf8Reader::Result Utf8Reader::Feed(uint8_t b) {
     return kMore;
 }
 
+int TakeUtf8Key(Utf8Reader& reader, uint8_t byte, void (*refuse)()) {
+    for (;;) {
+        switch (reader.Feed(byte)) {
+            case Utf8Reader::kMore: return -1;
+            case Utf8Reader::kChar: {
+                uint8_t pc = 0;
+                if (UnicodeToCp437(reader.ch(), pc)) return pc;
+                refuse();  // a character the board cannot store
+                return -1;
+            }
+            case Utf8Reader::kBroken: refuse(); return -1;
+            case Utf8Reader::kBrokenBy: refuse(); continue;  // the byte starts afresh
+        }
+    }
+}
+
 bool Utf8ToCp437(std::string_view text, std::string& out, size_t* badAt) {
     out.clear();
     Utf8Reader r;

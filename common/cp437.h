@@ -59,6 +59,14 @@ private:
     int need_ = 0;      // continuation bytes still to come
 };
 
+// One byte typed on a UTF-8 terminal, taken as a key: the PC byte of its
+// character once the sequence is whole (0-255), else -1: a sequence under
+// way, or one refused.  Each refusal (a broken sequence, a character the set
+// lacks) calls refuse once; the programs ring the bell there.  A byte that
+// broke the sequence begun before it is a key of its own, so nothing typed
+// after a broken byte is lost.
+int TakeUtf8Key(Utf8Reader& reader, uint8_t byte, void (*refuse)());
+
 // A whole UTF-8 text in the PC set.  False, with the offset of the first
 // character that cannot be had (broken, or lacking in the set), otherwise.
 bool Utf8ToCp437(std::string_view text, std::string& out, size_t* badAt = nullptr);

@@ -40,11 +40,13 @@ bool TerminalGone() {
 }
 
 // One key from curses: a key code, or a character as its byte of the PC
-// set, which is what the records hold.  A UTF-8 terminal's character comes
-// whole and becomes its PC byte; a character the set lacks is refused with
-// a beep.  An 8-bit byte from any other terminal is refused too: what it
-// stands for is unknown.  False when nothing came before the read's timeout
-// or the key was refused.
+// set, which is what the records hold.  A UTF-8 terminal's bytes are read
+// one by one and decoded here (Utf8Keys): curses' own wide read, given a
+// byte that is no UTF-8, would wait for more bytes and throw away every key
+// typed after it until the line went quiet.  An 8-bit byte from any other
+// terminal is refused with a beep: what it stands for is unknown.  False
+// when nothing came before the read's timeout, a character is still under
+// way, or the key was refused.
 bool ReadCharOrCode(WINDOW* w, int& key) {
     if (!g_utf8) {
         key = wgetch(w);
@@ -54,17 +56,10 @@ bool ReadCharOrCode(WINDOW* w, int& key) {
         }
         return key != ERR;
     }
-    wint_t ch = 0;
-    int r = wget_wch(w, &ch);
-    if (r == ERR) return false;
-    key = int(ch);
-    if (r == KEY_CODE_YES) return true;
-    uint8_t byte = 0;
-    if (!UnicodeToCp437(char32_t(ch), byte)) {
-        Beep();
-        return false;
-    }
-    key = byte;
+    static Utf8Keys keys(Beep);
+    int k = keys.Take(wgetch(w));
+    if (k < 0) return false;
+    key = k;
     return true;
 }
 
@@ -85,6 +80,15 @@ int RawKey(WINDOW* w) {
 }
 
 }  // namespace
+
+int Utf8Keys::Take(int read) {
+    if (read >= 0 && read <= 255) return TakeUtf8Key(reader_, uint8_t(read), refuse_);
+    if (reader_.Pending()) {
+        reader_.Reset();
+        refuse_();
+    }
+    return read == ERR ? -1 : read;
+}
 
 int DecodeKey(int key, const std::function<int()>& next) {
     if (key == Ctrl('F')) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/cp437.h"
 #include "roster/curses_wide.h"
 
 namespace kv::roster {
@@ -38,6 +39,23 @@ int DecodeKey(int key, const std::function<int()>& next);
 // of a UTF-8 terminal (characters the set lacks, and 8-bit bytes of other
 // terminals, are refused with a beep and read again).
 int ReadWindowKey(WINDOW* w);
+
+// The key reader's step on a UTF-8 terminal, apart from curses: what one
+// read gave (a byte, a curses key code, or ERR when the line stayed quiet
+// until the read's timeout) made a key.  A whole character gives its PC
+// byte; a key code is a key of its own.  -1 while no key is ready.  A broken
+// sequence, a character the set lacks, or a sequence cut off by a key code
+// or by the quiet calls refuse once and loses only its own bytes: the keys
+// after it are kept.
+class Utf8Keys {
+public:
+    explicit Utf8Keys(void (*refuse)()) : refuse_(refuse) {}
+    int Take(int read);
+
+private:
+    Utf8Reader reader_;
+    void (*refuse_)();
+};
 
 struct Frame {
     WINDOW* title = nullptr;   // 24 x 80 at 0,0

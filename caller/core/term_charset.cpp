@@ -36,19 +36,8 @@ size_t TerminalForm(uint8_t c, char out[4]) {
 
 int KeyFromTerminal(int byte) {
     if (!Call().Utf8Terminal || byte < 0) return byte;
-    for (;;) {
-        switch (gKeys.Feed(uint8_t(byte))) {
-            case Utf8Reader::kMore: return 0;
-            case Utf8Reader::kChar: {
-                uint8_t pc = 0;
-                if (UnicodeToCp437(gKeys.ch(), pc)) return pc;
-                RingBell();  // a character the board cannot store
-                return 0;
-            }
-            case Utf8Reader::kBroken: RingBell(); return 0;
-            case Utf8Reader::kBrokenBy: RingBell(); continue;  // the byte starts afresh
-        }
-    }
+    int key = TakeUtf8Key(gKeys, uint8_t(byte), RingBell);
+    return key < 0 ? 0 : key;
 }
 
 bool ProcessTerminalIsUtf8(pid_t pid) {

@@ -193,6 +193,22 @@ TEST_F(RosterTest, TheLineEditorShowsAndStoresLettersOfThePcSet) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 1);
 }
 
+// A byte that is no UTF-8 (a Latin-1 letter, a lone lead or continuation
+// byte, 0xFF, an overlong form, a UTF-16 half) rings the bell once and takes
+// nothing with it: the keys typed right after it, in the same burst, are
+// stored.
+TEST_F(RosterTest, TheLineEditorKeepsTheKeysAfterABrokenByte) {
+    auto s = Probe({"line", "0", "0", "0", "20", ""});
+    ASSERT_TRUE(s->WaitForText("kvroster v1.0")) << s->Screen();
+    s->Send(" X\xE9YZW\xD8" "a\x80" "b\xFF" "c\xC0\xAF" "d\xED\xA0\x80" "e");
+    ASSERT_TRUE(s->WaitForText(" XYZWabcde")) << s->Screen();
+    s->Send("\r");
+    EXPECT_TRUE(s->WaitForOutput("RESULT 1 [ XYZWabcde]"));
+    EXPECT_EQ(s->Wait(), 0);
+    const std::string& out = s->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 6);
+}
+
 TEST_F(RosterTest, ATooSmallTerminalIsRefusedWithAMessage) {
     auto s = Start({}, 20, 80);
     EXPECT_TRUE(s->WaitForText("at least 80 columns and 24 lines"));
