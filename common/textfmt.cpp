@@ -8,6 +8,39 @@
 
 namespace kv {
 
+// Byte b above 127 is U+0180 + b - 128: the UTF-8 bytes 0xC6 or 0xC7, then
+// 0x80-0xBF.
+std::string WidenPcBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 128) {
+            out += c;
+            continue;
+        }
+        out += char(0xC6 + (b >> 6) - 2);
+        out += char(0x80 | (b & 0x3F));
+    }
+    return out;
+}
+
+std::string NarrowPcBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if ((b == 0xC6 || b == 0xC7) && (next & 0xC0) == 0x80) {
+            out += char(((b - 0xC6 + 2) << 6) | (next & 0x3F));
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 std::string PlainWords(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace kv {
 
@@ -27,6 +28,32 @@ inline constexpr long kMaxFieldWidth = 255;
 // kMaxFieldWidth.
 bool HasOversizedField(std::string_view text);
 
+// The formatter counts a text's width, and cuts it at its precision, in
+// UTF-8 characters; the board's texts are bytes of the PC set, one column
+// each, and its letters above 127 would count as parts of characters (a
+// name "%-20.19s" with accents ran past its column).  So every byte above
+// 127 of the format and of the texts goes through the formatter as a
+// character of its own, one column wide (U+0180 + byte - 128), and comes
+// back as the byte afterwards.
+std::string WidenPcBytes(std::string_view text);
+std::string NarrowPcBytes(std::string_view text);
+
+namespace detail {
+
+template <class T>
+auto PcArgument(const T& value) {
+    if constexpr (std::is_convertible_v<const T&, std::string_view> && !std::is_pointer_v<std::decay_t<T>>) {
+        return WidenPcBytes(std::string_view(value));
+    } else if constexpr (std::is_convertible_v<const T&, const char*>) {
+        const char* p = value;
+        return p == nullptr ? std::string("(null)") : WidenPcBytes(p);
+    } else {
+        return value;
+    }
+}
+
+}  // namespace detail
+
 template <class... Args>
 std::string FormatChecked(std::string_view text, const Args&... args) {
     if (HasOversizedField(text)) {
@@ -34,7 +61,7 @@ std::string FormatChecked(std::string_view text, const Args&... args) {
         return PlainWords(text);
     }
     try {
-        return fmt::sprintf(text, args...);
+        return NarrowPcBytes(fmt::sprintf(WidenPcBytes(text), detail::PcArgument(args)...));
     } catch (const std::exception& e) {
         ReportBadFormat(text, e.what());
         return PlainWords(text);

@@ -18,6 +18,7 @@
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"
+#include "common/textfmt.h"
 
 namespace kv::caller {
 namespace {
@@ -259,7 +260,7 @@ std::string FormatArchiveLine(const ArchiveMember& m) {
     for (char& c : shown) {
         if (uint8_t(c) < 0x20 || uint8_t(c) == 0x7F) c = ' ';
     }
-    return fmt::sprintf("%-13.12s  %7ld  %7ld  %2d%%  %s  %s", shown, long(m.Unpacked), long(m.Packed),
+    return FormatChecked("%-13.12s  %7ld  %7ld  %2d%%  %s  %s", shown, long(m.Unpacked), long(m.Packed),
                         PackRatio(m.Unpacked, m.Packed), FormatDosDate(m.Date), FormatDosTime(m.Time));
 }
 

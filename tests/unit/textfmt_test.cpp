@@ -40,3 +40,21 @@ TEST(TextFormat, HugeWidthsArePlainWords) {
     EXPECT_EQ(logged.size(), 4u);
     SetLogWriter(nullptr);
 }
+
+// A byte of the PC set is one column: widths pad and precisions cut by
+// bytes, whatever UTF-8 would make of the letters (0x82 and 0xA1 alone
+// are parts of characters there, 0xC3 0xA9 one character).
+TEST(TextFormat, WidthsAndPrecisionsCountPcBytes) {
+    struct Case {
+        const char* text;
+        std::string value;
+        std::string want;
+    } cases[] = {
+        {"[%-6s]", "Caf\x82", "[Caf\x82  ]"},
+        {"[%.3s]", "\xa1\xa1\xa1\xa1X", "[\xa1\xa1\xa1]"},
+        {"[%5s]\xc3", "\xc3\xa9", "[   \xc3\xa9]\xc3"},
+        {"[%-4.2s|%s]", "\xff\x80\x7f\x9f", "[\xff\x80  |\xff\x80\x7f\x9f]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatChecked(c.text, c.value, c.value), c.want) << c.text;
+    EXPECT_EQ(FormatChecked("%s %c %d", "\xc6\x80", 'x', 3), "\xc6\x80 x 3");
+}
