@@ -358,17 +358,25 @@ MsgBaseWriter::~MsgBaseWriter() {
 // Opens the files once, at the first append: appends made through this
 // writer keep the ends in memory, as nobody else appends while the lock is
 // held.  Files that do not exist yet are made, and remembered, so that a
-// first message that fails leaves none behind.
+// first message that fails, or a base that cannot take one, leaves none
+// behind.
 bool MsgBaseWriter::Open() {
     if (opened_) return usable_;
     opened_ = true;
     if (!lock_) return false;
+    // A base that cannot take a message keeps no file made for it.
+    auto giveUp = [this] {
+        for (const File& f : files_)
+            if (f.created) ::unlink(f.path.c_str());
+        if (infoCreated_) ::unlink(infoPath_.c_str());
+        return false;
+    };
     const char* names[] = {kMsgTextFile, kMsgToIndexFile, kMsgIndexFile, kMsgHeaderFile};
     for (size_t i = 0; i < 4; ++i) {
         File& f = files_[i];
         f.name = names[i];
         f.path = MsgBasePath(f.name);
-        if (f.path.empty()) return false;
+        if (f.path.empty()) return giveUp();
         f.fd = ::open(f.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (f.fd < 0 && errno == ENOENT) {
             f.fd = ::open(f.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0660);
@@ -377,7 +385,7 @@ bool MsgBaseWriter::Open() {
         struct stat st {};
         if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
             LogFailure("open", f.path, errno);
-            return false;
+            return giveUp();
         }
         f.size = st.st_size;
     }
@@ -386,24 +394,24 @@ bool MsgBaseWriter::Open() {
     if (infoFd_ < 0 && errno == ENOENT) {
         infoFd_ = CreateMessageInfo(infoPath_);
         infoCreated_ = infoFd_ >= 0;
-        if (infoFd_ < 0) return false;
+        if (infoFd_ < 0) return giveUp();
     } else if (infoFd_ < 0) {
         LogFailure("open", infoPath_, errno);
-        return false;
+        return giveUp();
     }
     std::array<uint8_t, MsgInfoRecord::kSize> bytes{};
     ssize_t got = ReadUpTo(infoFd_, bytes.data(), bytes.size(), 0);
     if (got != ssize_t(bytes.size())) {
         if (got < 0) LogFailure("read", infoPath_, errno);
         else LogShortRecord(infoPath_, 0, size_t(got), bytes.size());
-        return false;
+        return giveUp();
     }
     DecodeRecord(bytes.data(), info_);
     BaseSnapshot sizes;
     sizes.toIndex = files_[kTo].size;
     sizes.index = files_[kIndex].size;
     sizes.header = files_[kHeader].size;
-    if (!BringParallelFilesInStep(sizes)) return false;
+    if (!BringParallelFilesInStep(sizes)) return giveUp();
     files_[kTo].size = sizes.toIndex;
     files_[kIndex].size = sizes.index;
     files_[kHeader].size = sizes.header;

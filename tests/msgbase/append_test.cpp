@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -292,6 +293,19 @@ TEST_F(MsgBaseTest, OldIndexBesideAShorterHeaderFileIsRefused) {
     EXPECT_TRUE(Logged("out of step"));
     EXPECT_EQ(ReadBaseFile(dir(), kMsgIndexFile), index);
     EXPECT_EQ(ReadBaseFile(dir(), kMsgToIndexFile), to);
+}
+
+// A base that cannot take a message (a short counter record, files out of
+// step) is left exactly as it was: no empty file is made beside it.
+TEST_F(MsgBaseTest, ARefusedBaseGetsNoFileItDidNotHave) {
+    namespace fs = std::filesystem;
+    for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile})
+        fs::remove(dir() / f);
+    board.WriteFile(dir() / kMsgInfoFile, std::string(10, '\0'));
+    EXPECT_EQ(Post("Refused", {"no"}), 0);
+    for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile})
+        EXPECT_FALSE(fs::exists(dir() / f)) << f;
+    EXPECT_EQ(fs::file_size(dir() / kMsgInfoFile), 10u);
 }
 
 TEST_F(MsgBaseTest, BadAreaOrNoDirectoryFails) {
