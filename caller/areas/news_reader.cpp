@@ -583,8 +583,11 @@ int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, in
                     size_t a = size_t(s.top + (c - 'a'));
                     if (a < s.marks.size()) s.marks[a] ^= 1;
                 }
+                // The line blanked, and the cursor back at its start for
+                // the question that follows.
                 PutChar('\r');
                 RepeatChar(' ', 75, false);
+                PutChar('\r');
                 if (end == ' ' && ReadMarkedArticles(s.dir, s.names, s.marks, subscription) == 'Q') return 1;
                 redraw = true;
                 continue;
@@ -684,6 +687,7 @@ void NewsReadingLoop(const std::string& infoPath, const NewsInfoHeader& header) 
                     SetColorPair(kColorNormal);
                     std::string typed;
                     InputLine(true, 3, typed);
+                    PutLine();  // the page that follows starts on a line of its own
                     number = std::atoi(typed.c_str());
                     if (number <= 0) {
                         RingBell();

@@ -160,6 +160,8 @@ void ListCallers(const std::string& argument) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         TrimRight(line);
         std::vector<std::string> fields = SplitCallerLogLine(line);
+        // A torn or hand-edited file sends no control byte to the caller.
+        for (std::string& field : fields) BlankControlBytes(field, "");
         if (only >= 0 && (fields[1].empty() || std::atoi(fields[1].c_str()) != only)) continue;
         for (size_t i = 0; i < kFieldCount && !stopped; ++i) {
             PutString(FormatChecked(kFormats[i], fields[i]));
