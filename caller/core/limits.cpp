@@ -1,6 +1,8 @@
 #include "caller/core/limits.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -31,6 +33,10 @@ void WarnTimeLeft(int text) {
 
 }  // namespace
 
+int16_t FitInt16(int32_t value) {
+    return int16_t(std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
+}
+
 int32_t DownloadLimitFor(const LevelLimits& limits, long bps) {
     switch (bps == 0 ? 300 : bps) {
         case 300: return limits.DownloadKb[0];
@@ -52,10 +58,10 @@ int LoadLimits(int32_t level, long bps) {
         }
     }
     CallState& c = Call();
-    c.CallMinutes = int16_t(found.Minutes);
+    c.CallMinutes = FitInt16(found.Minutes);
     c.FileRatio = found.FileRatio;
     c.ByteRatio = found.ByteRatio;
-    c.DownloadLimitKB = int16_t(DownloadLimitFor(found, bps));
+    c.DownloadLimitKB = FitInt16(DownloadLimitFor(found, bps));
     return 1;
 }
 

@@ -10,6 +10,11 @@
 
 namespace kv::caller {
 
+// A number of "limits.ctl" in one of the call's 16-bit fields: one beyond
+// the field's range (a hand-edited 99999 minutes) stands at its end instead
+// of wrapping round to another, perhaps negative, value.
+int16_t FitInt16(int32_t value);
+
 // The download field for a line speed (0 counts as 300 bps).
 int32_t DownloadLimitFor(const LevelLimits& limits, long bps);
 

@@ -34,6 +34,16 @@ TEST(Limits, TheLineSpeedPicksTheDownloadField) {
     for (const Case& c : cases) EXPECT_EQ(DownloadLimitFor(defaults, c.bps), c.kb) << c.bps;
 }
 
+// The call's minutes and download limit are 16-bit: a larger number of
+// the file stands at the field's end instead of wrapping round.
+TEST(Limits, ANumberBeyondTheCallsFieldStandsAtItsEnd) {
+    struct Case {
+        int32_t value;
+        int16_t want;
+    } cases[] = {{90, 90}, {32767, 32767}, {99999, 32767}, {65566, 32767}, {-5, -5}, {-70000, -32768}};
+    for (const Case& c : cases) EXPECT_EQ(FitInt16(c.value), c.want) << c.value;
+}
+
 TEST(Limits, ACallEndsFiveMinutesBeforeClosing) {
     struct Case {
         int on, close, minutes, want;
