@@ -69,8 +69,11 @@ int UpdateTimeLog(int line, const TimeLogRecord& record) {
     uint32_t minutes = seconds > 0 ? uint32_t(seconds / 60) : 0;
     std::tm on{};
     localtime_r(&c.LogonTime, &on);
-    updated.Hours[size_t(on.tm_hour) % updated.Hours.size()] += minutes;
-    updated.Days[size_t(on.tm_wday) % updated.Days.size()] += minutes;
+    // The counters only grow: one already at its end stays there rather
+    // than wrapping round to a small count.
+    auto add = [minutes](uint32_t& counter) { counter = minutes > UINT32_MAX - counter ? UINT32_MAX : counter + minutes; };
+    add(updated.Hours[size_t(on.tm_hour) % updated.Hours.size()]);
+    add(updated.Days[size_t(on.tm_wday) % updated.Days.size()]);
     return WriteRecord(TimeLogPath(line), updated) ? 1 : 0;
 }
 

@@ -11,6 +11,7 @@
 #include "caller/core/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
+#include "common/strings.h"
 
 namespace kv::caller {
 namespace {
@@ -96,13 +97,22 @@ void ScaleGraph(UsageGraph& grid, const TimeLogRecord& record, int busiestHour, 
     }
 }
 
+// A mark of the scale in the four columns before the axis: a log busier
+// than they can show stands at 9999, not pushing its row past the screen.
+std::string ScaleLabel(double value) {
+    std::string label = FormatChecked("%-4.1f", value);
+    return label.size() <= 4 ? label : FormatChecked("%-4.0f", std::min(value, 9999.0));
+}
+
 void DrawUsageGraph(const UsageGraph& grid, const TimeLogRecord& record, int line, uint32_t busiest) {
     const CallState& c = Call();
     const GraphChars& g = c.ColorOn ? kBoxChars : kPlainChars;
     if (c.User.Options & USER_CLEAR_SCREEN) EraseScreen();
     RepeatChar(' ', 4, false);
     if (c.ColorOn) SetColor(14, 1);
-    PutLine(FormatText(106, record.Date, DateString(), line));
+    // The date comes from the file: a torn or edited one sends no control byte.
+    std::string since = record.Date;
+    PutLine(FormatText(106, BlankControlBytes(since, ""), DateString(), line));
     ResetAttributes();
 
     SetNonBlocking(true);
@@ -110,9 +120,9 @@ void DrawUsageGraph(const UsageGraph& grid, const TimeLogRecord& record, int lin
     for (int row = kGraphRows - 1; row >= 0 && !stopped; --row) {
         SetColorPair(kColorNormal);
         if (row == kGraphRows - 1)
-            PutString(FormatChecked("%-4.1f", double(busiest / 60) / 100));
+            PutString(ScaleLabel(double(busiest / 60) / 100));
         else if (row == kMiddleRow)
-            PutString(FormatChecked("%-4.1f", double(busiest / 120) / 100));
+            PutString(ScaleLabel(double(busiest / 120) / 100));
         else
             RepeatChar(' ', 4, false);
         PutChar(g.axis);
