@@ -480,6 +480,9 @@ int ParseDownloadLog(const std::vector<std::string>& paths, const ProtocolDef& p
     const std::string& keyword = protocol.DownloadKeyword;
     std::string line;
     const std::string* last = nullptr;
+    // A file the log names again (a protocol that tried it twice) is one
+    // file of the batch, counted once.
+    std::vector<bool> counted(paths.size(), false);
     while (std::getline(in, line)) {
         if (line.size() > 254) line.resize(254);
         size_t at = line.find(keyword);
@@ -490,12 +493,16 @@ int ParseDownloadLog(const std::vector<std::string>& paths, const ProtocolDef& p
         std::string name = line.substr(size_t(start));
         name = name.substr(0, name.find_first_of(" \t"));
         std::string base = BaseNameOf(name);
-        for (const std::string& p : paths) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const std::string& p = paths[i];
             if (BaseNameOf(p) != base) continue;
-            if (last != nullptr) LogText(499, protocol.ProtocolName, *last);
+            if (last != nullptr && last != &p) LogText(499, protocol.ProtocolName, *last);
             last = &p;
-            bytes += std::max<int64_t>(FileSize(p), 0);
-            ++files;
+            if (!counted[i]) {
+                counted[i] = true;
+                bytes += std::max<int64_t>(FileSize(p), 0);
+                ++files;
+            }
             break;
         }
     }

@@ -166,6 +166,12 @@ TEST_F(TransferFiles, ParseDownloadLogCountsAllButTheLastNamed) {
     EXPECT_EQ(ParseDownloadLog(paths, p, files, bytes), 0);
     EXPECT_EQ(files, 0);
 
+    // A file the log names again is one file of the batch.
+    std::ofstream(p.LogFile) << "Sent: one.zip\nSent: one.zip\nSent: one.zip\nSent: two.zip\n";
+    EXPECT_EQ(ParseDownloadLog(paths, p, files, bytes), 1);
+    EXPECT_EQ(files, 1);
+    EXPECT_EQ(bytes, 3000);
+
     // The name a negative offset back from the keyword's end.
     p.DownloadKeyword = "<-sent";
     p.DownloadNameOffset = -16;
