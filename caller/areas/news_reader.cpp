@@ -19,6 +19,7 @@
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"
+#include "common/textfmt.h"
 
 namespace kv::caller {
 namespace {
@@ -279,9 +280,9 @@ int ShowArticlePage(ArticleListState& s) {
         PutChar(marked ? kMarkByte : ' ');
         PutChar(unread ? kNewByte : ' ');
         ResetAttributes();
-        PutField(fmt::format("{:<15.15} ", sum.author.empty() ? "Uncknown" : sum.author), kColorNormal);
+        PutField(FormatChecked("%-15.15s ", sum.author.empty() ? "Uncknown" : sum.author), kColorNormal);
         PutField(fmt::format("{:.8} ", sum.date.empty() ? "00/00/00" : sum.date), kColorKeys);
-        PutField(fmt::format("{:<4.4} ", sum.lines.empty() ? " ? " : sum.lines), kColorPrompt);
+        PutField(FormatChecked("%-4.4s ", sum.lines.empty() ? " ? " : sum.lines), kColorPrompt);
         PutField(fmt::format("{:.45}", sum.subject.empty() ? "No subject" : sum.subject), kColorHighlight);
         ResetAttributes();
         PutLine();
@@ -391,7 +392,7 @@ bool ShowGroupRow(NewsFile& master, NewsFile& info, int i, GroupRow& row) {
     }
     if (!GroupVisible(row.group)) row.group = NewsGroupRecord{};
     row.fresh = NewArticles(row.group, row.subscription);
-    std::string text = fmt::format("{:<6}{:<50.50}", i + 1, GroupDisplayName(row.group));
+    std::string text = FormatChecked("%-6d%-50.50s", i + 1, GroupDisplayName(row.group));
     if (row.group.Count != 0) text += fmt::format("{:<6} {:<6} {:<6}", row.group.Count, row.group.Highest, row.fresh);
     PutLine(text);
     return true;
