@@ -1,8 +1,15 @@
-// The line list "bbsline.ctl": read whole, a device looked up in it, and
-// the entry program's rewrite of one entry, which must name the new device
-// there and leave every other entry as it read.
+// The line list "bbsline.ctl": read whole, devices looked up in it (among
+// them the first devices the file names and the same in other case), and
+// the entry program's rewrite of one entry.  The list holds at most 256
+// lines; a device is found exactly when a line names it whole (case
+// ignored), as the first such line, whose number fits the table of lines
+// on line, with that line's speed (-1 for none) and output delay.  The
+// rewrite names the new device in its entry and leaves every other entry
+// as it read.
 #include <algorithm>
-#include <cstdlib>
+#include <cctype>
+#include <string>
+#include <vector>
 
 #include "caller/core/call_state.h"
 #include "caller/core/startup.h"
@@ -10,27 +17,59 @@
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;
+using kv::fuzz::Check;
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
+    return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall();
     kv::fuzz::WriteScratchFile("bbsline.ctl", data, size);
     std::vector<LineTableEntry> lines;
-    ReadLineTable(lines);
-    for (const char* device : {"pts/3", "tty1", "console"}) {
-        Call().DeviceName = device;
-        LookupLine();
+    Check(ReadLineTable(lines), "the line list could not be read");
+    Check(lines.size() <= 256, "more lines than the board has room for");
+    std::vector<std::string> devices = {"pts/3", "tty1", "console"};
+    for (size_t i = 0; i < lines.size() && i < 4; ++i) {
+        devices.push_back(lines[i].Device);
+        std::string other = lines[i].Device;
+        for (char& ch : other) ch = char(std::islower(uint8_t(ch)) ? std::toupper(uint8_t(ch)) : std::tolower(uint8_t(ch)));
+        devices.push_back(other);
+    }
+    for (const std::string& device : devices) {
+        CallState& c = Call();
+        c.DeviceName = device;
+        c.OutputDelay = -7;
+        const long speed = LookupLine();
+        size_t at = 0;
+        while (at < lines.size() && !SameName(lines[at].Device, device)) ++at;
+        if (at == lines.size()) {
+            Check(speed == 0, "a device no line names was found");
+            continue;
+        }
+        Check(c.LineNumber == int(at) && c.LineNumber < 256, "the device got another line's number");
+        Check(speed == (lines[at].Speed == 0 ? -1 : lines[at].Speed), "the device got another line's speed");
+        Check(c.OutputDelay == int16_t(lines[at].Delay), "the device got another line's delay");
     }
 
-    std::string_view text(reinterpret_cast<const char*>(data), size);
+    std::string_view text = kv::fuzz::Bytes(data, size);
     // The entry program writes an entry that is there or the one after the last.
     int line = size > 0 ? int(data[0] % (lines.size() + 1)) : 0;
     std::vector<LineTableEntry> after = kv::ParseLineTable(kv::SetLineDevice(text, line, "pts/9"));
-    if (lines.size() < size_t(kv::kLineTableMax) && after.size() != std::max(lines.size(), size_t(line) + 1))
-        std::abort();
-    if (size_t(line) < after.size() && size_t(line) < size_t(kv::kLineTableMax) && after[size_t(line)].Device != "pts/9")
-        std::abort();
+    if (lines.size() < size_t(kv::kLineTableMax))
+        Check(after.size() == std::max(lines.size(), size_t(line) + 1), "the rewrite added or lost entries");
+    if (size_t(line) < after.size() && size_t(line) < size_t(kv::kLineTableMax))
+        Check(after[size_t(line)].Device == "pts/9", "the rewrite did not name the new device");
     for (size_t i = 0; i < lines.size() && i < after.size(); ++i)
-        if (int(i) != line && (after[i].Device != lines[i].Device || after[i].Speed != lines[i].Speed))
-            std::abort();
+        if (int(i) != line)
+            Check(after[i].Device == lines[i].Device && after[i].Speed == lines[i].Speed,
+                  "the rewrite changed another entry");
     return 0;
 }

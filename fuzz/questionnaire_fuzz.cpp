@@ -1,12 +1,16 @@
-// A questionnaire script run for a caller whose every answer is empty (the
-// line is lost, so each question returns at once), then each of its lines
-// taken apart and expanded as the interpreter does.  Scripts with
-// "execute", "logoff", "branch" or "getchoice" are left out: the first runs
-// a command, the second ends the process, and the last two wait or loop
-// for ever when no caller answers (a real call ends there by its
-// inactivity alarm or its hang-up), all as the sysop who wrote it asked.
+// A questionnaire script run for a caller who types keys at it (the first
+// byte is their count; they follow it, the script after them; a caller
+// who has typed them all ends the run where the script waits for more, and
+// a script that branches for ever ends after 64 rounds), then each of its
+// lines taken apart and expanded as the interpreter does.  Scripts with
+// "execute" or "logoff" are left out: the first runs a command and the
+// second ends the process, as the sysop who wrote them asked.  The script
+// runs nothing else; a keyword is one of the table's; an answer number is
+// one of the 30 answers; and an expansion holds each answer it names as it
+// stands, never as a format.
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <string_view>
 
 #include "caller/core/call_state.h"
@@ -14,13 +18,17 @@
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;
+using kv::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall(true);
-    std::string text(reinterpret_cast<const char*>(data), size);
+    if (size == 0) return 0;
+    const size_t typed = std::min<size_t>(data[0], size - 1);
+    std::string_view keys = kv::fuzz::Bytes(data + 1, typed);
+    std::string text(kv::fuzz::Bytes(data + 1 + typed, size - 1 - typed));
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
-    for (const char* word : {"execute", "logoff", "branch", "getchoice"})
+    for (const char* word : {"execute", "logoff"})
         if (lower.find(word) != std::string::npos) return -1;
 
     CallState& c = Call();
@@ -28,20 +36,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     c.User.Name = "Terry Fuzz";
     c.AnsiOn = c.ColorOn = true;
     kv::fuzz::WriteScratchFile("fuzz.q-a", text);
-    RunQuestionnaire("fuzz /D /N");
+    std::filesystem::remove(kv::fuzz::ScratchDir() + "/fuzz.asw");  // a cut-short run kept its answers
+    kv::fuzz::TypeKeys(keys, 1);
+    try {
+        int ran = RunQuestionnaire("fuzz /D /N");
+        Check(ran == 0 || ran == 1, "a questionnaire ended with no status of its own");
+    } catch (const kv::fuzz::KeysRanOut&) {
+    }
+    kv::fuzz::StopTyping();
 
     ScriptAnswers answers;
-    for (size_t i = 0; i < answers.size(); ++i) answers[i] = std::string(i * 9, char('a' + i % 26));
+    for (size_t i = 0; i < answers.size(); ++i) answers[i] = "%s%n<" + std::string(i, char('a' + i % 26)) + ">";
     std::string_view rest = text;
     while (!rest.empty()) {
         size_t end = rest.find('\n');
         std::string line(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         std::string argument, out;
-        LookupScriptKeyword(line, argument);
+        Check(LookupScriptKeyword(line, argument) < 26, "a keyword beyond the table");
         size_t after = 0;
-        ParseAnswerNumber(argument, &after);
-        ExpandScriptText(answers, argument, out);
+        const int z = ParseAnswerNumber(argument, &after);
+        Check(z >= -1 && z < kAnswerCount && after <= argument.size(), "an answer beyond the 30");
+        if (ExpandScriptText(answers, argument, out) != 1) continue;
+        // Each "%Zn" names answer n: it stands in the text as it is.
+        for (size_t at = argument.find("%Z"); at != std::string::npos; at = argument.find("%Z", at + 2)) {
+            const int n = ParseAnswerNumber(argument.substr(at + 1));
+            if (n >= 0 && (at + 3 >= argument.size() || argument[at + 3] != '['))
+                Check(out.find(answers[size_t(n)]) != std::string::npos, "an answer was not written as it stands");
+        }
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // A transfer protocol's log after a broken batch download: the files it
 // names as sent.  The first byte is the name's offset from the keyword
-// (the sysop's setting, -128 to 127).
+// (the sysop's setting, -128 to 127).  No file of the batch counts twice,
+// no file outside it counts, and the bytes are those of the files counted:
+// at most the batch, less its last named file.
 #include "caller/areas/transfers.h"
 #include "common/config_record.h"
 #include "fuzz/fuzz_support.h"
@@ -18,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         kv::fuzz::ScratchDir() + "/MISSING.TXT"};
     int files = 0;
     int64_t bytes = 0;
-    kv::caller::ParseDownloadLog(paths, protocol, files, bytes);
+    const int some = kv::caller::ParseDownloadLog(paths, protocol, files, bytes);
+    kv::fuzz::Check(some == (files > 0 ? 1 : 0), "the answer does not say whether files remain");
+    kv::fuzz::Check(files >= 0 && files <= 2, "more files counted than the batch sent");  // MISSING.TXT has no size
+    kv::fuzz::Check(bytes >= 0 && bytes <= 1 + 5, "more bytes counted than the batch holds");
     return 0;
 }

@@ -3,9 +3,12 @@
 #   scripts/fuzz.sh                  every target for 10 seconds (CI)
 #   scripts/fuzz.sh NAME [SECONDS]   one target (mail, zip, menu, ...) longer
 # A run works on a copy of the target's seed corpus (fuzz/corpus/NAME), so
-# the tree stays clean.  A sanitizer report, a crash, a leak, a hang or
-# running out of memory fails the run; its log and the input that did it
-# stay in the folder named on the output.
+# the tree stays clean.  A broken property (each target checks what its
+# parser promises, "fuzz: property broken: ..."), a sanitizer report, a
+# crash, a leak, a hang or running out of memory fails the run; its log
+# and the input that did it stay in the folder named on the output.  The
+# targets refuse to start programs, so libFuzzer's -fork and -jobs, which
+# start copies of the target, do not work with them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +20,7 @@ skip=()
 
 cmake -S . -B build-fuzz -DKV_FUZZ=ON -DKV_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j"$(nproc)"
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_targets
 
 seconds=10
 if [ $# -ge 1 ]; then
@@ -53,7 +56,7 @@ for name in "${targets[@]}"; do
     rm -rf "$work"
   else
     echo "fuzz: $name FAILED; log and input in $work" >&2
-    grep -E 'ERROR|runtime error|SUMMARY|Test unit written' "$work/log" | head -20 >&2 || true
+    grep -E 'fuzz: |ERROR|runtime error|SUMMARY|Test unit written' "$work/log" | head -20 >&2 || true
     failed=1
   fi
 done
