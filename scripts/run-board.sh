@@ -14,8 +14,8 @@
 # Everything callers write stays in board/ for the next run.
 #
 #   --fresh      remove board/ and build the sample system again
-#   --built DIR  take the programs built in DIR (DIR/bin, DIR/testbin) as
-#                they are: no set-up, no build
+#   --built DIR  take the programs built in DIR (DIR/bin) as they are: no
+#                set-up, no build
 #   KV_BOARD     the board's directory instead of board/
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,14 +35,14 @@ done
 given=${KV_BOARD:-$top/board}
 board=$(realpath -m "$given")
 bin=${built:-$top/build}/bin
-kvsample=${built:-$top/build}/testbin/kvsample
+kvsample=$bin/kvsample
 
 if [ -z "$built" ]; then
   echo "Setting up: scripts/setup.sh installs the packages the build needs, when any is missing."
   bash scripts/setup.sh
   echo "Building the programs in build/ (the first build takes some minutes)."
   cmake -S . -B build >/dev/null
-  cmake --build build -j"$(nproc)" --target kvhubd kivo kvpost kvprune kvhalt kvrefresh kvline kvconsole kvroster kvsample
+  cmake --build build -j"$(nproc)" --target board-programs
 fi
 . scripts/board-common.sh
 # From here on the board's work: as the board's owner, when root runs this

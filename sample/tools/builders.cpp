@@ -90,6 +90,7 @@ namespace {
 
 bool StepConfig(BoardContext& b) {
     if (!ApplyConfigSource(b.config, b.src / "board.conf", b)) return false;
+    if (b.sysop != nullptr) b.config.SysopName = b.sysop->name;
     const ConfigRecord& c = b.config;
     for (const std::string* d : {&c.DataDir, &c.MenuDir, &c.TextDir, &c.MsgBaseDir, &c.MailDir, &c.WorkDir,
                                  &c.NewsDir, &c.NewsSpool}) {
@@ -299,12 +300,24 @@ bool WriteMessageFiles(const std::vector<std::string>& tsvFiles, const fs::path&
 }
 
 bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin,
-                bool messages) {
+                bool messages, const RealSysop* sysop) {
     BoardContext b;
     b.messages = messages;
     b.bin = bin.empty() ? fs::path() : fs::absolute(bin);
     b.src = fs::absolute(src);
     std::error_code ec;
+    b.out = fs::weakly_canonical(fs::absolute(out), ec);
+    RealSysop real;
+    if (sysop != nullptr) {
+        real = *sysop;
+        std::string why;
+        if (!CheckRealSysop(b, real, why)) {
+            std::cerr << "kvsample: " << why << "\n";
+            return false;
+        }
+        b.sysop = &real;
+        b.messages = false;
+    }
     fs::create_directories(out, ec);
     b.out = fs::canonical(out);
     b.tty = tty;

@@ -11,6 +11,13 @@
 
 namespace kv::sample {
 
+// The sysop of a board for a real machine: the name and password the sysop
+// gives, in place of the sample's published ones.
+struct RealSysop {
+    std::string name;
+    std::string password;
+};
+
 struct BoardContext {
     std::filesystem::path src;  // sample/ sources
     std::filesystem::path out;  // the board being built (absolute)
@@ -18,6 +25,7 @@ struct BoardContext {
     std::filesystem::path bin;  // where the built programs are ("@BIN@")
     ConfigRecord config;        // as written to out/kvconfig.bbs
     bool messages = false;      // post the sample messages into the base
+    const RealSysop* sysop = nullptr;  // a real board: this sysop alone
 };
 
 using BoardStep = bool (*)(BoardContext&);
@@ -61,8 +69,21 @@ bool ReadKeyValueFile(const std::filesystem::path& file,
                       std::vector<std::pair<std::string, std::string>>& out);
 
 // messages: the sample messages go into the base too (the tests' boards
-// start with an empty base).
+// start with an empty base).  sysop: a board for a real machine, whose one
+// user is that sysop (the sample's users, with the passwords everyone can
+// read, are left out); the name and password are checked first, and
+// nothing is built when they are refused.
 bool BuildBoard(const std::string& src, const std::string& out, const std::string& tty, const std::string& bin,
-                bool messages = false);
+                bool messages = false, const RealSysop* sysop = nullptr);
+
+// Checks a real board's sysop against the sources' configuration, as a
+// caller's own name and new password are checked (two words unless one
+// word names are allowed, the shortest password, the refused words) and
+// refuses the sample's own passwords, which anyone can read; the name is
+// made capitalised as the board keeps names.  false with why.
+bool CheckRealSysop(const BoardContext& b, RealSysop& sysop, std::string& why);
+
+// kvsample's command line.
+int SampleMain(int argc, char** argv);
 
 }  // namespace kv::sample

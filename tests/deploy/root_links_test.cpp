@@ -103,7 +103,7 @@ protected:
         std::string built = fs::path(KV_BIN_DIR).parent_path().string();
         switch (what) {
             case kTools:
-                RunProgram({KV_TESTBIN_DIR "/kvsample", "set", (Board() / "kvconfig.bbs").string(),
+                RunProgram({ProgramPath("kvsample"), "set", (Board() / "kvconfig.bbs").string(),
                             "SysopConsole=tty63"},
                            Board());
                 for (const char* tool : {"kvhalt", "kvrefresh"}) RunProgram({ProgramPath(tool)}, Board());

@@ -154,5 +154,29 @@ TEST_F(RunBoard, ASecondTerminalJoinsAsTheNextLineUntilTheLastCallEnds) {
                        second->session().SlavePath().substr(5) + ",0,0\n");
 }
 
+// A first run spends minutes setting up and building: it says so before
+// each step, and the build's own progress reaches the screen.  A cmake of
+// the test's own stands in for the build and fails, which ends the run.
+TEST_F(RunBoard, AFirstRunSaysWhatItDoesBeforeTheLongSteps) {
+    fs::path stub = scratch_ / "stub";
+    fs::create_directories(stub);
+    std::ofstream(stub / "cmake") << "#!/bin/sh\n"
+                                     "case \"$1\" in --build) echo \"[ 42%] Building CXX object kivo\"; exit 3 ;; esac\n";
+    fs::permissions(stub / "cmake", fs::perms(0755));
+    RunResult r = RunProgram({"/bin/bash", SourcePath("scripts/run-board.sh")}, scratch_,
+                             {"PATH=" + stub.string() + ":/usr/sbin:/usr/bin:/sbin:/bin", "KV_BOARD=" + Board().string()},
+                             120);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    size_t setup = r.out.find("Setting up: scripts/setup.sh installs the packages the build needs");
+    size_t build = r.out.find("Building the programs in build/ (the first build takes some minutes).");
+    size_t progress = r.out.find("[ 42%] Building CXX object kivo");
+    ASSERT_NE(setup, std::string::npos) << r.out;
+    ASSERT_NE(build, std::string::npos) << r.out;
+    ASSERT_NE(progress, std::string::npos) << r.out;
+    EXPECT_LT(setup, build);
+    EXPECT_LT(build, progress);
+    EXPECT_FALSE(fs::exists(Board()));
+}
+
 }  // namespace
 }  // namespace kv::test

@@ -1,7 +1,6 @@
 #include "tools/kvline/line_entry.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
