@@ -10,6 +10,7 @@
 #include <fstream>
 #include <cstring>
 
+#include "tests/support/readme.h"
 #include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
@@ -74,23 +75,8 @@ TEST_F(ServerScript, OneStartBringsAKilledServerBack) {
     }
 }
 
-// The unit as the README prints it: its indented lines from "[Unit]" to
-// the end of the block, without the indent.
-std::string ReadmeUnit() {
-    std::ifstream in(SourcePath("README.md"));
-    std::string unit, line;
-    bool inside = false;
-    while (std::getline(in, line)) {
-        if (line == "    [Unit]") inside = true;
-        if (!inside) continue;
-        if (!line.empty() && line.rfind("    ", 0) != 0) break;
-        unit += (line.empty() ? line : line.substr(4)) + "\n";
-    }
-    return unit;
-}
-
 TEST(ReadmeUnit, StartsTheServerAgainAfterAFailureAndBeforeSshd) {
-    std::string unit = ReadmeUnit();
+    std::string unit = ReadmeBlock("[Unit]");
     ASSERT_NE(unit.find("[Service]\n"), std::string::npos) << unit;
     for (const char* line : {"Before=ssh.service ssh.socket", "Type=forking", "Restart=on-failure",
                              "ExecStart=/opt/kivo/scripts/board-server.sh start /srv/board",

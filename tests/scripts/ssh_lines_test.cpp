@@ -4,12 +4,9 @@
 // harness.  The sysop's console runs on a pseudo-terminal too.
 // "online.ctl", "bbsline.ctl" and the entry program's state are read
 // afterwards.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,93 +18,37 @@
 #include "common/online_status.h"
 #include "sample/tools/builders.h"
 #include "tests/support/caller_fixture.h"
+#include "tests/support/sshd.h"
 
 namespace fs = std::filesystem;
 
 namespace kv::test {
 namespace {
 
-constexpr const char* kSshd = "/usr/sbin/sshd";
-
-// A port nobody listens on now.
-int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return up;
-}
-
 class SshLines : public CallerTest {
 protected:
     void SetUp() override {
         CallerTest::SetUp();
         if (geteuid() != 0) GTEST_SKIP() << "sshd logs callers in only when it runs as root";
-        ASSERT_TRUE(fs::exists(kSshd)) << "scripts/setup.sh installs openssh-server";
-        char tmpl[] = "/tmp/kvsshXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        for (const char* key : {"host_key", "caller_key"}) {
-            RunResult r = RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}, dir_);
-            ASSERT_EQ(r.status, 0) << r.err;
-        }
-        fs::copy_file(dir_ / "caller_key.pub", dir_ / "authorized_keys");
-        // sshd's privilege separation needs it, even for a test's sshd.
-        fs::create_directories("/run/sshd");
-        port_ = FreePort();
-        std::ofstream(dir_ / "sshd_config")
-            << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << (dir_ / "host_key").string()
-            << "\nAuthorizedKeysFile " << (dir_ / "authorized_keys").string()
-            << "\nPidFile none\nUsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
-               "PasswordAuthentication no\nKbdInteractiveAuthentication no\nPrintMotd no\nPrintLastLog no\n"
-               "AcceptEnv LANG LC_*\nForceCommand "
-            << ProgramPath("kvline") << " " << board().root().string()
-            << "\n";
-        sshd_ = fork();
-        if (sshd_ == 0) {
-            execl(kSshd, kSshd, "-D", "-f", (dir_ / "sshd_config").c_str(), "-E", (dir_ / "sshd.log").c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_TRUE(WaitUntil([&] { return Listening(port_); })) << SshdLog();
+        ASSERT_TRUE(sshd_.Start("UsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
+                                "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                                "AcceptEnv LANG LC_*\nForceCommand " +
+                                ProgramPath("kvline") + " " + board().root().string() + "\n"))
+            << sshd_.Log();
         StartBoard();
         SetConfig(board().config());
     }
     void TearDown() override {
         calls_.clear();
-        if (sshd_ > 0) {
-            kill(sshd_, SIGTERM);
-            waitpid(sshd_, nullptr, 0);
-        }
         CallerTest::TearDown();
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
 
-    std::string SshdLog() { return board().ReadFile(dir_ / "sshd.log"); }
+    std::string SshdLog() { return sshd_.Log(); }
 
     // A call: ssh with a terminal, the caller's locale sent along.
     Caller& Call(const std::string& lang = "C") {
         PtyOptions o;
-        o.argv = {"/usr/bin/ssh", "-tt", "-e", "none", "-F", "/dev/null", "-p", std::to_string(port_), "-i",
-                  (dir_ / "caller_key").string(), "-o", "StrictHostKeyChecking=no", "-o",
-                  "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", "-o", "SendEnv=LANG",
-                  std::string(getpwuid(geteuid())->pw_name) + "@127.0.0.1"};
+        o.argv = sshd_.Client(getpwuid(geteuid())->pw_name, {"-o", "SendEnv=LANG"});
         o.env = {"LANG=" + lang};
         calls_.push_back(std::make_unique<Caller>(o));
         return *calls_.back();
@@ -128,9 +69,7 @@ protected:
     }
     std::string Lines() { return board().ReadFile(board().DataDir() / "bbsline.ctl"); }
 
-    fs::path dir_;
-    int port_ = 0;
-    pid_t sshd_ = -1;
+    TestSshd sshd_;
     std::vector<std::unique_ptr<Caller>> calls_;
 };
 
