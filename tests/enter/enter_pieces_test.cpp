@@ -186,6 +186,21 @@ TEST_F(SendMailRequestTest, NoPipeIsLoggedAndNoReaderNeverWaits) {
     Write(Pipe(), "");
     EXPECT_FALSE(SendMailRequest(request_));
     EXPECT_EQ(fs::file_size(Pipe()), 0u);
+
+    // Nor does a link in its place, even to a pipe that somebody reads.
+    fs::remove(Pipe());
+    fs::path elsewhere = dir_ / "elsewhere";
+    ASSERT_EQ(mkfifo(elsewhere.c_str(), 0600), 0);
+    int reader = open(elsewhere.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    fs::create_symlink(elsewhere, Pipe());
+    EXPECT_FALSE(SendMailRequest(request_));
+    char byte;
+    EXPECT_LE(read(reader, &byte, 1), 0);
+    close(reader);
+    EXPECT_NE(Log().find("Mail request for message #7 not sent: " + Pipe().string() + " is not a pipe"),
+              std::string::npos)
+        << Log();
 }
 
 }  // namespace
