@@ -123,7 +123,9 @@ int CmdBoard(int argc, char** argv) {
     if (bin.empty()) bin = fs::canonical("/proc/self/exe").parent_path().string();
     if (!AsOwnerOf(argv[3])) return 1;
     if (real && !AskSysopPassword(sysop.name, sysop.password)) return 1;
-    return BuildBoard(argv[2], argv[3], tty, bin, !real, real ? &sysop : nullptr) ? 0 : 1;
+    if (!BuildBoard(argv[2], argv[3], tty, bin, !real, real ? &sysop : nullptr)) return 1;
+    if (real) std::cerr << "kvsample: board built in " << argv[3] << ", its one user the sysop\n";
+    return 0;
 }
 
 }  // namespace
