@@ -130,62 +130,80 @@ TEST_F(PruneTest, PurgedRepliesLoseTheirLinks) {
 
 TEST_F(PruneTest, LinksToPurgedMessagesGoWhereverTheyLie) {
     // Over a thousand messages, so that links reach from one end of the
-    // base to the other.  Old are 1-3 and 1095-1097.
+    // base to the other.  1095-1097 are old, and so are 1-3 unless their
+    // dates are made new, which puts the first purge past the first
+    // thousand records.
     constexpr int kCount = 1100;
-    auto old = [](int n) { return n <= 3 || (n >= 1095 && n <= 1097); };
-    for (int n = 1; n <= kCount; ++n) ASSERT_EQ(Post(At(0, old(n) ? 50 : 1)), n);
-    // Record, ReplyTo, LatestReply, and what each link should be after.
+    auto oldAtEnd = [](int n) { return n >= 1095 && n <= 1097; };
+    for (int n = 1; n <= kCount; ++n) ASSERT_EQ(Post(At(0, n <= 3 || oldAtEnd(n) ? 50 : 1)), n);
     struct Links {
         int record;
-        int32_t reply, latest, replyAfter, latestAfter;
+        int32_t reply, latest;
     };
     const std::vector<Links> links = {
-        {1099, 2, 0, 0, 0},       // back to a purged message far behind
-        {4, 0, 1096, 0, 0},       // on to a purged message far ahead
-        {5, 3, 1095, 0, 0},       // both, each way
-        {6, 0, 1098, 0, 1098},    // on to one that stays
-        {7, 6, 1097, 6, 0},       // back to one that stays, on to one that goes
-        {1098, 1097, 0, 0, 0},    // to the purged neighbour
+        {1099, 2, 0},     // back to an early message far behind
+        {4, 0, 1096},     // on to a purged message far ahead
+        {5, 3, 1095},     // both, each way
+        {6, 0, 1098},     // on to one that stays
+        {7, 6, 1097},     // back to one that stays, on to one that goes
+        {1098, 1097, 0},  // to the purged neighbour
     };
-    auto setLinks = [&] {
-        for (const Links& l : links) {
-            MsgHeader h;
-            ASSERT_TRUE(ReadMessageHeader(h, l.record));
-            h.ReplyTo = l.reply;
-            h.LatestReply = l.latest;
-            ASSERT_TRUE(WriteMessageHeader(h, l.record));
-        }
-    };
-    setLinks();
-    const std::string before = board.ReadFile(dir() / kMsgIndexFile), headers = board.ReadFile(dir() / kMsgHeaderFile);
+    for (const Links& l : links) {
+        MsgHeader h;
+        ASSERT_TRUE(ReadMessageHeader(h, l.record));
+        h.ReplyTo = l.reply;
+        h.LatestReply = l.latest;
+        ASSERT_TRUE(WriteMessageHeader(h, l.record));
+    }
+    const std::string index = board.ReadFile(dir() / kMsgIndexFile), headers = board.ReadFile(dir() / kMsgHeaderFile);
+    MsgHeader recent;
+    ASSERT_TRUE(ReadMessageHeader(recent, 10));
 
-    // Once as appending leaves the numbers, rising, and once with two of
-    // them swapped, which the purge must not take for rising.
-    for (bool rising : {true, false}) {
-        board.WriteFile(dir() / kMsgIndexFile, before);
-        board.WriteFile(dir() / kMsgHeaderFile, headers);
-        if (!rising) {
-            for (int record : {500, 501}) {
-                MsgIndexRecord ix;
-                ASSERT_TRUE(ReadMessageIndex(ix, record));
-                ix.MsgNumber = record == 500 ? 502 : 501;
-                ASSERT_TRUE(WriteMessageIndex(ix, record));
+    // As appending leaves the numbers, rising, and with two of them swapped,
+    // which the purge must not take for rising.
+    for (bool earlyOld : {true, false}) {
+        for (bool rising : {true, false}) {
+            SCOPED_TRACE(std::string(earlyOld ? "1-3 old" : "1-3 new") + (rising ? ", rising" : ", not rising"));
+            board.WriteFile(dir() / kMsgIndexFile, index);
+            board.WriteFile(dir() / kMsgHeaderFile, headers);
+            board.WriteFile(board.DataDir() / "kivo0.log", "");
+            for (int record = 0; record < 3 && !earlyOld; ++record) {
+                MsgHeader h;
+                ASSERT_TRUE(ReadMessageHeader(h, record));
+                h.DateText = recent.DateText;
+                h.WrittenAt = recent.WrittenAt;
+                ASSERT_TRUE(WriteMessageHeader(h, record));
             }
+            if (!rising) {
+                for (int record : {500, 501}) {
+                    MsgIndexRecord ix;
+                    ASSERT_TRUE(ReadMessageIndex(ix, record));
+                    ix.MsgNumber = record == 500 ? 502 : 501;
+                    ASSERT_TRUE(WriteMessageIndex(ix, record));
+                }
+            }
+            auto old = [&](int32_t n) { return oldAtEnd(n) || (earlyOld && n >= 1 && n <= 3); };
+            RunResult r = Prune({"-m0", "-t"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            MsgBaseContents base = ReadMsgBase(dir());
+            ASSERT_EQ(base.messages.size(), size_t(kCount));
+            // A link stays unless its message went.
+            int relinked = 0;
+            for (const Links& l : links) {
+                const MsgHeader& h = base.messages[size_t(l.record)].header;
+                EXPECT_EQ(h.ReplyTo, old(l.reply) ? 0 : l.reply) << l.record;
+                EXPECT_EQ(h.LatestReply, old(l.latest) ? 0 : l.latest) << l.record;
+                relinked += old(l.reply) || old(l.latest);
+            }
+            int gone = 0;
+            for (int n = 1; n <= kCount; ++n) {
+                EXPECT_EQ(base.messages[size_t(n - 1)].index.MsgNumber < 0, old(n)) << n;
+                gone += old(n);
+            }
+            std::string logText = PruneLogText();
+            EXPECT_NE(logText.find(std::to_string(gone) + " messages deleted"), std::string::npos) << logText;
+            EXPECT_NE(logText.find(std::to_string(relinked) + " replies removed"), std::string::npos) << logText;
         }
-        RunResult r = Prune({"-m0", "-t"});
-        ASSERT_EQ(r.status, 0) << r.err;
-        MsgBaseContents base = ReadMsgBase(dir());
-        ASSERT_EQ(base.messages.size(), size_t(kCount));
-        for (const Links& l : links) {
-            EXPECT_EQ(base.messages[size_t(l.record)].header.ReplyTo, l.replyAfter) << rising << " " << l.record;
-            EXPECT_EQ(base.messages[size_t(l.record)].header.LatestReply, l.latestAfter) << rising << " " << l.record;
-        }
-        for (int n = 1; n <= kCount; ++n)
-            EXPECT_EQ(base.messages[size_t(n - 1)].index.MsgNumber < 0, old(n)) << rising << " " << n;
-        std::string logText = PruneLogText();
-        EXPECT_NE(logText.rfind("6 messages deleted"), std::string::npos) << logText;
-        EXPECT_NE(logText.rfind("5 replies removed"), std::string::npos) << logText;
-        board.WriteFile(board.DataDir() / "kivo0.log", "");
     }
 }
 

@@ -130,7 +130,8 @@ namespace {
 // later files, as a kill between the writes of one message always did.
 // With numbers that rise from record to record, the same pass clears the
 // reply links of the headers it passes that name a message already purged;
-// a link to a message further on waits for the end of the pass.
+// a link to a message further on, and the links of the headers before the
+// first purge, wait for the end of the pass.
 class PurgePass {
 public:
     PurgePass(OpenBase& base, const PruneOptions& opts, AreaCounts& live, bool linking)
@@ -161,27 +162,21 @@ public:
         return ok_;
     }
 
-    // The links the pass left for its end: those naming a message that came
-    // after the header's own chunk.
+    // The links the pass left for its end: those of the headers before the
+    // first purge, and those naming a message that came after the header's
+    // own chunk.
     bool ClearForwardLinks() {
-        for (const Forward& f : forward_) {
-            const bool reply = Purged(f.replyTo), latest = Purged(f.latest);
-            if (!reply && !latest) continue;
-            const uint8_t* raw = headers_.Raw(f.record);
+        const size_t before = std::min(linkedFrom_, base_.headerCount);
+        for (size_t r = 0; r < before; ++r) {
+            const uint8_t* raw = headers_.Raw(r);
             if (raw == nullptr) {
                 ok_ = false;
-                continue;
+                break;
             }
-            uint8_t h[MsgHeader::kSize];
-            std::memcpy(h, raw, sizeof h);
-            if (reply) SetField<&MsgHeader::ReplyTo>(h, 0);
-            if (latest) SetField<&MsgHeader::LatestReply>(h, 0);
-            if (!WriteRecordBytes(base_.headerFd, base_.Path(kMsgHeaderFile), h, sizeof h, f.record)) {
-                ok_ = false;
-                continue;
-            }
-            if (!f.counted) ++relinked;
+            if (GetField<&MsgHeader::Status>(raw) & MSG_DELETED) continue;
+            Clear(r, GetField<&MsgHeader::ReplyTo>(raw), GetField<&MsgHeader::LatestReply>(raw), false);
         }
+        for (const Forward& f : forward_) Clear(f.record, f.replyTo, f.latest, f.counted);
         forward_.clear();
         return ok_;
     }
@@ -224,6 +219,26 @@ private:
             highestRecord_ = long(r);
             base_.info.HighestNumber = number;
         }
+    }
+
+    // Clears header r's links that name purged messages.
+    void Clear(size_t r, int32_t replyTo, int32_t latest, bool counted) {
+        const bool reply = Purged(replyTo), last = Purged(latest);
+        if (!reply && !last) return;
+        const uint8_t* raw = headers_.Raw(r);
+        if (raw == nullptr) {
+            ok_ = false;
+            return;
+        }
+        uint8_t h[MsgHeader::kSize];
+        std::memcpy(h, raw, sizeof h);
+        if (reply) SetField<&MsgHeader::ReplyTo>(h, 0);
+        if (last) SetField<&MsgHeader::LatestReply>(h, 0);
+        if (!WriteRecordBytes(base_.headerFd, base_.Path(kMsgHeaderFile), h, sizeof h, r)) {
+            ok_ = false;
+            return;
+        }
+        if (!counted) ++relinked;
     }
 
     // A message that stays after all: logged, and counted live again.
@@ -318,10 +333,12 @@ private:
         std::sort(standing_.begin(), standing_.end());
 
         // Then the headers: the deleted mark, and the links of those that
-        // stay to messages that went.
-        // Every header's links are looked at: one naming a message further
-        // on is kept for the end, whether or not anything went yet.
-        const bool relink = linking_;
+        // stay to messages that went.  From the first purge on, every
+        // header's links are looked at, and one naming a message further on
+        // is kept for the end; the headers before it have nothing to clear
+        // yet and are looked at only at the end, when anything went at all.
+        if (linking_ && linkedFrom_ == SIZE_MAX && !standing_.empty()) linkedFrom_ = from;
+        const bool relink = linking_ && linkedFrom_ != SIZE_MAX;
         std::vector<size_t> relinkedHere;
         if (from < headerTo && (!judged_.empty() || relink)) {
             const uint8_t* old = headers_.Run(from, headerTo - from);
@@ -411,6 +428,7 @@ private:
     std::vector<Judged> judged_;
     std::vector<int32_t> standing_;
     std::vector<Forward> forward_;
+    size_t linkedFrom_ = SIZE_MAX;  // the first record whose links the pass looked at
     bool ok_ = true;
 };
 
