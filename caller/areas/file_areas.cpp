@@ -335,6 +335,9 @@ EntryLayout FormatFileEntry(std::string_view line, const AreaFiles& files, int s
     size_t indent = EntryIndent(style);
     size_t start = indent;
     std::string first, bare;
+    // Room for a whole display line at once, rather than growing with each
+    // field put in.
+    first.reserve(kEntryWidth + 1);
     std::string_view text;
     if (l.Kind != FileLineKind::kEntry) {
         out.Continuation = true;
