@@ -14,31 +14,10 @@
 
 #include "caller/areas/file_areas.h"
 #include "caller/areas/file_entries.h"
-#include "common/strings.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;
 using kv::fuzz::Check;
-
-namespace {
-
-// A text without its white space: what must show of it, wherever the
-// layout breaks its lines.
-std::string Solid(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        if (!kv::IsWhiteSpace(c)) out += c;
-    return out;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (kv::ToUpperChar(a[i]) != kv::ToUpperChar(b[i])) return false;
-    return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall(true);
@@ -76,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             const std::string_view text = entry ? parsed.Description : parsed.Text;
             if (entry && text.empty()) continue;
-            const std::string want = Solid(text), got = Solid(shown);
+            const std::string want = kv::fuzz::Solid(text), got = kv::fuzz::Solid(shown);
             if (layout.Lines.size() < kEntryMaxLines)
                 Check(got == want, "the layout lost or changed part of the text");
             else
@@ -92,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (size_t i = 0; i < lines.size() && at < 0; ++i) {
         FileListLine l = ParseFileListLine(lines[i]);
-        if (l.Kind == FileLineKind::kEntry && SameIgnoringCase(l.Name, "TOOLS.ZIP")) at = long(i);
+        if (l.Kind == FileLineKind::kEntry && kv::fuzz::SameIgnoringCase(l.Name, "TOOLS.ZIP")) at = long(i);
     }
     std::string want;
     for (size_t i = 0; i < lines.size(); ++i) {

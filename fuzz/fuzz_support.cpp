@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -124,6 +125,20 @@ void InstallFixtureCall(bool sampleTexts) {
         return true;
     }();
     (void)done;
+}
+
+std::string Solid(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (std::strchr(" \t\n\r\v\f", c) == nullptr || c == '\0') out += c;
+    return out;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
+    return true;
 }
 
 void Broken(const char* what) {

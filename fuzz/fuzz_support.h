@@ -50,6 +50,12 @@ inline std::string_view Bytes(const uint8_t* data, size_t size) {
     return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
+// A text without its white space (blank, tab, line ends, vertical tab,
+// form feed): what must show of it wherever a layout breaks its lines.
+std::string Solid(std::string_view text);
+// Two names equal but for the case of their ASCII letters.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
 // Keys typed on the line: reads of standard input take these bytes, at
 // most chunk at a time (a line hands a burst over in pieces), and once
 // all are taken the next read that would wait throws KeysRanOut.  The target catches it

@@ -19,17 +19,6 @@
 using namespace kv::caller;
 using kv::fuzz::Check;
 
-namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall();
     kv::fuzz::WriteScratchFile("bbsline.ctl", data, size);
@@ -49,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.OutputDelay = -7;
         const long speed = LookupLine();
         size_t at = 0;
-        while (at < lines.size() && !SameName(lines[at].Device, device)) ++at;
+        while (at < lines.size() && !kv::fuzz::SameIgnoringCase(lines[at].Device, device)) ++at;
         if (at == lines.size()) {
             Check(speed == 0, "a device no line names was found");
             continue;

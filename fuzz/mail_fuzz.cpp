@@ -7,23 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "common/strings.h"
 #include "fuzz/fuzz_support.h"
 #include "server/mail_parse.h"
 
 using namespace kv::server;
 using kv::fuzz::Check;
-
-namespace {
-
-std::string Solid(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        if (!kv::IsWhiteSpace(c)) out += c;
-    return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureConfig();
@@ -64,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         joined += piece;
     }
     Check(!pieces.empty(), "a line gave no piece");
-    Check(Solid(joined) == Solid(line), "wrapping a line lost or changed part of it");
+    Check(kv::fuzz::Solid(joined) == kv::fuzz::Solid(line), "wrapping a line lost or changed part of it");
     return 0;
 }

@@ -18,17 +18,6 @@
 using namespace kv::caller;
 using kv::fuzz::Check;
 
-namespace {
-
-std::string WithoutBlanks(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') out += c;
-    return out;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall(true);
     if (size == 0) return 0;
@@ -65,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int n = 1; n <= buffer->Lines(); ++n) {
         std::string line = buffer->LineText(n);
         Check(line.size() <= MessageBuffer::kLineWidth, "a loaded line is wider than the editor");
-        words += WithoutBlanks(line);
+        words += kv::fuzz::Solid(line);
     }
     Check(buffer->Lines() <= limit, "more lines loaded than the area takes");
-    const std::string all = WithoutBlanks(*clean);
+    const std::string all = kv::fuzz::Solid(*clean);
     if (buffer->Lines() < limit && !buffer->Full())
         Check(words == all, "the loaded text lost or changed words");
     else
