@@ -542,6 +542,18 @@ std::vector<std::string> ArticleNames(const std::string& dir) {
     return names;
 }
 
+namespace {
+
+// The prompt's line blanked, and the cursor back at its start for the
+// question that follows.
+void BlankPromptLine() {
+    PutChar('\r');
+    RepeatChar(' ', 75, false);
+    PutChar('\r');
+}
+
+}  // namespace
+
 int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, int mode) {
     ArticleListState s{group, subscription, Config().NewsSpool + "/" + group.Path, {}, {}, 1, 0};
     // "master.bbs" comes from outside: a path that climbs out of the spool
@@ -584,11 +596,7 @@ int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, in
                     size_t a = size_t(s.top + (c - 'a'));
                     if (a < s.marks.size()) s.marks[a] ^= 1;
                 }
-                // The line blanked, and the cursor back at its start for
-                // the question that follows.
-                PutChar('\r');
-                RepeatChar(' ', 75, false);
-                PutChar('\r');
+                BlankPromptLine();
                 if (end == ' ' && ReadMarkedArticles(s.dir, s.names, s.marks, subscription) == 'Q') return 1;
                 redraw = true;
                 continue;
@@ -622,6 +630,7 @@ int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, in
                     RingBell();
                     break;
                 }
+                BlankPromptLine();
                 if (ReadMarkedArticles(s.dir, s.names, s.marks, subscription) == 'Q') return 1;
                 redraw = true;
                 break;
