@@ -189,6 +189,7 @@ std::string CapturedOutput::Take() {
 }
 
 void CheckPlainScreen(std::string_view shown, size_t width) {
+    if (std::getenv("KVFUZZ_SHOW") != nullptr) std::fwrite(shown.data(), 1, shown.size(), stderr);
     size_t column = 0, lineStart = 0;
     for (size_t i = 0; i < shown.size(); ++i) {
         const uint8_t b = uint8_t(shown[i]);
@@ -212,7 +213,7 @@ void CheckPlainScreen(std::string_view shown, size_t width) {
             line += c >= 32 && c < 127 ? std::string(1, char(c)) : std::string(hex);
         }
         std::fprintf(stderr, "fuzz: on the screen: [%s]\n", line.c_str());
-        if (getenv("KVFUZZ_DUMP")) fwrite(shown.data(), 1, shown.size(), stderr);
+        if (std::getenv("KVFUZZ_DUMP") != nullptr) std::fwrite(shown.data(), 1, shown.size(), stderr);
         Broken(b < 32 || b == 127 ? "a control byte reached the screen" : "a line wider than the screen");
     }
 }

@@ -91,7 +91,8 @@ private:
 // What a caller's screen got with ANSI off: no control byte but the line
 // ends ("\n\r"), the bell and the backspace of a prompt's erasing, and no
 // line wider than width columns.  A failure prints the line (and, with
-// KVFUZZ_DUMP set in the environment, the whole screen) on standard error.
+// KVFUZZ_DUMP set in the environment, the whole screen) on standard error;
+// with KVFUZZ_SHOW set every screen checked goes there.
 void CheckPlainScreen(std::string_view shown, size_t width);
 
 // The UTF-8 keys of a terminal read independently of the board's reader,

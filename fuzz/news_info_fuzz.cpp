@@ -47,7 +47,7 @@ void WriteGroups() {
         std::filesystem::create_directories(fuzz::ScratchDir() + "/comp/misc");
         for (const char* n : {"1", "2"})
             std::ofstream(fuzz::ScratchDir() + "/comp/misc/" + n)
-                << "From: Terry <t@x>\nSubject: Hello \x1b[5n there\n\nA line.\n\x07Another.\n";
+                << "From: Terry <t@x>\nSubject: Hello \x1b[5n there\n\nA line.\n\x07" "Another.\n";
         return true;
     }();
     (void)done;
