@@ -49,9 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     c.MonitorFd = monitor.fd();
 
     // Pieces of 1 to 8 bytes, alternately by bytes and as strings, a flush
-    // after every few; more than the buffer holds in long inputs.
+    // after every piece, every 16 or 256 of them or none: long inputs fill
+    // the buffer.
     const size_t piece = 1 + (how >> 3) % 8;
-    const size_t flushEvery = 1 + (how >> 6);
+    const size_t flushEvery = size_t(1) << (4 * (how >> 6));
     size_t pieces = 0;
     for (size_t at = 0; at < text.size(); at += piece) {
         std::string_view part = text.substr(at, piece);
