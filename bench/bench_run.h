@@ -64,15 +64,16 @@ struct Pairs {
         reference.push_back(r);
         ratio.push_back(r > 0 ? m / r : 0);
     }
-    // The medians, then each pair's ratio in the order taken: a median can
-    // hide the one pair that misses.
+    // The medians, then each pair's ratio (and its two times) in the order
+    // taken: a median can hide the one pair that misses.
     void Print(const char* what, const char* size, const char* ref) const {
         std::printf("%-28s %9s %10.4f  %-22s %10.4f %7.2f\n", what, size, Median(measure), ref, Median(reference),
                     Median(ratio));
         if (ratio.size() < 2 || reference[0] == 0) return;
         std::printf("  pairs:");
-        for (double r : ratio) std::printf(" %.2f", r);
-        std::printf("  (highest %.2f)\n", *std::max_element(ratio.begin(), ratio.end()));
+        for (size_t i = 0; i < ratio.size(); ++i)
+            std::printf(" %.2f (%.4f/%.4f)", ratio[i], measure[i], reference[i]);
+        std::printf("  highest %.2f\n", *std::max_element(ratio.begin(), ratio.end()));
     }
 };
 
