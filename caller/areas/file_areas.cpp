@@ -222,10 +222,15 @@ const FileInfo* AreaFiles::Find(std::string_view name) const {
 }
 
 size_t AreaFiles::IndexOf(std::string_view name) const {
+    // A list mostly follows the directory's order: the name after the last
+    // one asked for is tried first.
+    if (NextGuess < Names.size() && Names[NextGuess] == name) return NextGuess++;
     // Names are sorted in byte order, the order string_view compares in.
     auto it = std::lower_bound(Names.begin(), Names.end(), name,
                                [](const std::string& a, std::string_view b) { return std::string_view(a) < b; });
-    return it == Names.end() || *it != name ? Names.size() : size_t(it - Names.begin());
+    if (it == Names.end() || *it != name) return Names.size();
+    NextGuess = size_t(it - Names.begin()) + 1;
+    return NextGuess - 1;
 }
 
 bool CollectAreaFiles(std::string_view argument, std::string pattern, bool silent, AreaFiles& files) {

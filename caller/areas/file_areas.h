@@ -116,6 +116,7 @@ struct AreaFiles {
     const FileInfo* Find(std::string_view name) const;
     // The place of a name in Names (exact), Names.size() when it is not there.
     size_t IndexOf(std::string_view name) const;
+    mutable size_t NextGuess = 0;  // where IndexOf looks first, after the last name found
 };
 
 // The names of the directory an argument names that match pattern (asked

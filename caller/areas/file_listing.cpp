@@ -98,11 +98,16 @@ bool PrintFileEntry(const EntryLayout& entry, int style, ListingPager& pager) {
                 else if (col == kNewMarkColumn && c == '*') AppendColor(codes, 4, 0);
                 else if (col == kDateColumn) AppendColor(codes, style != 0 ? 10 : 3, 0);
                 else if (col == kDescribedIndent && style != 0) AppendColor(codes, 3, 0);
-                for (size_t b : kBreaks)
-                    if (b > col) {
-                        end = std::min(end, b);
-                        break;
-                    }
+                // Only where the colour changes: the new mark's column only
+                // when it holds the mark, the description's only with the
+                // style that colours it.
+                for (size_t b : kBreaks) {
+                    if (b <= col || (b == kNewMarkColumn && (b >= line.size() || line[b] != '*')) ||
+                        (b == kDescribedIndent && style == 0))
+                        continue;
+                    end = std::min(end, b);
+                    break;
+                }
             }
             if (!pager.Put(codes, std::string_view(line).substr(col, end - col))) return false;
             codes.clear();
