@@ -143,6 +143,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 void Broken(const char* what) {
     std::fprintf(stderr, "fuzz: property broken: %s\n", what);
+    RemoveScratchDir();  // the abort runs no exit handler
     std::abort();
 }
 
