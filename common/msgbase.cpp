@@ -364,19 +364,12 @@ bool MsgBaseWriter::Open() {
     if (opened_) return usable_;
     opened_ = true;
     if (!lock_) return false;
-    // A base that cannot take a message keeps no file made for it.
-    auto giveUp = [this] {
-        for (const File& f : files_)
-            if (f.created) ::unlink(f.path.c_str());
-        if (infoCreated_) ::unlink(infoPath_.c_str());
-        return false;
-    };
     const char* names[] = {kMsgTextFile, kMsgToIndexFile, kMsgIndexFile, kMsgHeaderFile};
     for (size_t i = 0; i < 4; ++i) {
         File& f = files_[i];
         f.name = names[i];
         f.path = MsgBasePath(f.name);
-        if (f.path.empty()) return giveUp();
+        if (f.path.empty()) return Refuse();
         f.fd = ::open(f.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (f.fd < 0 && errno == ENOENT) {
             f.fd = ::open(f.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0660);
@@ -385,7 +378,7 @@ bool MsgBaseWriter::Open() {
         struct stat st {};
         if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
             LogFailure("open", f.path, errno);
-            return giveUp();
+            return Refuse();
         }
         f.size = st.st_size;
     }
@@ -394,29 +387,53 @@ bool MsgBaseWriter::Open() {
     if (infoFd_ < 0 && errno == ENOENT) {
         infoFd_ = CreateMessageInfo(infoPath_);
         infoCreated_ = infoFd_ >= 0;
-        if (infoFd_ < 0) return giveUp();
+        if (infoFd_ < 0) return Refuse();
     } else if (infoFd_ < 0) {
         LogFailure("open", infoPath_, errno);
-        return giveUp();
+        return Refuse();
     }
     std::array<uint8_t, MsgInfoRecord::kSize> bytes{};
     ssize_t got = ReadUpTo(infoFd_, bytes.data(), bytes.size(), 0);
     if (got != ssize_t(bytes.size())) {
         if (got < 0) LogFailure("read", infoPath_, errno);
         else LogShortRecord(infoPath_, 0, size_t(got), bytes.size());
-        return giveUp();
+        return Refuse();
     }
     DecodeRecord(bytes.data(), info_);
     BaseSnapshot sizes;
     sizes.toIndex = files_[kTo].size;
     sizes.index = files_[kIndex].size;
     sizes.header = files_[kHeader].size;
-    if (!BringParallelFilesInStep(sizes)) return giveUp();
+    if (!BringParallelFilesInStep(sizes)) return Refuse();
     files_[kTo].size = sizes.toIndex;
     files_[kIndex].size = sizes.index;
     files_[kHeader].size = sizes.header;
     usable_ = true;
     return true;
+}
+
+// A base that cannot take a message, or a message refused before any of
+// it is written: while nothing went in through this writer, it keeps no
+// file it made, and the next append opens (and makes) them afresh.
+// Always false, for the refusal that ends here.
+bool MsgBaseWriter::Refuse() {
+    if (appended_) return false;
+    bool made = infoCreated_;
+    for (const File& f : files_) {
+        if (!f.created) continue;
+        ::unlink(f.path.c_str());
+        made = true;
+    }
+    if (infoCreated_) ::unlink(infoPath_.c_str());
+    if (!made) return false;
+    for (File& f : files_) {
+        if (f.fd >= 0) ::close(f.fd);
+        f = File{};
+    }
+    if (infoFd_ >= 0) ::close(infoFd_);
+    infoFd_ = -1;
+    infoCreated_ = opened_ = usable_ = false;
+    return false;
 }
 
 bool MsgBaseWriter::Write(File& f, const void* data, size_t size) {
@@ -436,18 +453,18 @@ bool MsgBaseWriter::Append(const MsgText& text, MsgHeader& header, int32_t& head
     const int area = header.MsgArea;
     if (area < 0 || area >= kMsgAreaCount) {
         LogService(fmt::format("Message base: no message area {} to count in {}", area, infoPath_));
-        return false;
+        return Refuse();
     }
     if (info_.HighestNumber < 0 || info_.HighestNumber == INT32_MAX) {
         LogService(fmt::format("Message base: {} holds no next number (highest {})", infoPath_, info_.HighestNumber));
-        return false;
+        return Refuse();
     }
     std::string body = EncodeMsgText(text);
     // Offsets travel as int32 in headers and mail requests.
     if (files_[kText].size > INT32_MAX - off_t(body.size())) {
         LogService(fmt::format("Message base: {} is full ({} bytes)", files_[kText].path,
                                static_cast<long long>(files_[kText].size)));
-        return false;
+        return Refuse();
     }
     const std::array<off_t, 4> before = {files_[0].size, files_[1].size, files_[2].size, files_[3].size};
     const MsgInfoRecord infoBefore = info_;

@@ -98,6 +98,7 @@ private:
     };
     bool Open();
     bool Write(File& f, const void* data, size_t size);
+    bool Refuse();
 
     MsgBaseLock lock_;
     File files_[4];

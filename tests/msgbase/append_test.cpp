@@ -295,17 +295,21 @@ TEST_F(MsgBaseTest, OldIndexBesideAShorterHeaderFileIsRefused) {
     EXPECT_EQ(ReadBaseFile(dir(), kMsgToIndexFile), to);
 }
 
-// A base that cannot take a message (a short counter record, files out of
-// step) is left exactly as it was: no empty file is made beside it.
+// A base that cannot take a message (a short counter record, a counter at
+// its end) is left exactly as it was: no empty file is made beside it.
 TEST_F(MsgBaseTest, ARefusedBaseGetsNoFileItDidNotHave) {
     namespace fs = std::filesystem;
-    for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile})
-        fs::remove(dir() / f);
-    board.WriteFile(dir() / kMsgInfoFile, std::string(10, '\0'));
-    EXPECT_EQ(Post("Refused", {"no"}), 0);
-    for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile})
-        EXPECT_FALSE(fs::exists(dir() / f)) << f;
-    EXPECT_EQ(fs::file_size(dir() / kMsgInfoFile), 10u);
+    std::string full(MsgInfoRecord::kSize, '\0');
+    full.replace(4, 4, "\xff\xff\xff\x7f");  // HighestNumber INT32_MAX
+    for (const std::string& info : {std::string(10, '\0'), full}) {
+        for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile, kMsgInfoFile})
+            fs::remove(dir() / f);
+        board.WriteFile(dir() / kMsgInfoFile, info);
+        EXPECT_EQ(Post("Refused", {"no"}), 0);
+        for (const char* f : {kMsgTextFile, kMsgHeaderFile, kMsgIndexFile, kMsgToIndexFile})
+            EXPECT_FALSE(fs::exists(dir() / f)) << f << " beside " << info.size() << " bytes of counters";
+        EXPECT_EQ(ReadBaseFile(dir(), kMsgInfoFile), info);
+    }
 }
 
 TEST_F(MsgBaseTest, BadAreaOrNoDirectoryFails) {
