@@ -15,7 +15,7 @@
 
 #include "bench/bench_base.h"
 #include "caller/areas/reader_search.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 
 namespace fs = std::filesystem;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/callers_log.h"
+#include "caller/call/callers_log.h"
+#include "caller/term/call_state.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;

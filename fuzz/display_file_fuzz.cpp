@@ -10,8 +10,8 @@
 #include <cctype>
 #include <string_view>
 
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
 #include "common/user_record.h"
 #include "fuzz/fuzz_support.h"
 

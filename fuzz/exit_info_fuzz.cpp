@@ -9,9 +9,9 @@
 
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/exit_info.h"
-#include "caller/core/external_programs.h"
+#include "caller/term/call_state.h"
+#include "caller/term/exit_info.h"
+#include "caller/term/external_programs.h"
 #include "common/runtime.h"
 #include "common/user_record.h"
 #include "fuzz/fuzz_records.h"

@@ -19,9 +19,9 @@
 #include <set>
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/cp437.h"
 #include "common/runtime.h"
 #include "tests/support/text_segment.h"

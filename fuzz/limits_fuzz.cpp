@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "caller/core/call_state.h"
-#include "caller/core/limits.h"
+#include "caller/term/call_state.h"
+#include "caller/term/limits.h"
 #include "common/limits_file.h"
 #include "fuzz/fuzz_support.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/startup.h"
+#include "caller/call/startup.h"
+#include "caller/term/call_state.h"
 #include "common/line_table.h"
 #include "fuzz/fuzz_support.h"
 

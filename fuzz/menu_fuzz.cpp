@@ -12,8 +12,8 @@
 #include <cctype>
 #include <span>
 
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
+#include "caller/call/menus.h"
+#include "caller/term/call_state.h"
 #include "common/menu_record.h"
 #include "fuzz/fuzz_support.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "caller/areas/news_groups.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "fuzz/fuzz_records.h"
 #include "fuzz/fuzz_support.h"
 

@@ -13,7 +13,7 @@
 
 #include "caller/areas/news_groups.h"
 #include "caller/areas/news_reader.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/news_records.h"
 #include "common/record_io.h"
 #include "fuzz/fuzz_records.h"

@@ -6,8 +6,8 @@
 // give the same bytes.  The monitor gets the same as the line.
 #include <string>
 
-#include "caller/core/call_state.h"
-#include "caller/core/screen.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
 #include "common/cp437.h"
 #include "fuzz/fuzz_support.h"
 

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <string_view>
 
-#include "caller/core/call_state.h"
-#include "caller/core/questionnaire.h"
+#include "caller/call/questionnaire.h"
+#include "caller/term/call_state.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;

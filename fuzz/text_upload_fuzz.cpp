@@ -12,7 +12,7 @@
 #include "caller/areas/line_editor.h"
 #include "caller/areas/message_buffer.h"
 #include "caller/areas/message_text_upload.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/time_log.h"
-#include "caller/core/usage_graph.h"
+#include "caller/call/usage_graph.h"
+#include "caller/term/call_state.h"
+#include "caller/term/time_log.h"
 #include "common/runtime.h"
 #include "fuzz/fuzz_records.h"
 #include "fuzz/fuzz_support.h"

@@ -6,8 +6,8 @@
 // rings for it.
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/terminal.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace kv::caller;

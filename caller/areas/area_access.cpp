@@ -6,10 +6,10 @@
 #include <string>
 
 #include "caller/areas/file_areas.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"

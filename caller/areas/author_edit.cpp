@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "caller/areas/area_choice.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 #include "common/strings.h"
 #include "common/users.h"

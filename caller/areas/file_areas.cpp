@@ -11,11 +11,11 @@
 #include <ctime>
 #include <filesystem>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/config_record.h"
 #include "common/dates.h"
 #include "common/files.h"

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "caller/areas/file_areas.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

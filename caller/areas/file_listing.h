@@ -6,7 +6,7 @@
 #include <string>
 
 #include "caller/areas/file_areas.h"
-#include "caller/core/listing_pager.h"
+#include "caller/term/listing_pager.h"
 
 namespace kv::caller {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "caller/core/listing_pager.h"
+#include "caller/term/listing_pager.h"
 
 namespace kv::caller {
 

@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "caller/areas/message_text_upload.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/strings.h"

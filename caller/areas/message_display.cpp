@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "caller/areas/area_access.h"
 #include "caller/areas/line_editor.h"
 #include "caller/areas/reader_search.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/areas/area_access.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/strings.h"

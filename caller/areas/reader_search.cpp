@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "caller/core/call_state.h"
 #include "caller/areas/area_access.h"
+#include "caller/term/call_state.h"
 #include "common/files.h"
 #include "common/msgbase.h"
 

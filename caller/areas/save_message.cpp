@@ -3,10 +3,10 @@
 #include <optional>
 
 #include "caller/areas/line_editor.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"
 #include "common/strings.h"

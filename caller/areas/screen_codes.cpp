@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "caller/core/call_state.h"
-#include "caller/core/line_status.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/line_status.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/user_record.h"
 
 namespace kv::caller {

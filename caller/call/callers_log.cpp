@@ -1,4 +1,4 @@
-#include "caller/core/callers_log.h"
+#include "caller/call/callers_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,14 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menus.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

@@ -1,4 +1,4 @@
-#include "caller/core/line_chat.h"
+#include "caller/call/line_chat.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,17 +15,17 @@
 #include <fstream>
 #include <vector>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/limits.h"
-#include "caller/core/line_status.h"
-#include "caller/core/menus.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/term_charset.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menus.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/limits.h"
+#include "caller/term/line_status.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/term_charset.h"
+#include "caller/term/terminal.h"
 #include "common/files.h"
 #include "common/online_status.h"
 #include "common/runtime.h"

@@ -1,4 +1,4 @@
-#include "caller/core/login.h"
+#include "caller/call/login.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,17 +8,17 @@
 #include <cstring>
 
 #include "caller/areas/mail_check.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/limits.h"
-#include "caller/core/line_status.h"
-#include "caller/core/prompts.h"
-#include "caller/core/registration.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/text_display.h"
-#include "caller/core/terminal.h"
+#include "caller/call/registration.h"
+#include "caller/call/startup.h"
+#include "caller/call/text_display.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/limits.h"
+#include "caller/term/line_status.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "caller/core/last_call.h"
+#include "caller/term/last_call.h"
 
 namespace kv::caller {
 

@@ -1,4 +1,4 @@
-#include "caller/core/logoff.h"
+#include "caller/call/logoff.h"
 
 #include <unistd.h>
 
@@ -6,14 +6,14 @@
 #include <cstdlib>
 
 #include "caller/areas/uploads.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/callers_log.h"
-#include "caller/core/line_chat.h"
-#include "caller/core/line_status.h"
-#include "caller/core/registration.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/callers_log.h"
+#include "caller/call/line_chat.h"
+#include "caller/call/registration.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/line_status.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 
 namespace kv::caller {

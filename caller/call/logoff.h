@@ -8,7 +8,7 @@
 // wait that noticed them, never from inside a signal handler.
 #pragma once
 
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 
 namespace kv::caller {
 

@@ -1,4 +1,4 @@
 // kivo: the caller program, one process per line.
-#include "caller/core/startup.h"
+#include "caller/call/startup.h"
 
 int main(int argc, char** argv) { return kv::caller::CallerMain(argc, argv); }

@@ -1,4 +1,4 @@
-#include "caller/core/menus.h"
+#include "caller/call/menus.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,14 +11,14 @@
 
 #include "caller/areas/area_access.h"
 #include "caller/areas/file_areas.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/limits.h"
-#include "caller/core/menu_commands.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menu_commands.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/limits.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 #include "common/users.h"

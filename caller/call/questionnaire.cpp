@@ -1,4 +1,4 @@
-#include "caller/core/questionnaire.h"
+#include "caller/call/questionnaire.h"
 
 #include <unistd.h>
 
@@ -6,18 +6,18 @@
 #include <cstring>
 #include <string_view>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/external_programs.h"
-#include "caller/core/limits.h"
-#include "caller/core/line_status.h"
-#include "caller/core/logoff.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/terminal.h"
+#include "caller/call/logoff.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/external_programs.h"
+#include "caller/term/limits.h"
+#include "caller/term/line_status.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 #include "common/strings.h"

@@ -1,4 +1,4 @@
-#include "caller/core/registration.h"
+#include "caller/call/registration.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,14 +9,14 @@
 #include "caller/areas/area_access.h"
 #include "caller/areas/file_areas.h"
 #include "caller/areas/watchdog.h"
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/questionnaire.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/questionnaire.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 #include "common/users.h"

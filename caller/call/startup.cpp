@@ -1,4 +1,4 @@
-#include "caller/core/startup.h"
+#include "caller/call/startup.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -6,19 +6,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/callers_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/line_status.h"
-#include "caller/core/login.h"
-#include "caller/core/logoff.h"
-#include "caller/core/menus.h"
-#include "caller/core/registration.h"
-#include "caller/core/screen.h"
-#include "caller/core/term_charset.h"
-#include "caller/core/terminal.h"
+#include "caller/call/callers_log.h"
+#include "caller/call/login.h"
+#include "caller/call/logoff.h"
+#include "caller/call/menus.h"
+#include "caller/call/registration.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/line_status.h"
+#include "caller/term/screen.h"
+#include "caller/term/term_charset.h"
+#include "caller/term/terminal.h"
 #include "common/attach.h"
 #include "common/dates.h"
 #include "common/files.h"

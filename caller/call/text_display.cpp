@@ -1,4 +1,4 @@
-#include "caller/core/text_display.h"
+#include "caller/call/text_display.h"
 
 #include <unistd.h>
 
@@ -7,12 +7,12 @@
 #include <fstream>
 
 #include "caller/areas/file_areas.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/listing_pager.h"
-#include "caller/core/menus.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
+#include "caller/call/menus.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/listing_pager.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
 #include "common/files.h"
 #include "common/runtime.h"
 #include "common/strings.h"

@@ -1,14 +1,14 @@
-#include "caller/core/usage_graph.h"
+#include "caller/call/usage_graph.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menus.h"
+#include "caller/call/startup.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 #include "common/strings.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "caller/core/time_log.h"
+#include "caller/term/time_log.h"
 
 namespace kv::caller {
 

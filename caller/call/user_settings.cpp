@@ -1,12 +1,12 @@
-#include "caller/core/user_settings.h"
+#include "caller/call/user_settings.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "caller/core/call_state.h"
-#include "caller/core/line_status.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
+#include "caller/term/call_state.h"
+#include "caller/term/line_status.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
 #include "common/strings.h"
 #include "common/user_record.h"
 

@@ -1,4 +1,4 @@
-#include "caller/core/activity_log.h"
+#include "caller/term/activity_log.h"
 
 #include <signal.h>
 #include <sys/stat.h>

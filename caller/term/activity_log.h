@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/textfmt.h"
 
 namespace kv::caller {

@@ -1,4 +1,4 @@
-#include "caller/core/call_signals.h"
+#include "caller/term/call_signals.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,11 +7,11 @@
 
 #include <cerrno>
 
-#include "caller/core/call_state.h"
-#include "caller/core/line_chat.h"
-#include "caller/core/line_status.h"
-#include "caller/core/logoff.h"
-#include "caller/core/screen.h"
+#include "caller/call/line_chat.h"
+#include "caller/call/logoff.h"
+#include "caller/term/call_state.h"
+#include "caller/term/line_status.h"
+#include "caller/term/screen.h"
 
 namespace kv::caller {
 namespace {

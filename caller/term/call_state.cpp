@@ -1,9 +1,9 @@
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 
 #include <cstring>
 #include <vector>
 
-#include "caller/core/activity_log.h"
+#include "caller/term/activity_log.h"
 #include "common/runtime.h"
 #include "common/segment.h"
 

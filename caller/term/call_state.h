@@ -16,8 +16,8 @@
 #include <ctime>
 #include <string>
 
-#include "caller/core/last_call.h"
-#include "caller/core/time_log.h"
+#include "caller/term/last_call.h"
+#include "caller/term/time_log.h"
 #include "common/textfmt.h"
 #include "common/user_record.h"
 

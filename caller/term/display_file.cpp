@@ -1,4 +1,4 @@
-#include "caller/core/display_file.h"
+#include "caller/term/display_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,12 +6,12 @@
 #include <cctype>
 #include <cstdio>
 
-#include "caller/core/call_state.h"
-#include "caller/core/external_programs.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/terminal.h"
+#include "caller/call/startup.h"
+#include "caller/term/call_state.h"
+#include "caller/term/external_programs.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/msgbase.h"

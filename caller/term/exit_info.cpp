@@ -1,4 +1,4 @@
-#include "caller/core/exit_info.h"
+#include "caller/term/exit_info.h"
 
 namespace kv::caller {
 

@@ -31,8 +31,8 @@
 #include <cstdint>
 #include <string>
 
-#include "caller/core/last_call.h"
-#include "caller/core/time_log.h"
+#include "caller/term/last_call.h"
+#include "caller/term/time_log.h"
 #include "common/config_record.h"
 #include "common/record_io.h"
 #include "common/user_record.h"

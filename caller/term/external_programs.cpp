@@ -1,4 +1,4 @@
-#include "caller/core/external_programs.h"
+#include "caller/term/external_programs.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,14 +15,14 @@
 #include <limits>
 #include <optional>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/exit_info.h"
-#include "caller/core/line_status.h"
-#include "caller/core/registration.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/terminal.h"
+#include "caller/call/registration.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/exit_info.h"
+#include "caller/term/line_status.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

@@ -1,4 +1,4 @@
-#include "caller/core/limits.h"
+#include "caller/term/limits.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,11 +7,11 @@
 #include <ctime>
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/runtime.h"
 

@@ -1,4 +1,4 @@
-#include "caller/core/line_status.h"
+#include "caller/term/line_status.h"
 
 #include <fcntl.h>
 #include <linux/kd.h>
@@ -13,13 +13,13 @@
 #include <string>
 #include <string_view>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

@@ -1,12 +1,12 @@
-#include "caller/core/listing_pager.h"
+#include "caller/term/listing_pager.h"
 
 #include <algorithm>
 
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menus.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 
 namespace kv::caller {
 

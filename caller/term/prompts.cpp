@@ -1,13 +1,13 @@
-#include "caller/core/prompts.h"
+#include "caller/term/prompts.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 
 namespace kv::caller {

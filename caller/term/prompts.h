@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "caller/core/menus.h"
+#include "caller/call/menus.h"
 
 namespace kv::caller {
 

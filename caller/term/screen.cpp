@@ -1,4 +1,4 @@
-#include "caller/core/screen.h"
+#include "caller/term/screen.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/registration.h"
-#include "caller/core/term_charset.h"
+#include "caller/call/registration.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/term_charset.h"
 #include "common/runtime.h"
 
 // After the system headers: term.h defines many short macros.

@@ -1,11 +1,11 @@
-#include "caller/core/term_charset.h"
+#include "caller/term/term_charset.h"
 
 #include <fstream>
 #include <iterator>
 #include <optional>
 
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
 #include "common/cp437.h"
 
 namespace kv::caller {

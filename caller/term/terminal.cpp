@@ -1,4 +1,4 @@
-#include "caller/core/terminal.h"
+#include "caller/term/terminal.h"
 
 #include <fcntl.h>
 #include <sys/time.h>
@@ -8,15 +8,15 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/display_file.h"
-#include "caller/core/limits.h"
-#include "caller/core/logoff.h"
-#include "caller/core/prompts.h"
-#include "caller/core/screen.h"
-#include "caller/core/term_charset.h"
+#include "caller/call/logoff.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/display_file.h"
+#include "caller/term/limits.h"
+#include "caller/term/prompts.h"
+#include "caller/term/screen.h"
+#include "caller/term/term_charset.h"
 #include "common/runtime.h"
 
 namespace kv::caller {

@@ -1,4 +1,4 @@
-#include "caller/core/time_log.h"
+#include "caller/term/time_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
 #include "common/dates.h"
 #include "common/files.h"
 #include "common/runtime.h"

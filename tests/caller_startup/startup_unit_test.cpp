@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/startup.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 #include "tests/support/board.h"
 #include "tests/support/text_segment.h"

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
-#include "caller/core/screen.h"
+#include "caller/call/menus.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
 
 using namespace kv::caller;
 using Clock = std::chrono::steady_clock;

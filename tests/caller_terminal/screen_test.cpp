@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 
-#include "caller/core/call_state.h"
-#include "caller/core/screen.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
 #include "common/runtime.h"
 
 using namespace kv;

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "caller/core/exit_info.h"
-#include "caller/core/time_log.h"
+#include "caller/term/exit_info.h"
+#include "caller/term/time_log.h"
 #include "common/strings.h"
 #include "tests/support/caller_fixture.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "caller/core/call_state.h"
-#include "caller/core/external_programs.h"
+#include "caller/term/call_state.h"
+#include "caller/term/external_programs.h"
 #include "common/runtime.h"
 
 namespace kv::caller {

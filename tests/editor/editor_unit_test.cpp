@@ -10,7 +10,7 @@
 
 #include "caller/areas/line_editor.h"
 #include "caller/areas/message_buffer.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/msg_records.h"
 #include "common/runtime.h"
 #include "tests/support/text_segment.h"

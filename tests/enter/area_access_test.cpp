@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "caller/areas/area_access.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 
 using namespace kv;

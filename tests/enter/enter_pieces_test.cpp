@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "caller/areas/enter_message.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/record_io.h"
 #include "common/runtime.h"
 #include "tests/support/text_segment.h"

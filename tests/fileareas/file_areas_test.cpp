@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "caller/areas/file_areas.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 
 using namespace kv;

@@ -13,7 +13,7 @@
 
 #include "caller/areas/file_areas.h"
 #include "caller/areas/file_entries.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 #include "tests/fileareas/scratch_dir.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/startup.h"
-#include "caller/core/time_log.h"
+#include "caller/call/startup.h"
+#include "caller/term/time_log.h"
 #include "common/cp437.h"
 #include "tests/support/caller_fixture.h"
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/callers_log.h"
-#include "caller/core/usage_graph.h"
-#include "caller/core/user_list.h"
-#include "caller/core/call_state.h"
+#include "caller/call/callers_log.h"
+#include "caller/call/usage_graph.h"
+#include "caller/call/user_list.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 
 namespace kv::caller {

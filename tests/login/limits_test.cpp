@@ -2,7 +2,7 @@
 // field by line speed, the cut before closing time.
 #include <gtest/gtest.h>
 
-#include "caller/core/limits.h"
+#include "caller/term/limits.h"
 
 namespace kv::caller {
 namespace {

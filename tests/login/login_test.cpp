@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "caller/core/last_call.h"
+#include "caller/term/last_call.h"
 #include "common/online_status.h"
 #include "tests/login/login_fixture.h"
 

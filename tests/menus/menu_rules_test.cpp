@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "caller/core/call_state.h"
-#include "caller/core/menus.h"
+#include "caller/call/menus.h"
+#include "caller/term/call_state.h"
 #include "common/menu_record.h"
 #include "common/runtime.h"
 

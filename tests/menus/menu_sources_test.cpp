@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "caller/core/menus.h"
+#include "caller/call/menus.h"
 #include "common/menu_record.h"
 #include "sample/tools/builders.h"
 #include "tests/support/board.h"

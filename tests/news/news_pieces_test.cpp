@@ -7,7 +7,7 @@
 
 #include "caller/areas/news_groups.h"
 #include "caller/areas/news_reader.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 #include "tests/support/board.h"
 

@@ -22,15 +22,15 @@
 #include <cstdio>
 #include <string>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/line_status.h"
-#include "caller/core/logoff.h"
-#include "caller/core/screen.h"
-#include "caller/core/startup.h"
-#include "caller/core/term_charset.h"
-#include "caller/core/terminal.h"
+#include "caller/call/logoff.h"
+#include "caller/call/startup.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/line_status.h"
+#include "caller/term/screen.h"
+#include "caller/term/term_charset.h"
+#include "caller/term/terminal.h"
 #include "common/attach.h"
 #include "common/runtime.h"
 

@@ -17,10 +17,10 @@
 #include <string>
 
 #include "caller/areas/file_entries.h"
-#include "caller/core/call_state.h"
-#include "caller/core/menu_commands.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/menu_commands.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 #include "common/users.h"
 #include "tests/programs/probe_call.h"

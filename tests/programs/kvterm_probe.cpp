@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/logoff.h"
-#include "caller/core/screen.h"
-#include "caller/core/terminal.h"
+#include "caller/call/logoff.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/screen.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 #include "common/segment.h"
 #include "tests/programs/probe_call.h"

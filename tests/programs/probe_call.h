@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_signals.h"
-#include "caller/core/call_state.h"
-#include "caller/core/term_charset.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_signals.h"
+#include "caller/term/call_state.h"
+#include "caller/term/term_charset.h"
 #include "common/runtime.h"
 #include "common/users.h"
 #include "server/config_loader.h"

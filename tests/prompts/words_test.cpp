@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "caller/core/activity_log.h"
-#include "caller/core/call_state.h"
-#include "caller/core/prompts.h"
+#include "caller/term/activity_log.h"
+#include "caller/term/call_state.h"
+#include "caller/term/prompts.h"
 #include "common/runtime.h"
 #include "common/trash_words.h"
 #include "tests/support/board.h"

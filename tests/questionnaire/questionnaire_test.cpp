@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "caller/core/questionnaire.h"
+#include "caller/call/questionnaire.h"
 #include "roster/validate.h"
 #include "tests/support/caller_fixture.h"
 

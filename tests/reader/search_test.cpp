@@ -5,7 +5,7 @@
 #include <random>
 
 #include "caller/areas/reader_search.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/files.h"
 #include "common/msgbase.h"
 #include "common/runtime.h"

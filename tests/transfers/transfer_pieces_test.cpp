@@ -11,7 +11,7 @@
 
 #include "caller/areas/transfers.h"
 #include "caller/areas/uploads.h"
-#include "caller/core/call_state.h"
+#include "caller/term/call_state.h"
 #include "common/runtime.h"
 
 using namespace kv;
