@@ -9,7 +9,6 @@
 #include "caller/areas/message_display.h"
 #include "caller/areas/read_command.h"
 #include "caller/areas/reader_search.h"
-#include "caller/call/menus.h"
 #include "caller/call/registration.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"

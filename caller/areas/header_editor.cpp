@@ -7,7 +7,6 @@
 
 #include "caller/areas/area_access.h"
 #include "caller/areas/message_display.h"
-#include "caller/call/menus.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/prompts.h"

@@ -13,7 +13,6 @@
 #include "caller/areas/message_display.h"
 #include "caller/areas/reader.h"
 #include "caller/areas/reader_search.h"
-#include "caller/call/menus.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/prompts.h"

@@ -9,7 +9,6 @@
 #include "caller/areas/file_areas.h"
 #include "caller/areas/news_groups.h"
 #include "caller/areas/reader.h"
-#include "caller/call/menus.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/prompts.h"

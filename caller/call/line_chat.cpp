@@ -15,7 +15,6 @@
 #include <fstream>
 #include <vector>
 
-#include "caller/call/menus.h"
 #include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_signals.h"

@@ -33,20 +33,6 @@ UserRecord& Caller() { return Call().User; }
 bool HotKeysOn() { return (Caller().Options2 & USER_HOT_KEYS) != 0; }
 bool ClearScreenOn() { return (Caller().Options & USER_CLEAR_SCREEN) != 0; }
 
-int Upper(int c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
-
-// The first of the n keys that is key (compared in upper case); -1 if none.
-// Text lines (0), blanks and forbidden lines never match.
-int FindMenuKey(int key, int n, std::string_view keys) {
-    int count = std::min(n, int(keys.size()));
-    for (int i = 0; i < count; ++i) {
-        uint8_t k = uint8_t(keys[size_t(i)]);
-        if (k == 0 || k == ' ' || k == kHiddenLine) continue;
-        if (Upper(k) == key) return i;
-    }
-    return -1;
-}
-
 // Writes a menu or prompt text with its codes, starting in the pair own and
 // switching with "^" to alt and back.  With keys, a typed hot key stops the
 // writing: its line index goes to chosen.  Returns the columns written;
@@ -202,7 +188,7 @@ void ChangeMenu(MenuStack& stack, const MenuRecord& line, int code) {
     std::string_view argument = line.Argument;
     size_t slash = argument.find('/');
     if (slash != std::string_view::npos && slash + 1 < argument.size()) {
-        int letter = Upper(uint8_t(argument[slash + 1]));
+        int letter = UpperKey(uint8_t(argument[slash + 1]));
         if (letter == 'F') SelectFileArea(AreaValue(argument, slash));
         else if (letter == 'M') SelectMessageArea(AreaValue(argument, slash));
     }
@@ -265,23 +251,6 @@ void SelectMessageArea(std::string_view value) {
         SelectArea(value, u.MsgArea, [&](int start, int dir) { return NextMessageArea(start, dir, false, canRead); });
 }
 
-bool HotKeyPressed(int& index, int n, std::string_view keys) {
-    index = kNoChoice;
-    int key = PollKey();
-    if (key == 0) return false;
-    int found = FindMenuKey(Upper(key), n, keys);
-    if (found < 0) return false;
-    index = found;
-    return true;
-}
-
-void WaitForEnter() {
-    for (;;) {
-        int key = GetKey();
-        if (key == '\r' || key == '\n') return;
-    }
-}
-
 void PrintMenuText(const MenuRecord& prompt) {
     TextWriter w{int16_t(prompt.Command), int16_t(prompt.MinLevel), prompt.LineForeground, prompt.LineBackground};
     if (Call().ColorOn) SetColor(w.ownFg, w.ownBg);
@@ -297,7 +266,7 @@ int ReadMenuKey(bool hotKeys, int n, std::string_view keys, const MenuRecord& pr
     int chosen = kNoChoice;
     if (hotKeys) {
         for (;;) {
-            int key = Upper(GetKey());
+            int key = UpperKey(GetKey());
             if (key == '\r' || key == '\n') break;
             if (key == 0 || key == ' ') continue;
             int found = FindMenuKey(key, n, keys);
@@ -312,7 +281,7 @@ int ReadMenuKey(bool hotKeys, int n, std::string_view keys, const MenuRecord& pr
         // one before it, and Enter takes the line that key marks.
         PutChar(' ');
         for (;;) {
-            int key = Upper(GetKey());
+            int key = UpperKey(GetKey());
             if (key == '\r' || key == '\n') {
                 if (chosen != kNoChoice) break;
                 continue;

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "caller/term/prompts.h"
 #include "common/menu_record.h"
 
 namespace kv::caller {
@@ -40,8 +41,6 @@ namespace kv::caller {
 constexpr int kMenuStackSize = 24;
 constexpr size_t kMenuEntryWidth = 15;                       // name, ".mnu" and a NUL
 constexpr size_t kMenuNameMax = kMenuEntryWidth - 1 - 4;     // 10 characters before ".mnu"
-constexpr uint8_t kHiddenLine = 254;                         // key and code of a forbidden line
-constexpr int kNoChoice = 255;                               // no line chosen
 constexpr char kTopMenu[] = "top.mnu";
 
 // Entries are menu file names with their ".mnu"; the current menu is the
@@ -94,15 +93,5 @@ int ShowMessageAreaName(int area);
 // the one before it, a number n the first usable one from area n on.
 void SelectFileArea(std::string_view value);
 void SelectMessageArea(std::string_view value);
-
-// Takes one waiting key, if any, and looks for it (in upper case) among the
-// first n keys: true with index its position when it is one of them.  A
-// blank, 0 and the kHiddenLine mark never match.  A key that matches
-// nothing is used up; index is 255 then.  Callers make input non-blocking
-// around it, so that it never waits; it asks the line only every few
-// milliseconds (PollKey), so output may call it after every byte.
-bool HotKeyPressed(int& index, int n, std::string_view keys);
-// Reads keys until CR or LF.
-void WaitForEnter();
 
 }  // namespace kv::caller

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "caller/areas/file_areas.h"
-#include "caller/call/menus.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"
 #include "caller/term/listing_pager.h"

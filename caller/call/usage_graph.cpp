@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "caller/call/menus.h"
 #include "caller/call/startup.h"
 #include "caller/term/call_state.h"
 #include "caller/term/prompts.h"

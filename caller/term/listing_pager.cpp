@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "caller/call/menus.h"
 #include "caller/term/call_state.h"
 #include "caller/term/prompts.h"
 #include "caller/term/screen.h"

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "caller/term/activity_log.h"
@@ -363,6 +364,35 @@ void StampLog(std::string_view text) {
     }
     if (line.size() > kStampMax) line.resize(kStampMax);
     if (!line.empty()) WriteLogLine(line);
+}
+
+int UpperKey(int key) { return key >= 'a' && key <= 'z' ? key - 'a' + 'A' : key; }
+
+int FindMenuKey(int key, int n, std::string_view keys) {
+    int count = std::min(n, int(keys.size()));
+    for (int i = 0; i < count; ++i) {
+        uint8_t k = uint8_t(keys[size_t(i)]);
+        if (k == 0 || k == ' ' || k == kHiddenLine) continue;
+        if (UpperKey(k) == key) return i;
+    }
+    return -1;
+}
+
+bool HotKeyPressed(int& index, int n, std::string_view keys) {
+    index = kNoChoice;
+    int key = PollKey();
+    if (key == 0) return false;
+    int found = FindMenuKey(UpperKey(key), n, keys);
+    if (found < 0) return false;
+    index = found;
+    return true;
+}
+
+void WaitForEnter() {
+    for (;;) {
+        int key = GetKey();
+        if (key == '\r' || key == '\n') return;
+    }
 }
 
 }  // namespace kv::caller

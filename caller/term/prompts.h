@@ -21,8 +21,6 @@
 #include <string>
 #include <string_view>
 
-#include "caller/call/menus.h"
-
 namespace kv::caller {
 
 constexpr int kKeyEsc = 27;
@@ -114,8 +112,27 @@ constexpr int kNoColorPair = 65535;
 // asked, and waits seconds (when above 0) after it.
 void PutColorText(std::string_view text, bool lineEnd, bool blink, int seconds, int pair);
 
-// The listing keys HotKeyPressed and WaitForEnter are the menus'; every
-// prompt user gets them with this header.
+// A menu's keys, one per line: kHiddenLine marks a line this caller may
+// not use, kNoChoice is no line at all.
+constexpr uint8_t kHiddenLine = 254;
+constexpr int kNoChoice = 255;
+
+// A key in upper case (only a-z change).
+int UpperKey(int key);
+// The first of the n keys that is key (compared in upper case); -1 if none.
+// Text lines (0), blanks and forbidden lines never match.
+int FindMenuKey(int key, int n, std::string_view keys);
+
+// Takes one waiting key, if any, and looks for it (in upper case) among the
+// first n keys: true with index its position when it is one of them.  A
+// blank, 0 and the kHiddenLine mark never match.  A key that matches
+// nothing is used up; index is 255 then.  Callers make input non-blocking
+// around it, so that it never waits; it asks the line only every few
+// milliseconds (PollKey), so output may call it after every byte.  Menus,
+// display files and listings all stop on it.
+bool HotKeyPressed(int& index, int n, std::string_view keys);
+// Reads keys until CR or LF.
+void WaitForEnter();
 
 // Menu command 47: logs text with every "`" replaced by the name of the
 // caller's message area and every "@" by that of the file area (at most 255
