@@ -7,7 +7,6 @@
 #include "caller/areas/file_areas.h"
 #include "caller/areas/transfers.h"
 #include "caller/call/logoff.h"
-#include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"

@@ -11,7 +11,6 @@
 
 #include "caller/areas/file_areas.h"
 #include "caller/areas/uploads.h"
-#include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"

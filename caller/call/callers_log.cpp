@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"

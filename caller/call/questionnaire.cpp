@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "caller/call/logoff.h"
-#include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"

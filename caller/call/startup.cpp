@@ -33,11 +33,6 @@ namespace {
 constexpr const char* kFastLogonDevice = "tty1";
 constexpr const char* kLogSeparator = "------------------------------------------\n";
 
-// Line speeds of the sixteen standard speed codes.  Codes 1-3 (50, 75 and
-// 110 baud in the standard numbering) stand for the fast modems.
-constexpr long kSpeedTable[16] = {0,   57600, 57600, 115200, 134,  150,  200,   300,
-                                  600, 1200,  1800,  2400,   4800, 9600, 19200, 38400};
-
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -133,33 +128,7 @@ void GetDeviceName() {
     Call().DeviceName = name == nullptr ? "" : DeviceNameOf(name);
 }
 
-long SpeedOfCode(tcflag_t cbaud) {
-    cbaud &= CBAUD;
-    if ((cbaud & CBAUDEX) == 0) return kSpeedTable[cbaud & 0xF];
-    // The extended codes of the fast lines.
-    switch (cbaud) {
-        case B57600: return 57600;
-        case B115200: return 115200;
-        case B230400: return 230400;
-        case B460800: return 460800;
-        case B500000: return 500000;
-        case B576000: return 576000;
-        case B921600: return 921600;
-        case B1000000: return 1000000;
-        case B1152000: return 1152000;
-        case B1500000: return 1500000;
-        case B2000000: return 2000000;
-        case B2500000: return 2500000;
-        case B3000000: return 3000000;
-        case B3500000: return 3500000;
-        case B4000000: return 4000000;
-        default: return 0;
-    }
-}
-
 const char* ProgramBanner() { return "kivo v1.0 - Kivo bulletin board, caller program"; }
-
-long GetLineSpeed() { return SpeedOfCode(FirstTtyModes().c_cflag); }
 
 long RequiredSpeed(int minLogonSpeed) {
     switch (minLogonSpeed) {

@@ -9,8 +9,6 @@
 // check codes -8 to -1; 51/52 time-outs, 98 interrupt, 99 hang-up.
 #pragma once
 
-#include <termios.h>
-
 #include <string>
 #include <vector>
 
@@ -31,11 +29,6 @@ std::string DeviceNameOf(const std::string& ttyPath);
 
 // The program's banner line (start-up, -v, the credits screen).
 const char* ProgramBanner();
-
-// Line speed in bps of the line as SetRawMode found it, and of one speed
-// code of the control modes.
-long GetLineSpeed();
-long SpeedOfCode(tcflag_t cbaud);
 
 // The lines of "bbsline.ctl" in DataDir in order (at most 256); false when
 // the file cannot be read.

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "caller/call/startup.h"
 #include "caller/term/call_state.h"
 #include "caller/term/external_programs.h"
 #include "caller/term/prompts.h"

@@ -16,7 +16,6 @@
 #include <optional>
 
 #include "caller/call/registration.h"
-#include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/exit_info.h"

@@ -98,4 +98,9 @@ private:
 // is read from there).
 const termios& FirstTtyModes();
 
+// Line speed in bps of the line as SetRawMode found it, and of one speed
+// code of the control modes.
+long GetLineSpeed();
+long SpeedOfCode(tcflag_t cbaud);
+
 }  // namespace kv::caller

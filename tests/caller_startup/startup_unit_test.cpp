@@ -9,6 +9,7 @@
 #include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
+#include "caller/term/terminal.h"
 #include "common/runtime.h"
 #include "tests/support/board.h"
 #include "tests/support/text_segment.h"
