@@ -13,6 +13,7 @@
 #include "caller/call/text_display.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
+#include "caller/term/caller_record.h"
 #include "caller/term/display_file.h"
 #include "caller/term/limits.h"
 #include "caller/term/line_status.h"

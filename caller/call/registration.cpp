@@ -13,6 +13,7 @@
 #include "caller/term/activity_log.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
+#include "caller/term/caller_record.h"
 #include "caller/term/display_file.h"
 #include "caller/term/prompts.h"
 #include "caller/term/screen.h"
@@ -28,10 +29,6 @@ constexpr int kPasswordRoom = 15;
 constexpr int kLocationRoom = 25;
 constexpr int kDefaultScreenLength = 24;
 const std::string kEscape = "\x1b";
-
-LastReadRecord gLastRead;
-std::string gPassword;
-int gUserCount = 0;
 
 void Warn(const std::string& text) {
     SetColorPair(kColorWarning);
@@ -75,7 +72,7 @@ std::string TryNewPassword(const std::string& prompt, bool mustDiffer) {
         case PasswordVerdict::kRefused: refusal = 93; break;
         case PasswordVerdict::kAllowed: break;
     }
-    if (refusal == 0 && mustDiffer && pw == gPassword) refusal = 89;
+    if (refusal == 0 && mustDiffer && pw == CurrentPassword()) refusal = 89;
     if (refusal == 0) {
         Prompt(GetText(86));
         if (ReadPassword() == pw) return pw;
@@ -90,22 +87,6 @@ bool CanReadMessageArea(int area) { return CanUseMessageArea(area, kAreaRead) !=
 bool CanListFileArea(int area) { return CanUseFileArea(area, kFileList) != 0; }
 
 }  // namespace
-
-LastReadRecord& CallerLastRead() { return gLastRead; }
-std::string& CurrentPassword() { return gPassword; }
-int UserCount() { return gUserCount; }
-
-void ClearUserRecord() {
-    kv::ClearUserRecord(Call().User);
-    Call().CurrentUserNumber = -1;
-}
-
-void UpdateUserCount() { gUserCount = kv::UpdateUserCount(); }
-
-std::string CallerClearCodes() {
-    size_t n = std::min<size_t>(Call().User.ClearScreenLength, Call().User.ClearScreenCodes.size());
-    return std::string(Call().User.ClearScreenCodes.begin(), Call().User.ClearScreenCodes.begin() + n);
-}
 
 bool NewUserQuestions(const std::string& name) {
     CallState& c = Call();
@@ -161,7 +142,7 @@ void ChooseNewPassword() {
     std::string prompt = FormatText(84, int(Config().MinPasswordLength));
     while (pw.empty()) pw = TryNewPassword(prompt, false);
     Call().User.Password = pw;
-    gPassword = pw;
+    CurrentPassword() = pw;
 }
 
 bool ChangePassword(bool forced) {
@@ -181,7 +162,7 @@ bool ChangePassword(bool forced) {
         Warn(GetText(91));
         Call().User.Password = pw;
         Call().User.PasswordCalls = 0;
-        gPassword = pw;
+        CurrentPassword() = pw;
     } else {
         Warn(GetText(92));
     }
@@ -209,7 +190,7 @@ bool AskPassword() {
         PutString(GetText(94));
         std::string typed = ReadPassword();
         if (PasswordMatches(Call().User, typed)) {
-            gPassword = CapitalizePassword(typed);
+            CurrentPassword() = CapitalizePassword(typed);
             ok = true;
             break;
         }
@@ -267,7 +248,7 @@ Registration RegisterNewUser(const std::string& name) {
     LogText(64);
     c.CurrentUserNumber = number;
     UpdateUserCount();
-    if (!AddLastReadRecord(number, gLastRead)) LogText(65);
+    if (!AddLastReadRecord(number, CallerLastRead())) LogText(65);
     if (FindPhoneOwner(number, Call().User.DataPhone, Call().User.HomePhone) >= 0) {
         LogText(66);
         Warn(GetText(67));
@@ -289,7 +270,7 @@ void ShowNewUserNotice() {
 void UpdateUserAtLogoff() {
     IgnoreEndSignals();
     CallState& c = Call();
-    if (c.CurrentUserNumber >= 0) WriteLastRead(c.CurrentUserNumber, gLastRead);
+    if (c.CurrentUserNumber >= 0) WriteLastRead(c.CurrentUserNumber, CallerLastRead());
     CallSummary call{c.LogonTime, c.HighestRead};
     if (!kv::UpdateUserAtLogoff(c.User, c.CurrentUserNumber, call)) {
         Warn(GetText(74));

@@ -1,10 +1,6 @@
-// The caller's user record during a call, and new-user registration.
-//
-// The record of the caller (CallState's User) is read at log-in or made by
-// registration, changed in memory by the commands and written back at
-// log-off.  Its number in "users.bbs" is CallState's CurrentUserNumber (-1
-// while there is none).  The file itself is reached only through
-// common/users.h.
+// New-user registration, the caller's password, and the write of the
+// caller's record at log-off (the record itself during the call:
+// caller/term/caller_record.h).
 //
 // Passwords are typed without echo, at most 15 characters, and capitalised
 // like names before they are compared or stored, so case never matters.
@@ -12,28 +8,7 @@
 
 #include <string>
 
-#include "common/lastread.h"
-#include "common/user_record.h"
-
 namespace kv::caller {
-
-// The caller's last-read numbers, read at log-in, written at log-off.
-LastReadRecord& CallerLastRead();
-
-// The password as last typed correctly in this call (a changed password
-// must differ from it).
-std::string& CurrentPassword();
-
-// Records in "users.bbs" as last counted.
-int UserCount();
-
-// A fresh record and no user number; the start of every call.
-void ClearUserRecord();
-// Counts the records of "users.bbs" again.
-void UpdateUserCount();
-
-// The caller's own clear-screen bytes from the record (empty: none).
-std::string CallerClearCodes();
 
 // The questions a new user answers (terminal, screen, location, phones,
 // password) into the current record; true.

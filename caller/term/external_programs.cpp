@@ -15,9 +15,9 @@
 #include <limits>
 #include <optional>
 
-#include "caller/call/registration.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
+#include "caller/term/caller_record.h"
 #include "caller/term/exit_info.h"
 #include "caller/term/line_status.h"
 #include "caller/term/screen.h"

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "caller/call/registration.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
+#include "caller/term/caller_record.h"
 #include "caller/term/term_charset.h"
 #include "common/runtime.h"
 
