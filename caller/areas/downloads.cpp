@@ -6,8 +6,8 @@
 
 #include "caller/areas/file_areas.h"
 #include "caller/areas/transfers.h"
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"
 #include "caller/term/prompts.h"
@@ -122,8 +122,7 @@ void DownloadFromArea(const std::string& argument) {
         LogText(721);
         DisplayFile(1, GetText(643));
         RestoreTtyMode();
-        LogOff(kLogOffNormal);
-        ExitProgram(51);
+        TerminateCall(kLogOffNormal, 51);
     }
 }
 

@@ -16,8 +16,8 @@
 #include "caller/areas/message_buffer.h"
 #include "caller/areas/message_text_upload.h"
 #include "caller/areas/save_message.h"
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"
 #include "caller/term/line_status.h"
@@ -495,8 +495,7 @@ int EnterMessage(const std::string& argument, const MsgHeader* source, int forwa
         LogText(185);
         DisplayFile(1, GetText(643));
         RestoreTtyMode();
-        LogOff(kLogOffNormal);
-        ExitProgram(51);
+        TerminateCall(kLogOffNormal, 51);
     }
     return number;
 }

@@ -3,13 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "caller/areas/uploads.h"
 #include "caller/call/callers_log.h"
 #include "caller/call/line_chat.h"
 #include "caller/call/registration.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/line_status.h"
 #include "caller/term/screen.h"
@@ -27,16 +27,6 @@ void BeginEnd() {
 }
 
 }  // namespace
-
-void ExitHook(int) {}
-
-void ExitProgram(int status) {
-    ExitHook(0);
-    ResetAttributes();
-    FlushOutput();
-    std::fflush(stdout);
-    std::exit(status);
-}
 
 void LogOff(int reason) {
     CallState& c = Call();

@@ -20,9 +20,4 @@ void LogOff(int reason);
 // SIGINT or SIGQUIT: log text 8, LogOff, text 9 on standard output, exit 98.
 [[noreturn]] void OnInterrupt();
 
-// ExitHook(0), attributes off, exit with status.
-[[noreturn]] void ExitProgram(int status);
-// Called with 0 on every exit and with 1 by option -k; it has no effect.
-void ExitHook(int value);
-
 }  // namespace kv::caller

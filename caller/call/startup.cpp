@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "caller/call/call_handlers.h"
 #include "caller/call/callers_log.h"
 #include "caller/call/login.h"
 #include "caller/call/logoff.h"
 #include "caller/call/menus.h"
 #include "caller/term/activity_log.h"
-#include "caller/term/call_signals.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_state.h"
 #include "caller/term/caller_record.h"
 #include "caller/term/display_file.h"

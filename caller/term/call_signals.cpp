@@ -7,8 +7,7 @@
 
 #include <cerrno>
 
-#include "caller/call/line_chat.h"
-#include "caller/call/logoff.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_state.h"
 #include "caller/term/line_status.h"
 #include "caller/term/screen.h"
@@ -66,7 +65,7 @@ void Install(int sig, void (*fn)(int)) {
 
 }  // namespace
 
-void InstallCallHandlers() {
+void RecordCallSignals() {
     if (gWake[0] < 0 && pipe(gWake) == 0) {
         for (int fd : gWake) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -131,13 +130,23 @@ void ActOnSignals() {
     // shown all the same, and the work of a signal follows it in order.
     FlushOutput();
     if (SignalsPending()) ++gWorkDone;
+    // Without the call's work (nothing has installed it yet) the two ends
+    // still end the process with their statuses: a lost line must never
+    // leave a key wait turning for ever.
+    const CallWork& work = InstalledCallWork();
     if (gHangup) {
         gHangup = 0;
-        if (!Call().Ending) OnHangup();
+        if (!Call().Ending) {
+            if (work.Hangup != nullptr) work.Hangup();
+            else TerminateCall(kLogOffHangup, 99);
+        }
     }
     if (gInterrupt) {
         gInterrupt = 0;
-        if (!Call().Ending) OnInterrupt();
+        if (!Call().Ending) {
+            if (work.Interrupt != nullptr) work.Interrupt();
+            else TerminateCall(kLogOffInterrupt, 98);
+        }
     }
     if (gMonitor) {
         gMonitor = 0;
@@ -145,7 +154,7 @@ void ActOnSignals() {
     }
     if (gChatRequest) {
         gChatRequest = 0;
-        OnChatRequest();
+        if (work.ChatRequest != nullptr) work.ChatRequest();
     }
     if (gSysopChat) {
         gSysopChat = 0;

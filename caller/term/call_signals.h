@@ -5,16 +5,19 @@
 // came; the key waits (and any loop that polls for keys) call ActOnSignals,
 // which does the work: a hang-up or an interrupt ends the call through
 // LogOff with its exit status, SIGUSR1, SIGUSR2 and SIGPIPE run the
-// monitor, chat-request and sysop-chat services.  Blocking reads return
-// when a signal comes (the handlers are installed without SA_RESTART), so a
-// waiting call notices at once.
+// monitor, chat-request and sysop-chat services.  The log-off and the chat
+// between lines are the call's own work, which it hands down with its
+// handlers (call_end.h).  Blocking reads return when a signal comes (the
+// handlers are installed without SA_RESTART), so a waiting call notices at
+// once.
 #pragma once
 
 namespace kv::caller {
 
 // SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2 and SIGALRM recorded
-// (SIGPIPE only when another process sent it); SIGTSTP ignored.
-void InstallCallHandlers();
+// (SIGPIPE only when another process sent it); SIGTSTP ignored.  The call
+// installs them through InstallCallHandlers, with its work.
+void RecordCallSignals();
 
 // Runs the work of every signal recorded since the last turn, after the
 // output written so far has gone out.  A hang-up or an interrupt does not

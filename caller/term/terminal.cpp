@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"
@@ -306,8 +306,7 @@ void OnInactivityAlarm() {
         if (DisplayFile(1, GetText(645)) == -1) PutLine(GetText(57));
     }
     RestoreTtyMode();
-    LogOff(kLogOffTimeout);
-    ExitProgram('3' + c.TimeUp);
+    TerminateCall(kLogOffTimeout, '3' + c.TimeUp);
 }
 
 }  // namespace kv::caller

@@ -17,8 +17,8 @@
 
 #include "caller/areas/line_editor.h"
 #include "caller/areas/save_message.h"
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/screen.h"

@@ -22,9 +22,11 @@
 #include <cstdio>
 #include <string>
 
+#include "caller/call/call_handlers.h"
 #include "caller/call/logoff.h"
 #include "caller/call/startup.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/line_status.h"

@@ -25,9 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "caller/call/call_handlers.h"
 #include "caller/call/login.h"
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"

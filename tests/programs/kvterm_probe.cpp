@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "caller/call/logoff.h"
 #include "caller/term/activity_log.h"
+#include "caller/term/call_end.h"
 #include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/screen.h"

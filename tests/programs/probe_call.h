@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "caller/call/call_handlers.h"
 #include "caller/term/activity_log.h"
-#include "caller/term/call_signals.h"
 #include "caller/term/call_state.h"
 #include "caller/term/term_charset.h"
 #include "common/runtime.h"
