@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "caller/areas/news_groups.h"
 #include "caller/areas/news_reader.h"
 #include "common/runtime.h"
 #include "fuzz/fuzz_support.h"

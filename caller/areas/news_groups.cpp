@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fmt/format.h>
 
-#include "caller/areas/news_reader.h"
 #include "caller/term/activity_log.h"
 #include "caller/term/call_state.h"
 #include "caller/term/display_file.h"
@@ -331,6 +330,14 @@ bool GroupVisible(const NewsGroupRecord& group) {
     return !(group.Flags & NEWS_HIDDEN) || Call().User.SecurityLevel == kSysopLevel;
 }
 
+std::string CleanArticleText(std::string_view text) {
+    std::string out(text);
+    BlankControlBytes(out);
+    // A tab would move the cursor where the wrapping does not count.
+    std::replace(out.begin(), out.end(), '\t', ' ');
+    return out;
+}
+
 std::string GroupDisplayName(const NewsGroupRecord& group) {
     // Group names come from the network: their control bytes show as blanks.
     std::string name = CleanArticleText(group.Path);
@@ -475,27 +482,6 @@ int NewsInfoPath(std::string& path) {
         PutColorText("Impossible to create news info file, leave a note to Sysop!", true, false, 2, kColorWarning);
     }
     return 1;
-}
-
-void ReadNews() {
-    std::string path;
-    if (!NewsInfoPath(path)) return;
-    NewsInfoHeader h;
-    if (!ReadNewsHeader(h, path)) {
-        WriteLog("Cannot read news info header");
-        RingBell();
-        PutColorText("Read error, cannot continue!", true, false, 2, kColorWarning);
-        return;
-    }
-    if (h.Subscribed == 0) {
-        if (SelectGroups(path, 0, 1) == 0) {
-            PutLine();
-            return;
-        }
-        if (!ReadNewsHeader(h, path)) return;
-    }
-    NewsReadingLoop(path, h);
-    PutLine();
 }
 
 void SubscribeNewsGroups(int mode) {

@@ -1,5 +1,6 @@
-// The news reader's way in: the two menu commands, the caller's news alias
-// and news file, and the screen where groups are subscribed.
+// The news reader's way in: the subscription command, the caller's news
+// alias and news file, the screen where groups are subscribed, and the
+// pieces of the news screens that the reader proper (news_reader.h) uses.
 //
 // The groups are the records of "master.bbs" in NewsDir (news_records.h);
 // a caller's news file "<alias>.bbs" beside it lists the subscribed groups
@@ -18,7 +19,6 @@
 
 namespace kv::caller {
 
-void ReadNews();                        // 63
 void SubscribeNewsGroups(int mode);     // 64
 
 // Whether alias (already in lower case) may name a news file.
@@ -57,6 +57,9 @@ int SelectGroups(const std::string& infoPath, int subscribed, int mode);
 
 // Whether the caller may see the group (hidden ones only at level 64000).
 bool GroupVisible(const NewsGroupRecord& group);
+// A stranger's text made fit for the terminal: control bytes, tabs and DEL
+// become blanks.
+std::string CleanArticleText(std::string_view text);
 // The group's name with its "/" shown as "." and its control bytes as
 // blanks.
 std::string GroupDisplayName(const NewsGroupRecord& group);

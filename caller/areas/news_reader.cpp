@@ -446,14 +446,6 @@ void WriteSubscriptionIfRead(NewsFile& info, int i, const NewsSubscription& befo
 
 }  // namespace
 
-std::string CleanArticleText(std::string_view text) {
-    std::string out(text);
-    BlankControlBytes(out);
-    // A tab would move the cursor where the wrapping does not count.
-    std::replace(out.begin(), out.end(), '\t', ' ');
-    return out;
-}
-
 std::string ShortenAuthor(std::string_view from) {
     std::string text = Trimmed(from);
     std::string name;
@@ -753,6 +745,27 @@ void NewsReadingLoop(const std::string& infoPath, const NewsInfoHeader& header) 
         PutColorText("\rNo more news!", true, false, 3, kColorWarning);
         return;
     }
+}
+
+void ReadNews() {
+    std::string path;
+    if (!NewsInfoPath(path)) return;
+    NewsInfoHeader h;
+    if (!ReadNewsHeader(h, path)) {
+        WriteLog("Cannot read news info header");
+        RingBell();
+        PutColorText("Read error, cannot continue!", true, false, 2, kColorWarning);
+        return;
+    }
+    if (h.Subscribed == 0) {
+        if (SelectGroups(path, 0, 1) == 0) {
+            PutLine();
+            return;
+        }
+        if (!ReadNewsHeader(h, path)) return;
+    }
+    NewsReadingLoop(path, h);
+    PutLine();
 }
 
 }  // namespace kv::caller

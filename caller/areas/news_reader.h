@@ -17,6 +17,10 @@
 
 namespace kv::caller {
 
+// Menu command 63: the caller's subscribed groups read, after the alias
+// dialogue and, for a caller who has none yet, the subscription screen.
+void ReadNews();
+
 // The group-by-group loop over the caller's news file.
 void NewsReadingLoop(const std::string& infoPath, const NewsInfoHeader& header);
 
@@ -46,8 +50,5 @@ std::string ShortenAuthor(std::string_view from);
 // the line has no rule or its rule hides it.
 int HeaderRuleIndex(std::string_view line);
 
-// A stranger's text made fit for the terminal: control bytes, tabs and DEL
-// become blanks.
-std::string CleanArticleText(std::string_view text);
 
 }  // namespace kv::caller

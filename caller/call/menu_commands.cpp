@@ -12,6 +12,7 @@
 #include "caller/areas/mail_check.h"
 #include "caller/areas/message_delete.h"
 #include "caller/areas/news_groups.h"
+#include "caller/areas/news_reader.h"
 #include "caller/areas/read_command.h"
 #include "caller/areas/screen_codes.h"
 #include "caller/areas/uploads.h"
