@@ -425,7 +425,13 @@ bool MsgBaseWriter::Refuse() {
         made = true;
     }
     if (infoCreated_) ::unlink(infoPath_.c_str());
-    if (!made) return false;
+    if (made) CloseAfresh();
+    return false;
+}
+
+// Closes every file and forgets them: the next append opens, and makes,
+// them afresh.
+void MsgBaseWriter::CloseAfresh() {
     for (File& f : files_) {
         if (f.fd >= 0) ::close(f.fd);
         f = File{};
@@ -433,7 +439,6 @@ bool MsgBaseWriter::Refuse() {
     if (infoFd_ >= 0) ::close(infoFd_);
     infoFd_ = -1;
     infoCreated_ = opened_ = usable_ = false;
-    return false;
 }
 
 bool MsgBaseWriter::Write(File& f, const void* data, size_t size) {
@@ -522,16 +527,8 @@ bool MsgBaseWriter::Append(const MsgText& text, MsgHeader& header, int32_t& head
         if (!WriteAll(infoFd_, bytes.data(), bytes.size(), 0)) LogFailure("write", infoPath_, errno);
     }
     if (dropMade && (infoCreated_ || std::any_of(std::begin(files_), std::end(files_),
-                                                 [](const File& f) { return f.created; }))) {
-        // The next append opens, and makes, them afresh.
-        for (File& f : files_) {
-            if (f.fd >= 0) ::close(f.fd);
-            f = File{};
-        }
-        if (infoFd_ >= 0) ::close(infoFd_);
-        infoFd_ = -1;
-        infoCreated_ = opened_ = usable_ = false;
-    }
+                                                 [](const File& f) { return f.created; })))
+        CloseAfresh();
     return false;
 }
 

@@ -99,6 +99,7 @@ private:
     bool Open();
     bool Write(File& f, const void* data, size_t size);
     bool Refuse();
+    void CloseAfresh();
 
     MsgBaseLock lock_;
     File files_[4];

@@ -88,6 +88,17 @@ protected:
     bool RowShows(Caller& c, int row, const std::string& text) {
         return c.session().WaitFor([&] { return c.session().Row(row).find(text) != std::string::npos; });
     }
+    // A console started anew takes Terry's page and answers it; the sysop
+    // then ends the chat and quits.
+    void NewConsoleAnswers(Caller& terry) {
+        auto sysop = StartConsoleAndWait();
+        terry.Send("p");
+        EXPECT_TRUE(sysop->Expect("Terry Tester is paging you")) << sysop->Rest();
+        sysop->Send("a");
+        ASSERT_TRUE(terry.Expect("Go ahead!")) << terry.Rest();
+        sysop->Send("\x03q");
+        EXPECT_EQ(0, sysop->Wait());
+    }
 
     std::string sysopTty_;
     struct stat ttyBefore_ {};
@@ -221,13 +232,7 @@ TEST_F(SysopConsole, AfterAKilledConsoleTheNextOneWorks) {
     EXPECT_EQ(0, Entry(0).Flags & LINE_PAGING);
     close(held);
 
-    auto sysop = StartConsoleAndWait();
-    terry->Send("p");
-    EXPECT_TRUE(sysop->Expect("Terry Tester is paging you")) << sysop->Rest();
-    sysop->Send("a");
-    ASSERT_TRUE(terry->Expect("Go ahead!")) << terry->Rest();
-    sysop->Send("\x03q");
-    EXPECT_EQ(0, sysop->Wait());
+    NewConsoleAnswers(*terry);
 }
 
 // Every way out but SIGKILL puts SysopConsole back and asks the server to
@@ -287,13 +292,7 @@ TEST_F(SysopConsole, KilledAtEachStepOfItsRewrites) {
         EXPECT_EQ(kConfigFileSize, fs::file_size(board().root() / "kvconfig.bbs"));
         EXPECT_TRUE(TempFilesBeside(board().root().string(), {"kvconfig.bbs"}).empty());
 
-        auto sysop = StartConsoleAndWait();
-        terry->Send("p");
-        EXPECT_TRUE(sysop->Expect("Terry Tester is paging you")) << sysop->Rest();
-        sysop->Send("a");
-        ASSERT_TRUE(terry->Expect("Go ahead!")) << terry->Rest();
-        sysop->Send("\x03q");
-        EXPECT_EQ(0, sysop->Wait());
+        NewConsoleAnswers(*terry);
         ASSERT_TRUE(terry->Answer("Press Enter", "\r")) << terry->Rest();
         EXPECT_EQ(configured, ConfiguredConsole());
     }
