@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <fmt/format.h>
 
+#include "common/process_info.h"
 #include "common/runtime.h"
 
 namespace kv {
@@ -136,10 +136,8 @@ bool OnlineProcessAlive(int32_t pid) {
 }
 
 bool KivoLive(int pid) {
-    if (pid <= 0) return false;
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    return std::getline(comm, name) && name == "kivo";
+    ProcessInfo info;
+    return ReadProcessInfo(pid_t(pid), info) && info.name == "kivo";
 }
 
 bool LineInUse(const OnlineEntry& e) { return e.Pid != -1 && OnlineProcessAlive(e.Pid); }

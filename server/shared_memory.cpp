@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
+#include "common/process_info.h"
 #include "common/runtime.h"
 #include "common/segment.h"
 #include "server/config_loader.h"
@@ -40,18 +39,12 @@ bool IsRunningServer(pid_t pid) {
     // A creator we cannot see (in another PID namespace) may well serve.
     if (pid <= 0) return true;
     if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string stat = text.str();
-    size_t open = stat.find('('), close = stat.rfind(')');
+    ProcessInfo info;
     // It lives, but we may not look: it may be a server.
-    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= stat.size())
-        return true;
+    if (!ReadProcessInfo(pid, info)) return true;
     // A killed server nobody has reaped yet still holds its PID and name.
-    char state = stat[close + 2];
-    if (state == 'Z' || state == 'X') return false;
-    return stat.substr(open + 1, close - open - 1) == "kvhubd";
+    if (info.state == 'Z' || info.state == 'X') return false;
+    return info.name == "kvhubd";
 }
 
 int CreateSharedMemory() {

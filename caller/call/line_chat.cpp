@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 #include "caller/call/startup.h"
@@ -25,6 +24,7 @@
 #include "caller/term/screen.h"
 #include "caller/term/term_charset.h"
 #include "caller/term/terminal.h"
+#include "common/process_info.h"
 #include "common/files.h"
 #include "common/online_status.h"
 #include "common/runtime.h"
@@ -152,22 +152,13 @@ bool IsCallerOnLine(int32_t pid, const std::string& device) {
     std::string tty = "/dev/" + device;
     struct stat st {};
     if (stat(tty.c_str(), &st) != 0) return false;
-    std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream in(proc + "/stat");
-    std::string stat;
-    std::getline(in, stat);
-    size_t close = stat.rfind(')');
-    if (close != std::string::npos) {
-        // After the command's ")": state, ppid, pgrp, session, tty_nr.
-        char state = 0;
-        int ppid = 0, pgrp = 0, session = 0;
-        unsigned ttyNr = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d %d %d %u", &state, &ppid, &pgrp, &session, &ttyNr) == 5) {
-            unsigned major = (ttyNr >> 8) & 0xfff;
-            unsigned minor = (ttyNr & 0xff) | ((ttyNr >> 12) & 0xfff00);
-            if (major == ::major(st.st_rdev) && minor == ::minor(st.st_rdev)) return true;
-        }
+    ProcessInfo info;
+    if (ReadProcessInfo(pid_t(pid), info)) {
+        unsigned major = (info.terminal >> 8) & 0xfff;
+        unsigned minor = (info.terminal & 0xff) | ((info.terminal >> 12) & 0xfff00);
+        if (major == ::major(st.st_rdev) && minor == ::minor(st.st_rdev)) return true;
     }
+    std::string proc = "/proc/" + std::to_string(pid);
     char link[256];
     ssize_t n = readlink((proc + "/fd/0").c_str(), link, sizeof link - 1);
     return n > 0 && std::string(link, size_t(n)) == tty;

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/process_info.h"
 #include "common/board_owner.h"
 #include "common/config_file.h"
 #include "common/line_table.h"
@@ -243,16 +244,8 @@ std::vector<std::string> AccountShellEnvironment(const char* const* env, const s
 }
 
 std::string ProcessStartTime(pid_t pid) {
-    std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
-    // The command's name may hold blanks and parentheses: the fields that
-    // follow it start after the last ")".
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) return {};
-    std::istringstream fields(stat.substr(close + 1));
-    std::string field;
-    for (int i = 0; i < 20 && fields >> field; ++i) {
-    }
-    return fields ? field : std::string();
+    ProcessInfo info;
+    return ReadProcessInfo(pid, info) ? info.startTime : std::string();
 }
 
 bool ClaimLive(const std::string& path) {
