@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "caller/call/questionnaire.h"
 #include "caller/term/call_state.h"
@@ -19,6 +21,37 @@
 
 using namespace kv::caller;
 using kv::fuzz::Check;
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// What a text that expanded names of the answers, read as the format reads
+// it: "%" and the next character are one code, so "%%Z4" is a percent sign
+// and the letters "Z4"; "%Z" and one or two digits name that answer, and a
+// "[k]" right after keeps its first k characters.
+std::vector<std::string> NamedAnswers(const ScriptAnswers& answers, std::string_view text) {
+    std::vector<std::string> named;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (text[++i] != 'Z') continue;
+        size_t at = i + 1, n = 0;
+        for (; at < text.size() && at < i + 3 && IsDigit(text[at]); ++at) n = n * 10 + size_t(text[at] - '0');
+        std::string shown = answers.at(n);
+        if (at < text.size() && text[at] == '[') {
+            const size_t close = text.find(']', at);
+            size_t k = 0;
+            for (size_t d = at + 1; d < close && k < shown.size(); ++d) k = k * 10 + size_t(text[d] - '0');
+            shown.resize(std::min(k, shown.size()));
+            at = close + 1;
+        }
+        named.push_back(shown);
+        i = at - 1;
+    }
+    return named;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kv::fuzz::InstallFixtureCall(true);
@@ -58,12 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int z = ParseAnswerNumber(argument, &after);
         Check(z >= -1 && z < kAnswerCount && after <= argument.size(), "an answer beyond the 30");
         if (ExpandScriptText(answers, argument, out) != 1) continue;
-        // Each "%Zn" names answer n: it stands in the text as it is.
-        for (size_t at = argument.find("%Z"); at != std::string::npos; at = argument.find("%Z", at + 2)) {
-            const int n = ParseAnswerNumber(argument.substr(at + 1));
-            if (n >= 0 && (at + 3 >= argument.size() || argument[at + 3] != '['))
-                Check(out.find(answers[size_t(n)]) != std::string::npos, "an answer was not written as it stands");
-        }
+        for (const std::string& shown : NamedAnswers(answers, argument))
+            Check(out.find(shown) != std::string::npos, "an answer was not written as it stands");
     }
     return 0;
 }
