@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -322,11 +323,25 @@ extern "C" ssize_t read(int fd, void* buf, size_t count) {
     return ssize_t(n);
 }
 
-// The code under test pauses (a failed questionnaire waits 3 seconds) and
-// arms the inactivity alarm, which would also cancel libFuzzer's own
-// timer: here neither waits nor arms anything.  libFuzzer sleeps through
-// sleep(), which does not come here.
+// The code under test pauses (a failed questionnaire waits 3 seconds, a
+// search of the news groups that finds none as long) and arms the
+// inactivity alarm, which would also cancel libFuzzer's own timer: here
+// neither waits nor arms anything.  A pause that waited would make each
+// input that meets one seconds slow, and one that meets ten a time-out.
+// libFuzzer's watch on memory sleeps through sleep() too, a second at a
+// time on a thread of its own: only the thread that runs the inputs skips
+// its sleep.
+namespace {
+const pthread_t kInputThread = pthread_self();  // static start-up runs on the main thread
+}
 extern "C" int nanosleep(const timespec*, timespec*) { return 0; }
+extern "C" int usleep(useconds_t) { return 0; }
+extern "C" unsigned sleep(unsigned seconds) {
+    if (pthread_equal(pthread_self(), kInputThread)) return 0;
+    timespec left{time_t(seconds), 0};
+    if (syscall(SYS_nanosleep, &left, &left) == 0) return 0;
+    return unsigned(left.tv_sec);
+}
 extern "C" unsigned alarm(unsigned) { return 0; }
 
 // The line under a key script polls readable while keys are left; once
