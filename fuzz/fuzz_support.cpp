@@ -240,44 +240,48 @@ int SequenceLength(uint8_t lead) {
     return 0;
 }
 
+// The well-formed sequence that begins at bytes[i]: true with its character
+// and end, or false with end at the byte that broke it off (past a lead
+// byte that begins none).
+bool TakeSequence(std::string_view bytes, size_t i, char32_t& ch, size_t& end) {
+    const uint8_t lead = uint8_t(bytes[i]);
+    const int length = SequenceLength(lead);
+    end = i + 1;
+    if (length == 0) return false;
+    ch = length == 1 ? lead : char32_t(lead & (0x7F >> length));
+    for (int k = 1; k < length; ++k, ++end) {
+        if (end >= bytes.size()) return false;
+        const uint8_t b = uint8_t(bytes[end]);
+        if (!(k == 1 ? SecondByteFits(lead, b) : (b >= 0x80 && b <= 0xBF))) return false;
+        ch = (ch << 6) | (b & 0x3F);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<Utf8Item> ReferenceUtf8Keys(std::string_view bytes, bool cut) {
     std::vector<Utf8Item> items;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t lead = uint8_t(bytes[i]);
-        const int length = SequenceLength(lead);
-        if (length == 0) {
-            items.push_back({false, 0});
-            ++i;
-            continue;
-        }
-        char32_t ch = length == 1 ? lead : char32_t(lead & (0x7F >> length));
-        size_t j = i + 1;
-        bool whole = true;
-        for (int k = 1; k < length; ++k, ++j) {
-            if (j >= bytes.size()) {
-                whole = false;
-                break;
-            }
-            const uint8_t b = uint8_t(bytes[j]);
-            if (!(k == 1 ? SecondByteFits(lead, b) : (b >= 0x80 && b <= 0xBF))) {
-                whole = false;
-                break;
-            }
-            ch = (ch << 6) | (b & 0x3F);
-        }
-        if (!whole) {
-            if (j < bytes.size() || cut) items.push_back({false, 0});
-            i = j;
+    for (size_t i = 0, end = 0; i < bytes.size(); i = end) {
+        char32_t ch = 0;
+        if (!TakeSequence(bytes, i, ch, end)) {
+            if (SequenceLength(uint8_t(bytes[i])) == 0 || end < bytes.size() || cut) items.push_back({false, 0});
             continue;
         }
         uint8_t pc = 0;
         items.push_back(UnicodeToCp437(ch, pc) ? Utf8Item{true, pc} : Utf8Item{false, 0});
-        i = j;
     }
     return items;
+}
+
+bool ReferenceUtf8Text(std::string_view bytes, std::u32string& chars) {
+    chars.clear();
+    for (size_t i = 0, end = 0; i < bytes.size(); i = end) {
+        char32_t ch = 0;
+        if (!TakeSequence(bytes, i, ch, end)) return false;
+        chars += ch;
+    }
+    return true;
 }
 
 void CheckKeysAgainstReference(const std::vector<Utf8Item>& want, const std::vector<int>& keys,

@@ -106,6 +106,9 @@ struct Utf8Item {
     int value;  // the key: a PC byte here, a reader's own key code elsewhere
 };
 std::vector<Utf8Item> ReferenceUtf8Keys(std::string_view bytes, bool cut);
+// A whole text read by the same table: its characters, or false when any
+// byte of it is no part of a well-formed sequence.
+bool ReferenceUtf8Text(std::string_view bytes, std::u32string& chars);
 
 // Checks a reader's keys against the reference: the same keys in the same
 // order, and between two keys a bell for each refused stretch (at least
