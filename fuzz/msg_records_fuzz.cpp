@@ -4,7 +4,8 @@
 // "msgtoidx.bbs" and "msginfo.bbs".  Every whole record decodes and
 // encodes again as it lay (texts cut at their first NUL); a text read from
 // the start of "msgtxt.bbs" encodes into bytes that read back the same.
-// Then one message is appended: either nothing of any file changes, or the
+// Then one message is appended: either nothing of any file changes but
+// the cutting off of a dead append's records beyond the headers, or the
 // three parallel files stand in step one record longer than the headers'
 // whole records were, every record before it as it was, and the message
 // reads back with the number and text it was given.
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,16 +90,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool appended = AppendMessage(text, header, headerOffset);
     std::optional<std::string> after[5];
     for (int f = 0; f < 5; ++f) after[f] = ReadFile(kFiles[f]);
+    const size_t whole = before[1] ? before[1]->size() / MsgHeader::kSize : 0;
+    const size_t widths[5] = {0, MsgHeader::kSize, MsgIndexRecord::kSize, MsgToIndexRecord::kSize, 0};
     if (!appended) {
+        // The writer may have cut off what a dead append left beyond the
+        // headers before it refused this one: then the three parallel files
+        // all stand at the headers' whole records, and nothing else moved.
+        bool cutBack = true;
+        for (int f = 1; f <= 3; ++f) {
+            std::optional<std::string> cut;
+            if (before[f]) cut = before[f]->substr(0, whole * widths[f]);
+            cutBack = cutBack && after[f] == cut;
+        }
         for (int f = 0; f < 5; ++f) {
-            if (after[f] != before[f]) std::fprintf(stderr, "fuzz: %s changed\n", kFiles[f]);
-            Check(after[f] == before[f], "a refused append changed the message base");
+            const bool same = after[f] == before[f] || (f >= 1 && f <= 3 && cutBack);
+            if (!same) std::fprintf(stderr, "fuzz: %s changed\n", kFiles[f]);
+            Check(same, "a refused append changed the message base");
         }
         return 0;
     }
 
-    const size_t whole = before[1] ? before[1]->size() / MsgHeader::kSize : 0;
-    const size_t widths[5] = {0, MsgHeader::kSize, MsgIndexRecord::kSize, MsgToIndexRecord::kSize, 0};
     for (int f = 1; f <= 3; ++f) {
         Check(after[f] && after[f]->size() == (whole + 1) * widths[f], "the parallel files are out of step");
         if (before[f])
