@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,18 +61,27 @@ bool BoardOwnerFor(const std::string& given, uid_t& uid, gid_t& gid, std::string
     return true;
 }
 
-bool BecomeBoardOwner(const std::string& given, std::string& why) {
-    if (geteuid() != 0) return true;
-    uid_t uid;
-    gid_t gid;
-    if (!BoardOwnerFor(given, uid, gid, why)) return false;
-    if (uid == 0) return true;
+bool BecomeUser(uid_t uid, gid_t gid, std::string& why) {
     passwd* pw = getpwuid(uid);
     if (pw == nullptr || initgroups(pw->pw_name, gid) != 0 || setresgid(gid, gid, gid) != 0 ||
         setresuid(uid, uid, uid) != 0) {
         why = "cannot become the board's owner (user " + std::to_string(uid) + "): " + std::strerror(errno);
         return false;
     }
+    return true;
+}
+
+bool BecomeBoardOwner(const std::string& given, std::string& why) {
+    if (geteuid() != 0) return true;
+    uid_t uid;
+    gid_t gid;
+    if (!BoardOwnerFor(given, uid, gid, why)) return false;
+    if (uid == 0) return true;
+    if (!BecomeUser(uid, gid, why)) return false;
+    // The kernel makes a process that changed its user undumpable only
+    // where the machine's setting says so; root's terminal and whatever
+    // root's process read stay out of the owner's reach on every machine.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     return true;
 }
 

@@ -19,7 +19,13 @@ namespace kv {
 // user's (uid 0, true).  false with why otherwise.
 bool BoardOwnerFor(const std::string& given, uid_t& uid, gid_t& gid, std::string& why);
 // Becomes that owner when this runs as root; false with why when root
-// must not work on the board.
+// must not work on the board.  Without an exec the process stays out of
+// reach of the owner's other processes (no tracing, no taking of its
+// descriptors), so it may go on with root's terminal; whatever it runs
+// must get no terminal of root's.
 bool BecomeBoardOwner(const std::string& given, std::string& why);
+// Gives up root for the user uid of group gid with the user's own groups;
+// false with why when that fails.
+bool BecomeUser(uid_t uid, gid_t gid, std::string& why);
 
 }  // namespace kv

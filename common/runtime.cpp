@@ -1,6 +1,9 @@
 #include "common/runtime.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,5 +84,10 @@ std::tm LocalNow() {
 }
 
 void KeepNewFilesFromOthers() { umask(umask(0) | S_IRWXO); }
+
+void KeepStandardDescriptorsOpen() {
+    for (int fd = 0; fd < 3; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
+}
 
 }  // namespace kv

@@ -48,4 +48,9 @@ std::tm LocalNow();
 // else on the machine.  Each program calls it before it creates anything.
 void KeepNewFilesFromOthers();
 
+// To minimise confusion, a program makes sure its standard descriptors are
+// open (on /dev/null where its starter closed one) before it opens anything
+// else: a file opened later must never become one of them.
+void KeepStandardDescriptorsOpen();
+
 }  // namespace kv

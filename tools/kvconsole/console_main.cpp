@@ -1,6 +1,5 @@
 #include "tools/kvconsole/console_main.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,13 +22,6 @@
 
 namespace kv::console {
 namespace {
-
-// To minimise confusion, the standard descriptors are open before anything
-// else is: a file opened later must never become one of them.
-void KeepStandardDescriptorsOpen() {
-    for (int fd = 0; fd < 3; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
-}
 
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "%s\n", why.c_str());
