@@ -51,15 +51,73 @@ bool HandleCommand(const ServerCommand& cmd, const LoopHooks& hooks) {
     }
 }
 
-// The daemon's descriptors 0-2 go to /dev/null rather than being closed,
-// so that no file opened later becomes its standard output.
-void DetachFromTerminal() {
+// Once set up, the daemon's descriptors 0-2 go to /dev/null rather than
+// being closed, so that no file opened later becomes its standard output;
+// this also ends the starter's copy of its set-up messages.
+void DetachFromStarter() {
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
         for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
         if (null > 2) close(null);
     }
-    setpgid(0, 0);
+    signal(SIGPIPE, SIG_DFL);
+}
+
+// The serving process keeps nothing of whoever started it: a session of
+// its own (no controlling terminal, so no hang-up and no keys of that
+// terminal reach it), standard input from /dev/null, its set-up messages
+// into pipes that the starting process copies out, and no other
+// descriptor it was given.  A terminal the starter had is never among its
+// descriptors, so nothing of the server can be turned against it.
+void LeaveTheStarter(int out, int err, int ready) {
+    setsid();
+    int null = open("/dev/null", O_RDONLY);
+    if (null >= 0 && null != 0) {
+        dup2(null, 0);
+        close(null);
+    }
+    dup2(out, 1);
+    dup2(err, 2);
+    close(out);
+    close(err);
+    if (ready > 3) close_range(3, unsigned(ready) - 1, 0);
+    close_range(unsigned(ready) + 1, ~0U, 0);
+    // A starter that went away must not end the set-up.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The starting process: copies what the server says while it sets up to
+// its own output and error, and returns 0 once the server has said it
+// serves (a byte on ready), 1 when it ended without.
+int WaitForSetUp(pid_t server, int out, int err, int ready) {
+    pollfd p[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {ready, POLLIN, 0}};
+    bool serves = false;
+    for (int open = 3; open > 0;) {
+        if (poll(p, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 3; ++i) {
+            if (p[i].fd < 0 || p[i].revents == 0) continue;
+            char buf[4096];
+            ssize_t n = read(p[i].fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                close(p[i].fd);
+                p[i].fd = -1;
+                --open;
+            } else if (i == 2) {
+                serves = true;
+            } else {
+                [[maybe_unused]] ssize_t shown = write(i == 0 ? 1 : 2, buf, size_t(n));
+            }
+        }
+    }
+    for (pollfd& q : p)
+        if (q.fd >= 0) close(q.fd);
+    if (serves) return 0;
+    waitpid(server, nullptr, 0);
+    return 1;
 }
 
 void AnnounceStart(const ServerSettings& s) {
@@ -158,17 +216,17 @@ void CloseServer(StopReason why) {
 int ServerMain(int argc, char** argv) {
     ServerSettings& s = Settings();
     s.StartTime = Now();
+    KeepStandardDescriptorsOpen();
     KeepNewFilesFromOthers();
     InstallTermHandler();
     if (int status = ParseServerOptions(argc, argv, s); status >= 0) return status;
 
     // The process that serves sets up the segment, so that the segment's
     // creator is the server and a later start can tell a live one from one
-    // that was killed.  The parent stays until the set-up is done and exits
-    // with its result: one byte on the pipe when it succeeded, none when
-    // the child printed its failure and ended.
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) {
+    // that was killed.  The parent stays until the set-up is done, shows
+    // what the server said meanwhile and exits with its result.
+    int out[2], err[2], ready[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(ready, O_CLOEXEC) != 0) {
         std::fputs("Cannot fork the server process, aborting...\n", stderr);
         return 1;
     }
@@ -179,25 +237,21 @@ int ServerMain(int argc, char** argv) {
         return 1;
     }
     if (pid > 0) {
+        close(out[1]);
+        close(err[1]);
         close(ready[1]);
-        char done = 0;
-        ssize_t n;
-        do {
-            n = read(ready[0], &done, 1);
-        } while (n < 0 && errno == EINTR);
-        close(ready[0]);
-        if (n == 1) return 0;
-        waitpid(pid, nullptr, 0);
-        return 1;
+        return WaitForSetUp(pid, out[0], err[0], ready[0]);
     }
+    close(out[0]);
+    close(err[0]);
     close(ready[0]);
+    LeaveTheStarter(out[1], err[1], ready[1]);
     if (!OpenServer(s)) return 1;
 
     AnnounceStart(s);
-    // A parent gone already changes nothing: the server serves.
     [[maybe_unused]] ssize_t told = write(ready[1], "1", 1);
     close(ready[1]);
-    DetachFromTerminal();
+    DetachFromStarter();
     CloseServer(RunMainLoop(s));
     return 0;
 }

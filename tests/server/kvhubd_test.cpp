@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/config_record.h"
+#include "common/process_info.h"
 #include "common/segment.h"
 #include "tests/support/caller_fixture.h"
 #include "tests/support/server_process.h"
@@ -133,6 +134,39 @@ TEST_F(ServerTest, StartsWithSegmentPipeAndLogThenHalts) {
     EXPECT_LT(SegmentId(), 0);
     EXPECT_FALSE(fs::exists(b.DataDir() / "kivopipe.bbs"));
     EXPECT_TRUE(ServerLog(b).ends_with(" -- kvhubd shutted down\n\n"));
+}
+
+// Started at a terminal, the server keeps none of it: a session of its own
+// without a controlling terminal, /dev/null for standard input, and no
+// descriptor on the terminal, so no hang-up, key or process that can reach
+// the server reaches whoever started it.  What it says while it sets up
+// still reaches the terminal, a refusal too.
+TEST_F(ServerTest, KeepsNothingOfTheTerminalItWasStartedAt) {
+    TempBoard b;
+    PtyOptions o;
+    o.argv = {ProgramPath("kvhubd")};
+    o.dir = b.root();
+    PtySession start(o);
+    ASSERT_TRUE(start.WaitForText("started with PID = ")) << start.Screen();
+    ASSERT_EQ(start.Wait(), 0);
+    const std::string& out = start.Output();
+    pid_t pid = std::atoi(out.c_str() + out.find("PID = ") + 6);
+    ASSERT_GT(pid, 0) << out;
+    running_.push_back(pid);
+
+    EXPECT_EQ(getsid(pid), pid);
+    ProcessInfo info;
+    ASSERT_TRUE(ReadProcessInfo(pid, info));
+    EXPECT_EQ(info.terminal, 0u);
+    std::error_code ec;
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/0", ec), "/dev/null");
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        EXPECT_NE(fs::read_symlink(fd.path(), ec), start.SlavePath()) << fd.path();
+
+    PtySession again(o);
+    EXPECT_TRUE(again.WaitForText("Another instance of the server seems to be running")) << again.Screen();
+    EXPECT_EQ(again.Wait(), 1);
+    StopServer(pid);
 }
 
 // A server killed without its SIGTERM leaves its segment.  Whoever made it,
