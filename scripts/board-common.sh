@@ -18,19 +18,29 @@ default_bin() {
   fi
 }
 
-# as_board_owner DIR SCRIPT ARGS...: what root runs for a board must not
-# write through a name that another user can put there.  On a board that
-# another user owns, SCRIPT starts again as that user (with the user's own
-# groups) with ARGS; where root must not work on the board at all, this
-# refuses.  kvline decides which, for every program of the board (needs
-# bin).  Nothing for other users.
+# as_board_owner [--terminal] DIR SCRIPT ARGS...: what root runs for a
+# board must not write through a name that another user can put there, nor
+# hand root's terminal to a process of that user (which the user's other
+# processes may trace and take descriptors from).  On a board that another
+# user owns, SCRIPT starts again as that user (with the user's own groups)
+# with ARGS, in a session of its own that root's kvline relays: its output
+# and errors as text through pipes, its input /dev/null; with --terminal on
+# a pseudo-terminal of the user's own, relayed to and from root's.  Where
+# root must not work on the board at all, this refuses.  kvline decides
+# which, for every program of the board (needs bin).  Nothing for other
+# users.
 as_board_owner() {
-  local who script=$2
+  local how=--as-owner
+  if [ "$1" = --terminal ]; then
+    how=--as-owner-on-pty
+    shift
+  fi
+  local dir=$1 script=$2 who
   [ "$(id -u)" -eq 0 ] || return 0
-  who=$("$bin/kvline" --owner "$1") || exit 1
+  who=$("$bin/kvline" --owner "$dir") || exit 1
   shift 2
   [ -n "$who" ] || return 0
-  exec setpriv --reuid="${who% *}" --regid="${who#* }" --init-groups -- "$BASH" "$script" "$@"
+  exec "$bin/kvline" "$how" "$dir" "$BASH" "$script" "$@"
 }
 
 # board_init BOARD: sets board and state for the board in BOARD; the state

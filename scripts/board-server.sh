@@ -2,7 +2,7 @@
 # Starts or stops the board's server on its own, whoever is on line.
 #
 #   scripts/board-server.sh start [--bin DIR] BOARD [kvhubd options]
-#   scripts/board-server.sh stop  BOARD
+#   scripts/board-server.sh stop  [--bin DIR] BOARD
 #
 # start: kvhubd runs in BOARD (it reads BOARD/kvconfig.bbs) in the IPC
 #        namespace of the command, where the callers' entry program must
@@ -14,12 +14,19 @@
 #
 #   --bin DIR  the programs (default: bin/ of an installed tree, else
 #              build/bin of this one)
+#
+# Run it as the board's user, as a member of the board's group or as root.
+# Root's run on a board of another user's starts again as that user in a
+# session of its own, whose messages reach root's terminal through a pipe;
+# the server never holds a terminal.  Never through runuser or su without
+# a new pseudo-terminal: the script would then run as the board's user on
+# root's own terminal.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 . "$here/board-common.sh"
 bin=$(default_bin)
 usage() {
-  echo "usage: $0 start [--bin DIR] BOARD [kvhubd options] | stop BOARD" >&2
+  echo "usage: $0 start [--bin DIR] BOARD [kvhubd options] | stop [--bin DIR] BOARD" >&2
   exit 2
 }
 what=${1:-}

@@ -46,10 +46,11 @@ if [ -z "$built" ]; then
 fi
 . scripts/board-common.sh
 # From here on the board's work: as the board's owner, when root runs this
-# on a board of another user's.
+# on a board of another user's, on a terminal of the owner's that root's
+# side relays (this terminal stays root's).
 again=(--built "${built:-$top/build}")
 [ "$fresh" -eq 0 ] || again+=(--fresh)
-as_board_owner "$given" "$top/scripts/run-board.sh" "${again[@]}"
+as_board_owner --terminal "$given" "$top/scripts/run-board.sh" "${again[@]}"
 if [ -e "$board/kvconfig.bbs" ]; then
   board_init "$board"
   server=$(live_server)

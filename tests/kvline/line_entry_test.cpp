@@ -16,6 +16,7 @@
 #include "common/runtime.h"
 #include "tests/support/board.h"
 #include "tools/kvline/line_entry.h"
+#include "tools/kvline/owner_relay.h"
 
 namespace fs = std::filesystem;
 
@@ -56,6 +57,10 @@ struct OptionCase {
     const char* bin;
 };
 
+constexpr const char* kUsage =
+    "usage: kvline [--bin DIR] BOARD | kvline --in-use BOARD | kvline --owner DIR\n"
+    "       kvline --as-owner DIR COMMAND [ARG...] | kvline --as-owner-on-pty DIR COMMAND [ARG...]";
+
 TEST(LineOptions, ACallAQueryOrTheAccountsShellWhoseCommandIsNeverRun) {
     const OptionCase cases[] = {
         {{"kvline", "/srv/board"}, true, LineOptions::kCall, "/srv/board", ""},
@@ -71,6 +76,12 @@ TEST(LineOptions, ACallAQueryOrTheAccountsShellWhoseCommandIsNeverRun) {
         {{"kvline", "--bin", "/opt/kivo/bin"}, false, LineOptions::kCall, "", ""},
         {{"kvline", "/srv/board", "more"}, false, LineOptions::kCall, "", ""},
         {{"kvline", "--fresh", "/srv/board"}, false, LineOptions::kCall, "", ""},
+        {{"kvline", "--as-owner", "/srv/board", "/bin/bash", "-c", "x"}, true, LineOptions::kAsOwner, "/srv/board", ""},
+        {{"kvline", "--as-owner-on-pty", "/srv/board", "/bin/bash"}, true, LineOptions::kAsOwnerOnPty, "/srv/board",
+         ""},
+        // A command is a path: nothing is looked up in a PATH of anyone's.
+        {{"kvline", "--as-owner", "/srv/board", "bash"}, false, LineOptions::kCall, "", ""},
+        {{"kvline", "--as-owner", "/srv/board"}, false, LineOptions::kCall, "", ""},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -79,7 +90,7 @@ TEST(LineOptions, ACallAQueryOrTheAccountsShellWhoseCommandIsNeverRun) {
         std::string error;
         ASSERT_EQ(ParseLineOptions(int(c.argv.size()), c.argv.data(), o, error), c.ok) << line;
         if (!c.ok) {
-            EXPECT_EQ(error, "usage: kvline [--bin DIR] BOARD | kvline --in-use BOARD | kvline --owner DIR");
+            EXPECT_EQ(error, kUsage);
             continue;
         }
         EXPECT_EQ(o.mode, c.mode) << line;
@@ -191,8 +202,7 @@ TEST(LineEntry, RefusesWhatIsNoCall) {
         // Standard input is no terminal here.
         {{ProgramPath("kvline"), b.root().string()}, 1, "The board needs a terminal: call it with ssh -t.\n"},
         {{ProgramPath("kvline"), b.DataDir().string()}, 1, b.DataDir().string() + " holds no board (no kvconfig.bbs).\n"},
-        {{ProgramPath("kvline"), "--bin"}, 2,
-         "usage: kvline [--bin DIR] BOARD | kvline --in-use BOARD | kvline --owner DIR\n"},
+        {{ProgramPath("kvline"), "--bin"}, 2, std::string(kUsage) + "\n"},
     };
     for (const auto& c : cases) {
         RunResult r = RunProgram(c.argv, "/");
@@ -201,6 +211,32 @@ TEST(LineEntry, RefusesWhatIsNoCall) {
     }
     EXPECT_FALSE(fs::exists(b.root() / "state" / "line.0"));
     EXPECT_EQ(RunProgram({ProgramPath("kvline"), "--in-use", b.root().string()}, "/").status, 1);
+}
+
+// What a program of the board's user writes, as root's terminal shows it:
+// text passes, nothing that would drive the terminal does, and a character
+// cut between two reads comes out whole.
+TEST(TextCleaner, PassesTextAndNothingThatDrivesTheTerminal) {
+    struct Case {
+        bool utf8;
+        std::vector<std::string> pieces;
+        std::string shown;
+    } cases[] = {
+        {true, {"The server is stopped.\n", "\tdone\n"}, "The server is stopped.\n\tdone\n"},
+        {true, {"\033]0;owned\007\033[2J"}, "?]0;owned??[2J"},
+        {true, {"caf\xc3", "\xa9 cr\xc3\xa8me"}, "caf\xc3\xa9 cr\xc3\xa8me"},
+        {true, {"\xc2\x9b" "31m", "\x9b" "31m"}, "?31m?31m"},  // a C1 control, encoded and raw
+        {true, {"\xc3(", "\r\b\x7f"}, "?(???"},               // a broken sequence keeps what broke it
+        {true, {"cut \xe2\x82"}, "cut ?"},                     // cut short at the end
+        {false, {"caf\xc3\xa9\x9b\033c"}, "caf????c"},
+    };
+    for (const Case& c : cases) {
+        TextCleaner cleaner(c.utf8);
+        std::string shown;
+        for (const std::string& piece : c.pieces) shown += cleaner.Clean(piece);
+        shown += cleaner.Finish();
+        EXPECT_EQ(shown, c.shown) << testing::PrintToString(c.pieces);
+    }
 }
 
 }  // namespace

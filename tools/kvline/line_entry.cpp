@@ -23,23 +23,26 @@
 #include "common/runtime.h"
 #include "common/safe_open.h"
 #include "common/whole_file.h"
+#include "tools/kvline/owner_relay.h"
 
 namespace fs = std::filesystem;
 
 namespace kv::line {
 namespace {
 
-constexpr const char* kUsage = "usage: kvline [--bin DIR] BOARD | kvline --in-use BOARD | kvline --owner DIR";
+constexpr const char* kUsage =
+    "usage: kvline [--bin DIR] BOARD | kvline --in-use BOARD | kvline --owner DIR\n"
+    "       kvline --as-owner DIR COMMAND [ARG...] | kvline --as-owner-on-pty DIR COMMAND [ARG...]";
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string OwnDirectory() {
+std::string OwnPath() {
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : self.parent_path().string();
+    return ec ? std::string("./kvline") : self.string();
 }
 
 void Nothing(int) {}
@@ -199,6 +202,29 @@ int Owner(const std::string& given) {
     return 0;
 }
 
+// Root's way to the board of another user's: the command runs as that
+// user, root's process relays.
+int AsOwner(const LineOptions& o) {
+    uid_t uid;
+    gid_t gid;
+    std::string why;
+    if (geteuid() != 0)
+        why = "kvline: --as-owner is for root, on a board of another user's.";
+    else if (BoardOwnerFor(o.board, uid, gid, why) && uid == 0)
+        why = o.board + " is root's own board: run the command itself.";
+    if (!why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+    if (o.mode == LineOptions::kAsOwner) return RunWithoutTerminal(uid, gid, o.command);
+    int status = RunOnOwnTerminal(uid, gid, o.command, why);
+    if (status < 0) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+    return status;
+}
+
 }  // namespace
 
 bool ParseLineOptions(int argc, const char* const* argv, LineOptions& options, std::string& error) {
@@ -213,6 +239,16 @@ bool ParseLineOptions(int argc, const char* const* argv, LineOptions& options, s
     if ((first == "--in-use" || first == "--owner") && argc == 3) {
         options.mode = first == "--in-use" ? LineOptions::kInUse : LineOptions::kOwner;
         options.board = argv[2];
+        return true;
+    }
+    if (first == "--as-owner" || first == "--as-owner-on-pty") {
+        if (argc < 4 || argv[3][0] != '/') {
+            error = kUsage;
+            return false;
+        }
+        options.mode = first == "--as-owner" ? LineOptions::kAsOwner : LineOptions::kAsOwnerOnPty;
+        options.board = argv[2];
+        options.command.assign(argv + 3, argv + argc);
         return true;
     }
     int at = 1;
@@ -275,7 +311,9 @@ int LineMain(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 2;
     }
+    KeepStandardDescriptorsOpen();
     if (o.mode == LineOptions::kOwner) return Owner(o.board);
+    if (o.mode == LineOptions::kAsOwner || o.mode == LineOptions::kAsOwnerOnPty) return AsOwner(o);
     if (o.mode == LineOptions::kAccountShell) {
         // Whatever command came with the call is never run, and nothing of
         // the caller's environment but the terminal and the locale passes.
@@ -289,7 +327,23 @@ int LineMain(int argc, char** argv) {
         clearenv();
         for (const std::string& e : env) setenv(e.substr(0, e.find('=')).c_str(), e.substr(e.find('=') + 1).c_str(), 1);
     }
-    if (o.bin.empty()) o.bin = OwnDirectory();
+    if (o.bin.empty()) o.bin = fs::path(OwnPath()).parent_path().string();
+    if (o.mode != LineOptions::kInUse && geteuid() == 0) {
+        // kivo and whatever it starts run as the board's owner: on a
+        // terminal of root's they would hold it.  So the call of another
+        // user's board goes to a terminal of the owner's, relayed here.
+        uid_t uid;
+        gid_t gid;
+        if (!BoardOwnerFor(o.board, uid, gid, why)) {
+            std::fprintf(stderr, "%s\n", why.c_str());
+            return 1;
+        }
+        if (uid != 0) {
+            o.mode = LineOptions::kAsOwnerOnPty;
+            o.command = {OwnPath(), "--bin", o.bin, o.board};
+            return AsOwner(o);
+        }
+    }
     if (!BecomeBoardOwner(o.board, why)) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;

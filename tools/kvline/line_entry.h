@@ -8,6 +8,13 @@
 //                              the command is never run
 //   kvline --in-use BOARD      0 while a caller is on a line, else 1
 //   kvline --owner DIR         run as root: who is to do the board's work
+//   kvline --as-owner DIR COMMAND [ARG...]
+//                              run as root: COMMAND (a path) as the owner of
+//                              the board in DIR, with no terminal, its
+//                              output relayed as text
+//   kvline --as-owner-on-pty DIR COMMAND [ARG...]
+//                              the same on a pseudo-terminal of its own,
+//                              relayed to and from this terminal
 //
 // A call takes, under the board's line lock in BOARD/state, the lowest line
 // of bbsline.ctl that nobody is on, writes this terminal into its entry
@@ -15,7 +22,8 @@
 // board's directory, and frees the line however the call ends: its claim
 // goes, and an entry in online.ctl that a killed kivo left is cleared.  A
 // call without a terminal is refused.  Run as root, everything is done as
-// the board's owner.
+// the board's owner, on a pseudo-terminal of the owner's that
+// root's process relays: root's terminal is never the owner's.
 #pragma once
 
 #include <sys/types.h>
@@ -26,9 +34,10 @@
 namespace kv::line {
 
 struct LineOptions {
-    enum Mode { kCall, kAccountShell, kInUse, kOwner } mode = kCall;
-    std::string board;  // as given
-    std::string bin;    // the programs; empty: beside this one
+    enum Mode { kCall, kAccountShell, kInUse, kOwner, kAsOwner, kAsOwnerOnPty } mode = kCall;
+    std::string board;                // as given
+    std::string bin;                  // the programs; empty: beside this one
+    std::vector<std::string> command;  // kAsOwner, kAsOwnerOnPty
 };
 // false with a usage text in error.
 bool ParseLineOptions(int argc, const char* const* argv, LineOptions& options, std::string& error);
