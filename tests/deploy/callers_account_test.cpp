@@ -47,7 +47,8 @@ protected:
     }
     void TearDown() override {
         if (board_ && account_ && account_->ok())
-            RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", board_->root().string()}, "/");
+            RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", "--bin", KV_BIN_DIR,
+                        board_->root().string()}, "/");
         if (int id = SegmentId(); id >= 0) shmctl(id, IPC_RMID, nullptr);
         std::error_code ec;
         fs::remove(mark_, ec);

@@ -112,7 +112,8 @@ protected:
                 RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "start", "--bin", KV_BIN_DIR,
                             Board().string()},
                            "/");
-                RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", Board().string()}, "/");
+                RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", "--bin", KV_BIN_DIR,
+                            Board().string()}, "/");
                 break;
             case kLine:
                 Call({ProgramPath("kvline"), Board().string()}, {});
@@ -223,7 +224,8 @@ TEST_F(RootOnAnotherUsersBoard, TheScriptsDoTheBoardsWorkAsItsOwner) {
     line.session().Hangup();
     line.Wait();
 
-    r = RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", Board().string()}, "/");
+    r = RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "stop", "--bin", KV_BIN_DIR,
+                            Board().string()}, "/");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(WaitUntil([&] { return ServersIn(Board()).empty(); }));
 }

@@ -1,11 +1,18 @@
 #include "tests/support/system_user.h"
 
+#include <dirent.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
 
 #include <fstream>
 #include <sstream>
 
+#include "common/process_info.h"
 #include "tests/support/board.h"
 
 namespace fs = std::filesystem;
@@ -31,10 +38,39 @@ ThrowAwayUser::ThrowAwayUser(const std::string& tag, const std::string& shell, c
 
 ThrowAwayUser::~ThrowAwayUser() {
     if (!ok()) return;
+    KillProcesses();
+    // -f: a process that ended but that nobody reaps (where no init
+    // collects the dead) still counts as the user's.
     for (int tries = 0; tries < 20 && getpwnam(name_.c_str()) != nullptr; ++tries) {
-        if (RunProgram({"/usr/sbin/userdel", name_}, "/").status == 0) break;
+        if (RunProgram({"/usr/sbin/userdel", "-f", name_}, "/").status == 0) break;
         usleep(250 * 1000);
     }
+}
+
+void ThrowAwayUser::KillProcesses() const {
+    auto processes = [&] {
+        std::vector<pid_t> found;
+        if (DIR* d = opendir("/proc")) {
+            while (dirent* e = readdir(d)) {
+                pid_t pid = std::atoi(e->d_name);
+                if (pid > 0 && ProcessUser(pid) == uid_) found.push_back(pid);
+            }
+            closedir(d);
+        }
+        return found;
+    };
+    // Killed ones of the test's own are collected; the others are gone
+    // once they are zombies.
+    WaitUntil([&] {
+        bool left = false;
+        for (pid_t pid : processes()) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, WNOHANG);
+            ProcessInfo info;
+            if (ReadProcessInfo(pid, info) && info.state != 'Z') left = true;
+        }
+        return !left;
+    });
 }
 
 void ThrowAwayUser::Own(const fs::path& tree) const {

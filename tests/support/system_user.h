@@ -27,6 +27,11 @@ public:
     gid_t gid() const { return gid_; }
     // Gives a whole tree to the user and its group.
     void Own(const std::filesystem::path& tree) const;
+    // Ends every process of the user: whatever a test started as it (a
+    // server, a call) goes with the test that started it, whether the
+    // test passed or not.  The destructor does it too, before the user is
+    // removed: a user with processes cannot be.
+    void KillProcesses() const;
 
 private:
     std::string name_;
