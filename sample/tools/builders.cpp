@@ -79,9 +79,10 @@ bool CopyTree(const fs::path& from, const fs::path& to, const BoardContext& b) {
             std::cerr << "kvsample: cannot write " << target << "\n";
             return false;
         }
+        // A program of the board's (a door, the mailer) is the user's and
+        // group's to run and change, as its other files are theirs alone.
         if ((fs::status(e.path()).permissions() & fs::perms::owner_exec) != fs::perms::none)
-            fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                        fs::perms::others_read | fs::perms::others_exec);
+            fs::permissions(target, fs::perms::owner_all | fs::perms::group_all);
     }
     return true;
 }

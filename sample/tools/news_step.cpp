@@ -24,12 +24,8 @@ bool AllDigits(const std::string& s) {
 bool StepNews(BoardContext& b) {
     fs::path source = b.src / "news" / "groups.conf";
     if (!fs::exists(source) || b.config.NewsDir.empty() || b.config.NewsSpool.empty()) return true;
-    std::error_code ec;
-    fs::copy(b.src / "news" / "spool", b.config.NewsSpool, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        std::cerr << "kvsample: cannot copy the news spool: " << ec.message() << "\n";
-        return false;
-    }
+    // Copied as the board's other files are, with their modes.
+    if (!CopyTree(b.src / "news" / "spool", b.config.NewsSpool, b)) return false;
 
     std::ifstream in(source);
     std::vector<uint8_t> master;

@@ -9,6 +9,7 @@
 //   kvsample texts OUTDIR TSV...             message.usa and message.que
 //
 // The board itself never writes its configuration; kvsample builds it.
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -132,7 +133,10 @@ int CmdBoard(int argc, char** argv) {
 
 int SampleMain(int argc, char** argv) {
     if (argc < 2) return Usage();
-    KeepNewFilesFromOthers();
+    // A board's files are its user's and group's to read and write, the
+    // sysop's in the group among them, whatever umask started this: the
+    // same umask as the line entry and the board's scripts give.
+    umask(007);
     std::string cmd = argv[1];
     if (cmd == "set") return CmdSet(argc, argv);
     if (cmd == "texts") return CmdTexts(argc, argv);

@@ -172,5 +172,40 @@ TEST(RealBoard, RefusesANameOrPasswordACallerCouldNotHave) {
     }
 }
 
+// What kvsample makes is the board's user's and group's alone, whatever the
+// umask of whoever ran it: files to read and write, programs (the door, the
+// mailer) and directories to use as well, nothing for anyone else.
+TEST(BuiltBoard, EveryFileIsTheUsersAndTheGroupsAlone) {
+    for (bool real : {false, true}) {
+        SCOPED_TRACE(real ? "for a real machine" : "the sample");
+        char tmpl[] = "/tmp/kvmodes.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        fs::path out = fs::path(tmpl) / "board";
+        RunResult r;
+        {
+            ScopedUmask open(022);
+            r = real ? BuildRealBoard(ProgramPath("kvsample"), SourcePath("sample"), out, "Jane Doe", "Quiet-Harbour-7")
+                     : RunProgram({ProgramPath("kvsample"), "board", SourcePath("sample"), out.string()}, "/");
+        }
+        ASSERT_EQ(r.status, 0) << r.err;
+        int programs = 0;
+        for (const auto& e : fs::recursive_directory_iterator(out)) {
+            struct stat st;
+            ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+            mode_t mode = st.st_mode & 07777;
+            if (S_ISDIR(st.st_mode)) {
+                EXPECT_EQ(mode, 0770u) << e.path();
+            } else if ((mode & S_IXUSR) != 0) {
+                EXPECT_EQ(mode, 0770u) << e.path();
+                ++programs;
+            } else {
+                EXPECT_EQ(mode, 0660u) << e.path();
+            }
+        }
+        EXPECT_GE(programs, 2) << "the door and the mailer";
+        fs::remove_all(tmpl);
+    }
+}
+
 }  // namespace
 }  // namespace kv::test
