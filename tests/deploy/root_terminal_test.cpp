@@ -162,6 +162,29 @@ TEST_F(RootsTerminal, TheOwnersWorkRunsWithoutATerminalAndShowsAsText) {
     EXPECT_EQ(r.err, "wrong\n");
 }
 
+// Root gets its shell back from work that the owner holds up: Ctrl-C goes
+// on to the work, and where the work does not end by it, a second one ends
+// the wait.
+TEST_F(RootsTerminal, CtrlCGivesRootItsShellBack) {
+    OwnersLock lock(*owner_, Board() / "state" / "server.lock");
+    ASSERT_TRUE(lock.held());
+    Type(Script("board-server.sh") + " start --bin " + KV_BIN_DIR + " " + Board().string() + "; echo status=$?");
+    ASSERT_TRUE(WaitForFlockWaiter(Board() / "state" / "server.lock"));
+    shell_->Send("\x03");
+    ASSERT_TRUE(shell_->Expect("status=130")) << shell_->Rest();
+    EXPECT_FALSE(fs::exists(Board() / "state" / "server.pid"));
+
+    Type(ProgramPath("kvline") + " --as-owner " + Board().string() +
+         " /bin/sh -c 'trap \"\" INT; echo deaf; exec sleep 600'; echo status=$?");
+    ASSERT_TRUE(shell_->Expect("deaf\r\n")) << shell_->Rest();
+    shell_->Send("\x03");
+    EXPECT_TRUE(shell_->session().WaitForQuiet(300));
+    EXPECT_EQ(shell_->Rest().find("status="), std::string::npos) << shell_->Rest();
+    shell_->Send("\x03");
+    ASSERT_TRUE(shell_->Expect("status=130")) << shell_->Rest();
+    ExpectRootsShellUntouched();
+}
+
 // Each command root is told to run for the board: what it waits on (a
 // lock of the owner's, or a text it shows), and what ends it.
 struct RootCommand {

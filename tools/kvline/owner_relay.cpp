@@ -109,6 +109,21 @@ bool Reaped(pid_t child, int& status) {
     return true;
 }
 
+// Root is not kept waiting by a command that the owner's processes hold
+// up (stopped, or blocked for ever on a lock of theirs): the first signal
+// to end goes on to the command, at the second the relay stops waiting and
+// leaves it to itself, with nothing of root's.
+struct GiveUp {
+    int signals = 0;
+    bool now = false;
+    bool After(int sig, int& status) {
+        if (++signals < 2) return false;
+        now = true;
+        status = 128 + sig;
+        return true;
+    }
+};
+
 int WaitFor(pid_t child) {
     int raw = 0;
     while (waitpid(child, &raw, 0) < 0)
@@ -196,17 +211,23 @@ int RunWithoutTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& arg
     };
     int status = 0;
     bool ended = false;
-    while (!ended) {
+    GiveUp giveUp;
+    while (!ended && !giveUp.now) {
         pollfd p[3] = {{streams[0].from, POLLIN, 0}, {streams[1].from, POLLIN, 0}, {signals.fd(), POLLIN, 0}};
         if (poll(p, 3, -1) < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i)
             if (p[i].fd >= 0 && p[i].revents != 0) copy(streams[i]);
         for (int sig; (sig = signals.Next()) != 0;) {
-            if (sig == SIGCHLD) ended = Reaped(child, status);
-            else if (sig != SIGWINCH && kill(-child, sig) != 0) kill(child, sig);  // its session's group
+            if (sig == SIGCHLD) {
+                ended = Reaped(child, status);
+            } else if (sig != SIGWINCH && !giveUp.After(sig, status)) {
+                // To its whole session's group, woken should it be stopped.
+                if (kill(-child, sig) != 0) kill(child, sig);
+                kill(-child, SIGCONT);
+            }
         }
     }
-    if (!ended) status = WaitFor(child);
+    if (!ended && !giveUp.now) status = WaitFor(child);
     // What it wrote before it ended is in the pipes; whatever it left
     // running may hold them open for ever, and is not waited for.
     for (Stream& s : streams)
@@ -280,7 +301,8 @@ int RunOnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv,
             WriteAll(1, std::string_view(buf, size_t(n)));
         }
     };
-    while (!ended) {
+    GiveUp giveUp;
+    while (!ended && !giveUp.now) {
         pollfd p[3] = {{keys ? 0 : -1, POLLIN, 0},
                        {master, short(POLLIN | (toLine.empty() ? 0 : POLLOUT)), 0},
                        {signals.fd(), POLLIN, 0}};
@@ -305,12 +327,12 @@ int RunOnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv,
                 ended = Reaped(child, status);
             } else if (sig == SIGWINCH) {
                 if (master >= 0 && ioctl(0, TIOCGWINSZ, &size) == 0) ioctl(master, TIOCSWINSZ, &size);
-            } else {
+            } else if (!giveUp.After(sig, status)) {
                 hangUp();
             }
         }
     }
-    if (!ended) status = WaitFor(child);
+    if (!ended && !giveUp.now) status = WaitFor(child);
     if (master >= 0) {
         show();
         close(master);

@@ -22,16 +22,18 @@ namespace kv::line {
 // argv (argv[0] a path) as user uid of group gid, with standard input from
 // /dev/null and its output and error through pipes whose text this process
 // copies to its own, cleaned (TextCleaner).  SIGINT, SIGQUIT, SIGTERM and
-// SIGHUP go on to it.  Returns its exit status, 128 + the signal that
-// ended it, 126 when it could not be started as that user, 127 when it
-// could not be run.
+// SIGHUP go on to it; at a second one this returns at once, 128 + that
+// signal, and leaves it running alone.  Returns its exit status, 128 + the
+// signal that ended it, 126 when it could not be started as that user,
+// 127 when it could not be run.
 int RunWithoutTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv);
 
 // argv as that user on a pseudo-terminal of its own (the user's, as a
 // login's terminal is), with the modes, speed and size of this process's
 // terminal, which is raw and relayed both ways while it runs and gets its
 // modes back after.  A hang-up of this terminal, SIGHUP, SIGTERM, SIGINT
-// and SIGQUIT hang up the other.  Returns as RunWithoutTerminal; -1, with
+// and SIGQUIT hang up the other, and a second of those signals ends the
+// wait for it.  Returns as RunWithoutTerminal; -1, with
 // why, when there is no terminal here or no pseudo-terminal to be had.
 int RunOnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv, std::string& why);
 
