@@ -92,6 +92,13 @@ protected:
         if (owner_ && owner_->ok()) owner_->KillProcesses();
         std::error_code ec;
         fs::remove(mark_, ec);
+        for (const fs::path& p : scratch_) fs::remove_all(p, ec);
+    }
+    // A directory beside the board, removed after the test.
+    fs::path Scratch(const std::string& name) {
+        scratch_.push_back(Board().parent_path() / (Board().filename().string() + "." + name));
+        fs::create_directory(scratch_.back());
+        return scratch_.back();
     }
 
     // Root types a command line.
@@ -128,6 +135,7 @@ protected:
     std::unique_ptr<Caller> shell_;
     dev_t terminal_ = 0;
     fs::path mark_;
+    std::vector<fs::path> scratch_;
 };
 
 // The way root hands its terminal over: a program of the owner's started
@@ -198,9 +206,15 @@ struct RootCommand {
 
 TEST_F(RootsTerminal, NoCommandOfTheBoardHandsItToTheBoardsUser) {
     const std::string bin = KV_BIN_DIR, board = Board().string();
-    fs::path fresh = fs::path(board).parent_path() / (Board().filename().string() + ".real");
-    fs::create_directory(fresh);
+    fs::path fresh = Scratch("real");
     owner_->Own(fresh);
+    // The console's script as it is installed, beside the programs of this
+    // build.
+    fs::path installed = Scratch("installed");
+    fs::create_directory(installed / "scripts");
+    for (const char* script : {"sysop.sh", "board-common.sh"})
+        fs::copy_file(SourcePath("scripts/") + script, installed / "scripts" / script);
+    fs::create_directory_symlink(bin, installed / "bin");
     const RootCommand commands[] = {
         {"server start", Script("board-server.sh") + " start --bin " + bin + " " + board, "state/server.lock",
          nullptr, nullptr, false},
@@ -208,6 +222,8 @@ TEST_F(RootsTerminal, NoCommandOfTheBoardHandsItToTheBoardsUser) {
         {"the run command", Script("run-board.sh") + " --built " + fs::path(bin).parent_path().string(),
          "state/server.lock", "Your full name: ", nullptr, true},
         {"the console", bin + "/kvconsole " + board, nullptr, "Pages ring here", "q", false},
+        {"the console's script", "/bin/bash " + (installed / "scripts/sysop.sh").string() + " " + board, nullptr,
+         "Pages ring here", "q", false},
         {"a field of the configuration", bin + "/kvsample set " + board + "/kvconfig.bbs SysopConsole=tty63",
          nullptr, nullptr, nullptr, false},
         {"server stop", Script("board-server.sh") + " stop --bin " + bin + " " + board, "state/server.lock",
@@ -256,8 +272,6 @@ TEST_F(RootsTerminal, NoCommandOfTheBoardHandsItToTheBoardsUser) {
     EXPECT_NE(board_->ReadFile("kvconfig.bbs").find("tty63"), std::string::npos);
     ASSERT_EQ(stat((fresh / "kvconfig.bbs").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, owner_->uid());
-    std::error_code ec;
-    fs::remove_all(fresh, ec);
 }
 
 }  // namespace
