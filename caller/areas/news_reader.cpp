@@ -596,15 +596,21 @@ int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, in
                 RingBell();
                 continue;
             }
+            // A page drawn again, here or by the group list, begins at the
+            // left of the line the prompt holds, its title too wide to
+            // follow the prompt: the prompt goes first.
             switch (k) {
             case 'Q': return -1;
-            case '\\': return 1;
+            case '\\':
+                BlankPromptLine();
+                return 1;
             case '[':
                 if (s.top == 0) {
                     RingBell();
                     break;
                 }
                 s.top = std::max(s.top - s.page, 0);
+                BlankPromptLine();
                 redraw = true;
                 break;
             case ']':
@@ -613,9 +619,13 @@ int ArticleList(const NewsGroupRecord& group, NewsSubscription& subscription, in
                     break;
                 }
                 s.top = std::min(s.top + s.page, LastPageTop(total, s.page));
+                BlankPromptLine();
                 redraw = true;
                 break;
-            case 12: redraw = true; break;
+            case 12:
+                BlankPromptLine();
+                redraw = true;
+                break;
             case ' ':
                 if (std::find(s.marks.begin(), s.marks.end(), 1) == s.marks.end()) {
                     RingBell();

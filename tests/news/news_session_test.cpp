@@ -65,6 +65,20 @@ protected:
         ASSERT_TRUE(c.Answer("News: ", command)) << c.Rest();
     }
 
+    // Terry's news file: a fresh header and these subscriptions.
+    void WriteTerrysNewsFile(std::initializer_list<NewsSubscription> subs) {
+        std::string news;
+        auto put = [&](auto record) {
+            auto bytes = EncodeRecord(record);
+            news.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        };
+        NewsInfoHeader h = FreshNewsHeader();
+        h.Subscribed = uint16_t(subs.size());
+        put(h);
+        for (const NewsSubscription& sub : subs) put(sub);
+        board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
+    }
+
     struct NewsFileContents {
         NewsInfoHeader header;
         std::vector<NewsSubscription> subs;
@@ -189,16 +203,7 @@ TEST_F(NewsSession, TheMarksOfTheArticleListOnAUtf8Terminal) {
     std::string sent[2];
     for (bool utf8 : {false, true}) {
         SCOPED_TRACE(utf8 ? "UTF-8" : "8-bit");
-        std::string news;
-        auto put = [&](auto record) {
-            auto bytes = EncodeRecord(record);
-            news.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        };
-        NewsInfoHeader h = FreshNewsHeader();
-        h.Subscribed = 1;
-        put(h);
-        put(NewsSubscription{0, 1});
-        board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
+        WriteTerrysNewsFile({{0, 1}});
         devices_.clear();
         auto terry = Dial({}, {}, utf8);
         ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
@@ -228,22 +233,48 @@ TEST_F(NewsSession, TheMarksOfTheArticleListOnAUtf8Terminal) {
     EXPECT_EQ(Cp437ToUtf8(sent[0]), sent[1]);
 }
 
+// Without the clear-screen option each page follows the last down the
+// screen: the article list drawn again (Control-L) and the group list's
+// page after "\\" start on lines of their own, not behind the list's prompt,
+// where the group list's title ran past the edge of the screen.
+TEST_F(NewsSession, PagesAfterTheArticleListsPromptStartOnLinesOfTheirOwn) {
+    WriteSpool();
+    UserRecord user = User(1);
+    user.Options = uint8_t(user.Options & ~USER_CLEAR_SCREEN);
+    PutUser(1, user);
+    WriteTerrysNewsFile({{0, 0}, {1, 0}});
+    StartBoard();
+    auto terry = Dial();
+    ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
+    PtySession& s = terry->session();
+    auto titlesAtTheLeft = [&] {
+        s.Pump(100);
+        for (int row = 0; row < 24; ++row) {
+            const std::string line = s.Row(row);
+            EXPECT_TRUE(line.find("KIVO v0.3") == std::string::npos || line.starts_with(" KIVO v0.3")) << s.Screen();
+        }
+    };
+
+    ASSERT_TRUE(terry->Answer(kGroupQuestion, "y")) << terry->Rest();
+    ASSERT_TRUE(terry->Answer(kListPrompt, "\x0c")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect("Articles selection")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(kListPrompt)) << terry->Rest();
+    titlesAtTheLeft();
+    terry->Send("\\");
+    ASSERT_TRUE(terry->Expect("USENET News Reading")) << terry->Rest();
+    ASSERT_TRUE(terry->Expect(kGroupQuestion)) << terry->Rest();
+    titlesAtTheLeft();
+    terry->Send("Q");
+    ASSERT_TRUE(terry->Answer("News: ", "q")) << terry->Rest();
+    ASSERT_TRUE(terry->LogOffAtMenu()) << terry->Rest();
+    EXPECT_EQ(terry->Wait(), 1) << terry->Rest();
+}
+
 // The group question: keys outside its set ring the bell, a number and
 // Enter jumps, "\\" goes back, skipped groups are offered once more.
 TEST_F(NewsSession, TheGroupQuestionJumpsSkipsAndStartsOverOnce) {
     WriteSpool();
-    std::string news;
-    auto put = [&](auto record) {
-        auto bytes = EncodeRecord(record);
-        news.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    };
-    NewsInfoHeader h = FreshNewsHeader();
-    h.Subscribed = 3;
-    put(h);
-    put(NewsSubscription{0, 0});
-    put(NewsSubscription{1, 2});
-    put(NewsSubscription{0, 0});  // the same group twice: rows are subscriptions
-    board().WriteFile(board().config().NewsDir + "/terry.bbs", news);
+    WriteTerrysNewsFile({{0, 0}, {1, 2}, {0, 0}});  // the same group twice: rows are subscriptions
     StartBoard();
     auto terry = Dial();
     ASSERT_NO_FATAL_FAILURE(TerryToNews(*terry, "r"));
