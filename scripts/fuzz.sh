@@ -2,14 +2,18 @@
 # Builds the fuzz targets of fuzz/ with clang in build-fuzz/ and runs them.
 #   scripts/fuzz.sh                  every target for 10 seconds (CI)
 #   scripts/fuzz.sh NAME [SECONDS]   one target (mail, zip, menu, ...) longer
-# A run works on a copy of the target's seed corpus (fuzz/corpus/NAME), so
-# the tree stays clean.  A broken property (each target checks what its
-# parser promises, "fuzz: property broken: ..."), a sanitizer report, a
-# crash, a leak, a hang or running out of memory fails the run; its log
-# and the input that did it stay in the folder named on the output.  The
-# targets refuse to start programs, so libFuzzer's -fork and -jobs, which
-# start copies of the target, do not work with them.
+# A run works on a copy of the target's seed corpus (fuzz/corpus/NAME) in a
+# folder of its own, removed afterwards, so the tree stays clean.  A broken
+# property (each target checks what its parser promises, "fuzz: property
+# broken: ..."), a sanitizer report, a crash, a leak, a hang or running out
+# of memory fails the run.  The input that did it goes to
+# build-fuzz/failed/NAME/ with the run's log beside it, and is run there
+# alone once more with the same limits, so that a failure always names a
+# file that exists and says whether that file alone shows the fault again.
+# The targets refuse to start programs, so libFuzzer's -fork and -jobs,
+# which start copies of the target, do not work with them.
 set -euo pipefail
+shopt -s nullglob
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
@@ -40,6 +44,11 @@ fi
 
 export ASAN_OPTIONS=abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The limits are those of one input, so that what breaks them breaks them
+# alone too: 30 seconds, where ours take milliseconds, and 2 GB, where a
+# whole run grows to a few hundred MB (libFuzzer's -malloc_limit_mb, for
+# one allocation, follows -rss_limit_mb).
+limits=(-timeout=30 -rss_limit_mb=2048)
 failed=0
 for name in "${targets[@]}"; do
   program="$PWD/build-fuzz/fuzz/${name}_fuzz"
@@ -48,16 +57,41 @@ for name in "${targets[@]}"; do
     exit 2
   fi
   work=$(mktemp -d "${TMPDIR:-/tmp}/kvfuzz-$name.XXXXXX")
-  mkdir "$work/corpus"
+  mkdir "$work/corpus" "$work/found"
   cp -r "fuzz/corpus/$name/." "$work/corpus/"
-  if (cd "$work" && "$program" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-        -artifact_prefix="$work/" corpus >"$work/log" 2>&1); then
+  if (cd "$work" && "$program" -max_total_time="$seconds" "${limits[@]}" \
+        -artifact_prefix="$work/found/" corpus >"$work/log" 2>&1); then
     echo "fuzz: $name ok ($(grep -c '' <(ls "$work/corpus")) inputs)"
     rm -rf "$work"
-  else
-    echo "fuzz: $name FAILED; log and input in $work" >&2
-    grep -E 'fuzz: |ERROR|runtime error|SUMMARY|Test unit written' "$work/log" | head -20 >&2 || true
-    failed=1
+    continue
   fi
+  failed=1
+  echo "fuzz: $name FAILED" >&2
+  grep -E 'fuzz: |ERROR|runtime error|SUMMARY|INFO: Seed' "$work/log" | head -20 >&2 || true
+  # libFuzzer names the input after what it did; a slow-unit- one is a
+  # note, no failure.
+  kept="build-fuzz/failed/$name"
+  mkdir -p "$kept"
+  found=("$work"/found/{crash,leak,timeout,oom}-*)
+  input=${found[0]:-}
+  if [ -z "$input" ]; then
+    log="$kept/run-$(date +%Y%m%d-%H%M%S).log"
+    mv "$work/log" "$log"
+    echo "fuzz: $name kept no input: the fault came outside one (see $log)" >&2
+    rm -rf "$work"
+    continue
+  fi
+  file="$kept/$(basename "$input")"
+  mv "$input" "$file"
+  mv "$work/log" "$file.log"
+  rm -rf "$work"
+  if (mkdir -p "$kept/alone" && cd "$kept/alone" && "$program" "${limits[@]}" -artifact_prefix="$PWD/" \
+        "../$(basename "$file")" >"../$(basename "$file").alone.log" 2>&1); then
+    echo "fuzz: $name: $file alone does not show it again: what ran before it counts;" \
+      "the run's log is $file.log" >&2
+  else
+    echo "fuzz: $name: $file shows it again: build-fuzz/fuzz/${name}_fuzz $file" >&2
+  fi
+  rm -rf "$kept/alone"
 done
 exit $failed
