@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(account_->ok() && local_->ok());
         ASSERT_EQ(RunProgram({"/usr/bin/passwd", "-d", account_->name()}, "/").status, 0);
         account_->Own(board_->root());
-        if (RunProgram(As(*account_, {"/usr/bin/test", "-x", ProgramPath("kvline")}), "/").status != 0)
+        if (RunProgram(account_->As({"/usr/bin/test", "-x", ProgramPath("kvline")}), "/").status != 0)
             GTEST_SKIP() << "the programs of this build are out of other users' reach";
         RunResult r = RunProgram({"/bin/bash", SourcePath("scripts/board-server.sh"), "start", "--bin", KV_BIN_DIR,
                                   board_->root().string()},
@@ -52,14 +52,6 @@ protected:
         if (int id = SegmentId(); id >= 0) shmctl(id, IPC_RMID, nullptr);
         std::error_code ec;
         fs::remove(mark_, ec);
-    }
-
-    // A command as that user, with none of root's groups.
-    static std::vector<std::string> As(const ThrowAwayUser& u, const std::vector<std::string>& argv) {
-        std::vector<std::string> all = {"/usr/bin/setpriv", "--reuid=" + std::to_string(u.uid()),
-                                        "--regid=" + std::to_string(u.gid()), "--clear-groups", "--"};
-        all.insert(all.end(), argv.begin(), argv.end());
-        return all;
     }
 
     // The call reached the board's log-in as the account, with the
@@ -100,7 +92,7 @@ TEST_F(CallersAccount, ALocalUsersSuLandsInTheBoardAndRunsNothingOfItsOwn) {
         for (const auto& a : way) line += " " + a;
         SCOPED_TRACE(line);
         PtyOptions o;
-        o.argv = As(*local_, {"/usr/bin/su"});
+        o.argv = local_->As({"/usr/bin/su"});
         o.argv.insert(o.argv.end(), way.begin(), way.end());
         o.env = {"BASH_ENV=" + mark_, "KV_TEST_NOW=0", "SHELL=/bin/bash", "PATH=/tmp:/usr/bin:/bin"};
         Caller su(o);

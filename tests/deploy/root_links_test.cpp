@@ -80,10 +80,7 @@ protected:
         if (!CanMakeUsers()) GTEST_SKIP() << "needs root, to make a user and act as root on its board";
         owner_ = std::make_unique<ThrowAwayUser>("own");
         ASSERT_TRUE(owner_->ok());
-        board_ = std::make_unique<TempBoard>();
-        fs::create_directory(board_->root() / "state");
-        fs::permissions(board_->root() / "state", fs::perms(02770));
-        owner_->Own(board_->root());
+        board_ = BoardOwnedBy(*owner_);
         char tmpl[] = "/tmp/kvrootonly.XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         rootOnly_ = tmpl;

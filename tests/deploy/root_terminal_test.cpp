@@ -32,6 +32,11 @@ public:
     OwnersLock(const ThrowAwayUser& owner, const fs::path& file) {
         int ready[2];
         if (pipe(ready) != 0) return;
+        std::vector<std::string> argv =
+            owner.As({"/usr/bin/flock", file.string(), "/bin/sh", "-c", "echo held; exec sleep 600"});
+        std::vector<char*> args;
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             setsid();
@@ -39,9 +44,7 @@ public:
             dup2(null, 0);
             dup2(ready[1], 1);
             dup2(null, 2);
-            std::string uid = "--reuid=" + std::to_string(owner.uid()), gid = "--regid=" + std::to_string(owner.gid());
-            execl("/usr/bin/setpriv", "setpriv", uid.c_str(), gid.c_str(), "--clear-groups", "/usr/bin/flock",
-                  file.c_str(), "/bin/sh", "-c", "echo held; exec sleep 600", static_cast<char*>(nullptr));
+            execv(args[0], args.data());
             _exit(127);
         }
         close(ready[1]);
@@ -69,10 +72,7 @@ protected:
         if (!CanMakeUsers()) GTEST_SKIP() << "needs root, to make the board's user and be root on a terminal";
         owner_ = std::make_unique<ThrowAwayUser>("term");
         ASSERT_TRUE(owner_->ok());
-        board_ = std::make_unique<TempBoard>();
-        fs::create_directory(board_->root() / "state");
-        fs::permissions(board_->root() / "state", fs::perms(02770));
-        owner_->Own(board_->root());
+        board_ = BoardOwnedBy(*owner_);
         mark_ = "/tmp/kvpushed." + std::to_string(getpid());
         fs::remove(mark_);
         PtyOptions o;
@@ -105,11 +105,8 @@ protected:
     void Type(const std::string& line) { shell_->Send(line + "\r"); }
     // What the owner's process got: every line that names root's terminal.
     std::string Steal() {
-        RunResult r = RunProgram({"/usr/bin/setpriv", "--reuid=" + std::to_string(owner_->uid()),
-                                  "--regid=" + std::to_string(owner_->gid()), "--clear-groups",
-                                  std::string(KV_TESTBIN_DIR) + "/kvterminal_thief", std::to_string(terminal_),
-                                  mark_},
-                                 "/");
+        RunResult r = RunProgram(
+            owner_->As({std::string(KV_TESTBIN_DIR) + "/kvterminal_thief", std::to_string(terminal_), mark_}), "/");
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("looked at "), std::string::npos) << r.out << r.err;
         std::string found;

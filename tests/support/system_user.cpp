@@ -77,6 +77,21 @@ void ThrowAwayUser::Own(const fs::path& tree) const {
     RunProgram({"/bin/chown", "-R", std::to_string(uid_) + ":" + std::to_string(gid_), tree.string()}, "/");
 }
 
+std::vector<std::string> ThrowAwayUser::As(const std::vector<std::string>& argv) const {
+    std::vector<std::string> all = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid_),
+                                    "--regid=" + std::to_string(gid_), "--clear-groups", "--"};
+    all.insert(all.end(), argv.begin(), argv.end());
+    return all;
+}
+
+std::unique_ptr<TempBoard> BoardOwnedBy(const ThrowAwayUser& owner) {
+    auto board = std::make_unique<TempBoard>();
+    fs::create_directory(board->root() / "state");
+    fs::permissions(board->root() / "state", fs::perms(02770));
+    owner.Own(board->root());
+    return board;
+}
+
 bool CanMakeUsers() { return geteuid() == 0 && access("/usr/sbin/useradd", X_OK) == 0; }
 
 uid_t ProcessUser(pid_t pid) {

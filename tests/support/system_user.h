@@ -7,7 +7,11 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "tests/support/board.h"
 
 namespace kv::test {
 
@@ -32,12 +36,19 @@ public:
     // test passed or not.  The destructor does it too, before the user is
     // removed: a user with processes cannot be.
     void KillProcesses() const;
+    // A command line that runs argv as this user, with none of root's
+    // groups.
+    std::vector<std::string> As(const std::vector<std::string>& argv) const;
 
 private:
     std::string name_;
     uid_t uid_ = uid_t(-1);
     gid_t gid_ = gid_t(-1);
 };
+
+// A sample board that user owns, with its state directory as the board's
+// scripts make it: a board root works on as another user's.
+std::unique_ptr<TempBoard> BoardOwnedBy(const ThrowAwayUser& owner);
 
 // Whether this process can make users (root, with useradd at hand).
 bool CanMakeUsers();
