@@ -327,14 +327,13 @@ extern "C" ssize_t read(int fd, void* buf, size_t count) {
     return ssize_t(n);
 }
 
-// The code under test pauses (a failed questionnaire waits 3 seconds, a
-// search of the news groups that finds none as long) and arms the
-// inactivity alarm, which would also cancel libFuzzer's own timer: here
-// neither waits nor arms anything.  A pause that waited would make each
-// input that meets one seconds slow, and one that meets ten a time-out.
-// libFuzzer's watch on memory sleeps through sleep() too, a second at a
-// time on a thread of its own: only the thread that runs the inputs skips
-// its sleep.
+// The code under test pauses (a failed questionnaire waits 3 seconds, the
+// news reader's "No more news!" as long) and arms the inactivity alarm,
+// which would also cancel libFuzzer's own timer: here neither waits nor
+// arms anything.  A pause that waited would make each input that meets one
+// seconds slow, and one that meets ten a time-out.  libFuzzer's watch on
+// memory sleeps through sleep() too, a second at a time on a thread of its
+// own: only the thread that runs the inputs skips its sleep.
 namespace {
 const pthread_t kInputThread = pthread_self();  // static start-up runs on the main thread
 }
