@@ -202,6 +202,14 @@ int Owner(const std::string& given) {
     return 0;
 }
 
+int OnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& command) {
+    std::string why;
+    int status = RunOnOwnTerminal(uid, gid, command, why);
+    if (status >= 0) return status;
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+}
+
 // Root's way to the board of another user's: the command runs as that
 // user, root's process relays.
 int AsOwner(const LineOptions& o) {
@@ -216,13 +224,8 @@ int AsOwner(const LineOptions& o) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    if (o.mode == LineOptions::kAsOwner) return RunWithoutTerminal(uid, gid, o.command);
-    int status = RunOnOwnTerminal(uid, gid, o.command, why);
-    if (status < 0) {
-        std::fprintf(stderr, "%s\n", why.c_str());
-        return 1;
-    }
-    return status;
+    return o.mode == LineOptions::kAsOwner ? RunWithoutTerminal(uid, gid, o.command)
+                                           : OnOwnTerminal(uid, gid, o.command);
 }
 
 }  // namespace
@@ -338,11 +341,7 @@ int LineMain(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", why.c_str());
             return 1;
         }
-        if (uid != 0) {
-            o.mode = LineOptions::kAsOwnerOnPty;
-            o.command = {OwnPath(), "--bin", o.bin, o.board};
-            return AsOwner(o);
-        }
+        if (uid != 0) return OnOwnTerminal(uid, gid, {OwnPath(), "--bin", o.bin, o.board});
     }
     if (!BecomeBoardOwner(o.board, why)) {
         std::fprintf(stderr, "%s\n", why.c_str());
