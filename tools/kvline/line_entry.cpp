@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -130,11 +129,7 @@ int RunKivo(const std::string& bin) {
         std::fprintf(stderr, "kvline: cannot run %s: %s\n", kivo.c_str(), std::strerror(errno));
         _exit(127);
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return 1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WaitFor(pid);
 }
 
 int Call(const std::string& board, const std::string& bin) {

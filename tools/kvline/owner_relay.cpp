@@ -124,14 +124,14 @@ struct GiveUp {
     }
 };
 
+}  // namespace
+
 int WaitFor(pid_t child) {
     int raw = 0;
     while (waitpid(child, &raw, 0) < 0)
-        if (errno != EINTR) return 0;
+        if (errno != EINTR) return 1;
     return StatusOf(raw);
 }
-
-}  // namespace
 
 std::string TextCleaner::Clean(std::string_view bytes) {
     std::string out;
@@ -313,7 +313,8 @@ int RunOnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv,
             if (n > 0) toLine.append(buf, size_t(n));
             else if (n == 0 || errno != EINTR) hangUp();  // this terminal is gone
         }
-        if (master >= 0 && (p[1].revents & POLLIN) != 0 && !show()) {
+        // A hang-up of the line's side may come without data to read.
+        if (master >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !show()) {
             // Nobody holds the line's side any more: the child ends.
             close(master);
             master = -1;

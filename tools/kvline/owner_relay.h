@@ -37,6 +37,10 @@ int RunWithoutTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& arg
 // why, when there is no terminal here or no pseudo-terminal to be had.
 int RunOnOwnTerminal(uid_t uid, gid_t gid, const std::vector<std::string>& argv, std::string& why);
 
+// Waits for a child to end: its exit status, or 128 + the signal that
+// ended it (1 when there is no such child).
+int WaitFor(pid_t child);
+
 // What a program of another user's writes, as root's terminal may show it:
 // text, tab and line feed pass; every other control byte and every escape
 // sequence's introducer becomes "?", so nothing drives the terminal.
